@@ -1,0 +1,28 @@
+// Device framework: instance start and stop, transport, device services.
+#pragma once
+#include <windows.h>
+
+#include "framework/UmdRecords.h"
+
+extern UmdGlobal g_UmdInstances[UMD_MAX_INSTANCES];
+
+BOOL UmdMainInit(UmdGlobal** ppUmdGlobal, PDEVMGRAPI pDevMgrApi, ULONG ulUmdIndex, ULONG ulDevInfoSize,
+                 const char* sName, HINSTANCE hInstance, const char* sWindowClass, const GUID* pInterfaceGuid,
+                 ULONG ulDefaultDeviceType, PFN_UMD_DEVICE_INIT pfnDeviceInit, PFN_UMD_DEVICE_START pfnDeviceStart,
+                 PFN_UMD_GET_DEVINFO pfnGetDevInfo, PFN_UMD_PROCESS_EVENT pfnProcessEvent);
+void UmdMainExit(UmdGlobal* pUmdGlobal);
+void UmdRemoveAllDevices(UmdGlobal* pUmdGlobal);
+HWND UmdCreateMainWindow(HINSTANCE hInstance, WNDPROC pfnWndProc, const char* sWindowClass);
+LRESULT CALLBACK UmdWindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
+
+// Queues a full enumeration on the instance's work-item thread.
+void UmdEnumerateDevices(UmdGlobal* pUmdGlobal);
+
+typedef LD_STATUS (*PFN_UMD_EVENT_OPERATION)(tDevice* pDevice, void* pHWEvent, ULONG ulValue);
+void UmdParseEventList(UmdGlobal* pUmdGlobal, PFN_UMD_EVENT_OPERATION pfnOperation);
+
+LD_STATUS UmdSendIoctl(UmdGlobal* pUmdGlobal, tDevice* pDevice, ULONG ulIoctl, void* pIn, ULONG ulInSize,
+                       void* pOut, ULONG ulOutSize, ULONG* pulReturned);
+LD_STATUS UmdMgrGetTimeStamp(UmdGlobal* pUmdGlobal, tDevice* pDevice, void* pRecord, ULONG* pReturnedSize);
+LD_STATUS UmdDeviceDump(UmdGlobal* pUmdGlobal, tDevice* pDevice, void* pBuffer);
+void UmdDeviceCleanup(UmdGlobal* pUmdGlobal, tDevice* pDevice);

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs what the build needs when it is missing (Debian, as root or via sudo).
+set -euo pipefail
+need=()
+command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
+command -v wine >/dev/null || need+=(wine64)
+command -v cmake >/dev/null || need+=(cmake)
+[ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
+command -v openssl >/dev/null || need+=(openssl)
+command -v x86_64-w64-mingw32-objdump >/dev/null || need+=(binutils-mingw-w64-x86-64)
+[ ${#need[@]} -eq 0 ] && exit 0
+SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
+echo "installing: ${need[*]}"
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${need[@]}"
