@@ -1,0 +1,160 @@
+#include "tests/unit/TestSupport.h"
+
+#include <cstdio>
+
+#include "diag/Trace.h"
+
+TraceCapture::TraceCapture()
+{
+  InitializeCriticalSection(&m_cs);
+  TraceSetObserver(&TraceCapture::Observe, this);
+}
+
+TraceCapture::~TraceCapture()
+{
+  TraceSetObserver(nullptr, nullptr);
+  DeleteCriticalSection(&m_cs);
+}
+
+void TraceCapture::Observe(DWORD, const char* sLine, void* pContext)
+{
+  auto* self = static_cast<TraceCapture*>(pContext);
+  EnterCriticalSection(&self->m_cs);
+  self->m_lines.emplace_back(sLine);
+  LeaveCriticalSection(&self->m_cs);
+}
+
+std::vector<std::string> TraceCapture::Lines() const
+{
+  EnterCriticalSection(&m_cs);
+  std::vector<std::string> copy = m_lines;
+  LeaveCriticalSection(&m_cs);
+  return copy;
+}
+
+bool TraceCapture::Contains(const std::string& sText) const
+{
+  return Count(sText) > 0;
+}
+
+size_t TraceCapture::Count(const std::string& sText) const
+{
+  size_t n = 0;
+  for (const std::string& line : Lines()) {
+    if (line.find(sText) != std::string::npos) {
+      ++n;
+    }
+  }
+  return n;
+}
+
+void TraceCapture::Clear()
+{
+  EnterCriticalSection(&m_cs);
+  m_lines.clear();
+  LeaveCriticalSection(&m_cs);
+}
+
+std::string TestBinDir()
+{
+  char sPath[MAX_PATH];
+  DWORD n = GetModuleFileNameA(nullptr, sPath, MAX_PATH);
+  std::string s(sPath, n);
+  return s.substr(0, s.find_last_of("\\/"));
+}
+
+std::string TestScratchDir(const std::string& sName)
+{
+  std::string sBase = TestBinDir() + "\\scratch";
+  CreateDirectoryA(sBase.c_str(), nullptr);
+  std::string sDir = sBase + "\\" + sName;
+  // Empty it: delete the files left by an earlier run.
+  WIN32_FIND_DATAA fd;
+  HANDLE hFind = FindFirstFileA((sDir + "\\*").c_str(), &fd);
+  if (hFind != INVALID_HANDLE_VALUE) {
+    do {
+      if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        DeleteFileA((sDir + "\\" + fd.cFileName).c_str());
+      }
+    } while (FindNextFileA(hFind, &fd));
+    FindClose(hFind);
+  }
+  CreateDirectoryA(sDir.c_str(), nullptr);
+  return sDir;
+}
+
+DWORD TestRunProgram(const std::string& sCommandLine, DWORD dwTimeoutMs)
+{
+  std::string sCmd = TestBinDir() + "\\" + sCommandLine;
+  STARTUPINFOA si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi = {};
+  std::vector<char> buf(sCmd.begin(), sCmd.end());
+  buf.push_back('\0');
+  if (!CreateProcessA(nullptr, buf.data(), nullptr, nullptr, FALSE, 0, nullptr, TestBinDir().c_str(), &si, &pi)) {
+    return 0xFFFFFFFF;
+  }
+  DWORD dwCode = 0xFFFFFFFE;
+  if (WaitForSingleObject(pi.hProcess, dwTimeoutMs) == WAIT_OBJECT_0) {
+    GetExitCodeProcess(pi.hProcess, &dwCode);
+  } else {
+    TerminateProcess(pi.hProcess, 0xFFFFFFFD);
+  }
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return dwCode;
+}
+
+static HKEY OpenOrCreate(HKEY hRoot, const char* sKey)
+{
+  HKEY hKey = nullptr;
+  RegCreateKeyExA(hRoot, sKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey, nullptr);
+  return hKey;
+}
+
+void TestRegSetDword(HKEY hRoot, const char* sKey, const char* sName, DWORD dwValue)
+{
+  HKEY hKey = OpenOrCreate(hRoot, sKey);
+  RegSetValueExA(hKey, sName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwValue), sizeof dwValue);
+  RegCloseKey(hKey);
+}
+
+void TestRegSetString(HKEY hRoot, const char* sKey, const char* sName, const char* sValue)
+{
+  HKEY hKey = OpenOrCreate(hRoot, sKey);
+  RegSetValueExA(hKey, sName, 0, REG_SZ, reinterpret_cast<const BYTE*>(sValue), (DWORD)strlen(sValue) + 1);
+  RegCloseKey(hKey);
+}
+
+void TestRegSetBinary(HKEY hRoot, const char* sKey, const char* sName, const void* pData, DWORD cb)
+{
+  HKEY hKey = OpenOrCreate(hRoot, sKey);
+  RegSetValueExA(hKey, sName, 0, REG_BINARY, static_cast<const BYTE*>(pData), cb);
+  RegCloseKey(hKey);
+}
+
+void TestRegDelete(HKEY hRoot, const char* sKey, const char* sName)
+{
+  HKEY hKey;
+  if (RegOpenKeyExA(hRoot, sKey, 0, KEY_ALL_ACCESS, &hKey) == ERROR_SUCCESS) {
+    RegDeleteValueA(hKey, sName);
+    RegCloseKey(hKey);
+  }
+}
+
+std::string TestReadFile(const std::string& sPath)
+{
+  std::string s;
+  HANDLE h = CreateFileA(sPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    return s;
+  }
+  char buf[65536];
+  DWORD n;
+  while (ReadFile(h, buf, sizeof buf, &n, nullptr) && n > 0) {
+    s.append(buf, n);
+  }
+  CloseHandle(h);
+  return s;
+}

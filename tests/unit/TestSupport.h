@@ -1,0 +1,37 @@
+// Shared helpers of the unit tests.
+#pragma once
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// Collects every trace line written by this process's static copy of the
+// plug-in code while it lives (lines of the DLL copy go to its own sinks).
+class TraceCapture {
+public:
+  TraceCapture();
+  ~TraceCapture();
+  std::vector<std::string> Lines() const;
+  bool Contains(const std::string& sText) const;       // any line containing the text
+  size_t Count(const std::string& sText) const;        // lines containing the text
+  void Clear();
+
+private:
+  static void Observe(DWORD dwCategory, const char* sLine, void* pContext);
+  mutable CRITICAL_SECTION m_cs;
+  std::vector<std::string> m_lines;
+};
+
+// Folder of the test executables (bin/ of the build).
+std::string TestBinDir();
+// A fresh, empty scratch folder for one test, under the build's bin/.
+std::string TestScratchDir(const std::string& sName);
+// Runs a program of bin/ with arguments and waits for it; returns its exit code.
+DWORD TestRunProgram(const std::string& sCommandLine, DWORD dwTimeoutMs = 60000);
+
+// Registry helpers for HKLM/HKCU "SOFTWARE\Vantorix\DRAV" and friends.
+void TestRegSetDword(HKEY hRoot, const char* sKey, const char* sName, DWORD dwValue);
+void TestRegSetString(HKEY hRoot, const char* sKey, const char* sName, const char* sValue);
+void TestRegSetBinary(HKEY hRoot, const char* sKey, const char* sName, const void* pData, DWORD cb);
+void TestRegDelete(HKEY hRoot, const char* sKey, const char* sName);
+std::string TestReadFile(const std::string& sPath);
