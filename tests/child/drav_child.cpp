@@ -1,5 +1,7 @@
-// Second process for the multi-process tests. Usage:
-//   drav_child log <count> <tag>   writes <count> trace lines through DRAVMOU.dll's trace log
+// Second process for the multi-process tests. Modes:
+//   drav_child log <count> <tag> [holdms]   writes <count> trace lines, then waits holdms
+//   drav_child switches                      exit code: bit 1 info switch, bit 0 warning switch,
+//                                            as they stand after the first passing line
 #include <windows.h>
 
 #include <cstdio>
@@ -18,8 +20,17 @@ int main(int argc, char** argv)
       TraceSetFunction("ChildWriter");
       TraceInfo("%s line %05d xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx", argv[3], i);
     }
+    if (argc >= 5) {
+      Sleep(atoi(argv[4]));
+    }
     return 0;
   }
-  fprintf(stderr, "usage: drav_child log <count> <tag>\n");
+  if (argc >= 2 && strcmp(argv[1], "switches") == 0) {
+    TraceInit("CHILD");
+    TraceSetFunction("ChildSwitches");
+    TraceError("first line");
+    return (g_bTraceInfo ? 2 : 0) | (g_bTraceWarnings ? 1 : 0);
+  }
+  fprintf(stderr, "usage: drav_child log <count> <tag> [holdms] | switches\n");
   return 2;
 }

@@ -1,0 +1,281 @@
+// Binding, control commands and dispatch, in-process and through the DLL's
+// ordinals.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "diag/Trace.h"
+#include "framework/UmdMgr.h"
+#include "host/RefHost.h"
+#include "plugin/LdCodes.h"
+#include "plugin/Mou.h"
+#include "tests/unit/TestSupport.h"
+
+namespace {
+
+// A host record whose operations record how the plug-in called them.
+struct FakeHost {
+  ULONG_PTR Api[HOST_WORD_COUNT] = {};
+  tMainShare Share = {};
+  tGbl Gbl = {};
+  tMain Main = {};
+  FakeHost()
+  {
+    Api[HOST_MAIN_SHARE] = reinterpret_cast<ULONG_PTR>(&Share);
+    Api[HOST_GBL] = reinterpret_cast<ULONG_PTR>(&Gbl);
+    Api[HOST_MAIN] = reinterpret_cast<ULONG_PTR>(&Main);
+    Api[HOST_REMOVE_DEVICES] = reinterpret_cast<ULONG_PTR>(&RemoveDevices);
+    Main.hInstance = GetModuleHandleA(nullptr);
+  }
+  struct RemoveCall {
+    int count;
+    PFN_HOST_DEVICE_FILTER pfnFilter;
+    ULONG_PTR value;
+    void* pContext;
+    ULONG ulUmdIndex;
+    ULONG ulFlag;
+  };
+  static RemoveCall s_remove;
+  static BOOL RemoveDevices(PFN_HOST_DEVICE_FILTER pfnFilter, ULONG_PTR value, void* pContext, ULONG ulUmdIndex,
+                            ULONG ulFlag)
+  {
+    s_remove = { s_remove.count + 1, pfnFilter, value, pContext, ulUmdIndex, ulFlag };
+    return TRUE;
+  }
+};
+FakeHost::RemoveCall FakeHost::s_remove;
+
+class PluginTest : public testing::Test {
+protected:
+  void TearDown() override
+  {
+    if (g_pUmdGlobal != nullptr && g_pUmdGlobal->bInUse) {
+      MouMainExit(0, 0);
+    }
+    g_pUmdGlobal = nullptr;
+  }
+};
+
+}  // namespace
+
+TEST_F(PluginTest, MainInitRefusesANullRecordAndEachNullWord)
+{
+  TraceCapture capture;
+  EXPECT_EQ(MouMainInit(nullptr, 0, 0), 0u);
+  EXPECT_TRUE(capture.Contains("MouMainInit - exit, NULL pDevMgrApi"));
+  EXPECT_TRUE(capture.Contains("<error> MouMainInit - MouMainInit - DravMou.cpp line"));
+
+  const char* expected[3] = { "MouMainInit - exit NULL g_pMainShare", "MouMainInit - exit NULL g_pGbl",
+                              "MouMainInit - exit NULL g_pMain" };
+  for (int word = 0; word < 3; ++word) {
+    FakeHost host;
+    host.Api[word] = 0;
+    capture.Clear();
+    EXPECT_EQ(MouMainInit(host.Api, 0, 0), 0u) << "word " << word;
+    EXPECT_TRUE(capture.Contains(expected[word])) << "word " << word;
+    // The framework is not started.
+    EXPECT_FALSE(capture.Contains("UmdMainInit - entry"));
+    EXPECT_EQ(capture.Count("assert FALSE"), 1u);
+  }
+}
+
+TEST_F(PluginTest, MainInitBindsAndMainExitReleasesTheInstance)
+{
+  FakeHost host;
+  TraceCapture capture;
+  ASSERT_EQ(MouMainInit(host.Api, 0, 0), 1u);
+  ASSERT_NE(g_pUmdGlobal, nullptr);
+  EXPECT_TRUE(g_pUmdGlobal->bInUse);
+  EXPECT_EQ(g_pUmdGlobal->ulUmdIndex, (ULONG)UMD_MOUFILT);
+  EXPECT_EQ(g_pUmdGlobal->ulDevInfoSize, 352u);
+  EXPECT_STREQ(g_pUmdGlobal->sName, "MOU");
+  EXPECT_EQ(g_pUmdGlobal->ulDefaultDeviceType, (ULONG)LD_DEVICETYPE_MOUSE);
+  EXPECT_EQ(memcmp(&g_pUmdGlobal->InterfaceGuid, &GUID_INTERFACE_RAWPDO_VMOUFILT, 16), 0);
+  EXPECT_NE(g_pUmdGlobal->hWnd, nullptr);
+  char sClass[64] = {};
+  GetClassNameA(g_pUmdGlobal->hWnd, sClass, sizeof sClass);
+  EXPECT_STREQ(sClass, "DRAVMOU_MainWindow");
+  EXPECT_EQ(g_pDevMgrApi, host.Api);
+  EXPECT_EQ(g_pMain, &host.Main);
+  EXPECT_TRUE(capture.Contains("MouMainInit - exit\n"));
+
+  FakeHost::s_remove = {};
+  EXPECT_EQ(MouMainExit(0, 0), 1u);
+  EXPECT_FALSE(g_pUmdGlobal->bInUse);
+  // Unbinding asks the host to remove every device of the plug-in.
+  EXPECT_EQ(FakeHost::s_remove.count, 1);
+  EXPECT_EQ(FakeHost::s_remove.pfnFilter, nullptr);
+  EXPECT_EQ(FakeHost::s_remove.ulUmdIndex, (ULONG)UMD_MOUFILT);
+  EXPECT_EQ(FakeHost::s_remove.ulFlag, 1u);
+  EXPECT_TRUE(capture.Contains("UmdMainExit - Posting WM_CLOSE.\n"));
+}
+
+TEST_F(PluginTest, NinthInstanceIsTheLastOne)
+{
+  UmdGlobal* instances[UMD_MAX_INSTANCES] = {};
+  HINSTANCE hInst = GetModuleHandleA(nullptr);
+  GUID guid;
+  memcpy(&guid, &GUID_INTERFACE_RAWPDO_VMOUFILT, sizeof guid);
+  FakeHost host;
+  for (ULONG i = 0; i < UMD_MAX_INSTANCES; ++i) {
+    ASSERT_TRUE(UmdMainInit(&instances[i], host.Api, UMD_MOUFILT, 352, "MOU", hInst, "DravTestClass", &guid, 1,
+                            nullptr, nullptr, UmdCallbackGetDevInfo, nullptr));
+  }
+  TraceCapture capture;
+  UmdGlobal* pTenth = nullptr;
+  EXPECT_FALSE(UmdMainInit(&pTenth, host.Api, UMD_MOUFILT, 352, "MOU", hInst, "DravTestClass", &guid, 1, nullptr,
+                           nullptr, UmdCallbackGetDevInfo, nullptr));
+  EXPECT_TRUE(capture.Contains("exit, no more instance slots available"));
+  UmdMainExit(instances[4]);
+  UmdGlobal* pAgain = nullptr;
+  EXPECT_TRUE(UmdMainInit(&pAgain, host.Api, UMD_MOUFILT, 352, "MOU", hInst, "DravTestClass", &guid, 1, nullptr,
+                          nullptr, UmdCallbackGetDevInfo, nullptr));
+  EXPECT_EQ(pAgain, instances[4]);
+  instances[4] = pAgain;
+  for (UmdGlobal* p : instances) UmdMainExit(p);
+}
+
+TEST_F(PluginTest, ControlCommands)
+{
+  FakeHost host;
+  ASSERT_EQ(MouMainInit(host.Api, 0, 0), 1u);
+  TraceCapture capture;
+  ULONG words[3] = { 7, 7, 0xABCDEF };
+  EXPECT_EQ(MouControl(LD_API_GET_VERSION, words, 0, 0), 1u);
+  EXPECT_EQ(words[0], 0u);
+  EXPECT_EQ(words[1], 1u);
+  EXPECT_EQ(words[2], 0xABCDEFu);   // only two words are written
+  EXPECT_TRUE(capture.Contains("MouControl - entry Command=0x0"));
+  EXPECT_TRUE(capture.Contains("MouControl - LD_API_GET_VERSION"));
+  EXPECT_TRUE(capture.Contains("MouControl - exit, status=1"));
+
+  ULONG untouched[2] = { 5, 6 };
+  EXPECT_EQ(MouControl(LD_API_SUSPEND, untouched, 0, 0), 1u);
+  EXPECT_EQ(MouControl(7, untouched, 0, 0), 0u);
+  EXPECT_EQ(MouControl(0xFFFFFFFF, untouched, 0, 0), 0u);
+  EXPECT_EQ(untouched[0], 5u);
+  EXPECT_EQ(untouched[1], 6u);
+  EXPECT_TRUE(capture.Contains("MouControl - entry Command=0x7"));
+  EXPECT_TRUE(capture.Contains("MouControl - exit, status=0"));
+
+  for (ULONG cmd = 1; cmd <= 6; ++cmd) {
+    EXPECT_EQ(MouControl(cmd, nullptr, 0, 0), 1u) << cmd;
+  }
+  // Command 5 asks the host to remove every device of this plug-in.
+  FakeHost::s_remove = {};
+  MouControl(5, nullptr, 0, 0);
+  EXPECT_EQ(FakeHost::s_remove.count, 1);
+  EXPECT_EQ(FakeHost::s_remove.pfnFilter, nullptr);
+  EXPECT_EQ(FakeHost::s_remove.pContext, nullptr);
+  EXPECT_EQ(FakeHost::s_remove.ulUmdIndex, (ULONG)UMD_MOUFILT);
+  EXPECT_EQ(FakeHost::s_remove.ulFlag, 1u);
+}
+
+// Every code of every group, outside those the mouse plug-in serves.
+static bool IsServed(ULONG code)
+{
+  switch (code) {
+  case LD_SET_MOUSE_DRIVER_TYPE: case LD_GET_TIME_STAMP: case LD_DEVICE_DUMP_FUNCTION:
+  case LD_GET_MOUSE_SPEED: case LD_SET_MOUSE_SPEED: case LD_GET_MOUSE_ACCELERATION: case LD_SET_MOUSE_ACCELERATION:
+  case LD_GET_MOUSE_ORIENTATION: case LD_SET_MOUSE_ORIENTATION: case LD_SET_MOUSE_REPORT_RATE_ACC:
+  case LD_GET_MOUSE_WHEEL_ACCELERATION: case LD_SET_MOUSE_WHEEL_ACCELERATION: case LD_GET_MOUSE_WHEEL_FILTER:
+  case LD_SET_MOUSE_WHEEL_FILTER: case LD_GET_MOUSE_WHEEL_SPEED: case LD_SET_MOUSE_WHEEL_SPEED:
+  case LD_GET_MOUSE_ACCELERATION_CURVE: case LD_SET_MOUSE_ACCELERATION_CURVE: case LD_SET_CHORDING_PARMS:
+  case LD_GET_MOUSE_WHEEL_RESOLUTION: case LD_SET_MOUSE_WHEEL_RESOLUTION: case LD_SET_MOUSE_IN_USE_EVENT:
+    return true;
+  default:
+    return false;
+  }
+}
+
+TEST_F(PluginTest, UnservedFunctionCodesAnswerInvalidFunction)
+{
+  tDevice device = {};
+  device.ulDeviceType = LD_DEVICETYPE_MOUSE;
+  const ULONG groups[][2] = { { 0, 26 }, { 0x1000000, 0x37 }, { 0x2000000, 8 }, { 0x3000000, 5 },
+                              { 0x4000000, 10 }, { 0x5000000, 3 }, { 0x6000000, 1 }, { 0xFFFFFFFF, 1 } };
+  TraceCapture capture;
+  int unserved = 0;
+  for (const auto& g : groups) {
+    for (ULONG i = 0; i < g[1]; ++i) {
+      ULONG code = g[0] + i;
+      if (IsServed(code)) continue;
+      ULONG record[40] = { 8, 0x55 };
+      ULONG size = 0xDEAD;
+      capture.Clear();
+      EXPECT_EQ(MouDeviceControl(&device, code, record, &size, 2), (LD_STATUS)LD_INVALID_FUNCTION) << std::hex << code;
+      EXPECT_EQ(size, 0u) << std::hex << code;
+      EXPECT_EQ(record[1], 0x55u);
+      EXPECT_TRUE(capture.Contains(std::string("MouDeviceControl - entry func=") + LdFunctionToString(code)));
+      EXPECT_TRUE(capture.Contains("MouDeviceControl - exit, status=LD_INVALID_FUNCTION"));
+      ++unserved;
+    }
+  }
+  EXPECT_EQ(unserved, 26 - 3 + 0x37 - 19 + 8 + 5 + 10 + 3 + 1 + 1);
+}
+
+TEST_F(PluginTest, DriverTypeNamingADeviceIsRefusedWithoutExitLine)
+{
+  tDevice device = {};
+  ULONG record[2] = { 8, 1 };
+  ULONG size = 0xDEAD;
+  TraceCapture capture;
+  EXPECT_EQ(MouDeviceControl(&device, LD_SET_MOUSE_DRIVER_TYPE, record, &size, 0), (LD_STATUS)LD_INVALID_PARAMETER);
+  EXPECT_EQ(size, 0u);
+  EXPECT_TRUE(capture.Contains("entry func=LD_SET_MOUSE_DRIVER_TYPE"));
+  EXPECT_FALSE(capture.Contains("exit"));
+}
+
+TEST_F(PluginTest, NullReturnedSizeIsAssertedNotWritten)
+{
+  TraceCapture capture;
+  EXPECT_EQ(MouDeviceControl(nullptr, LD_GET_MOUSE_BUTTON_MAPPING, nullptr, nullptr, 0),
+            (LD_STATUS)LD_INVALID_FUNCTION);
+  EXPECT_TRUE(capture.Contains("assert NULL != pReturnedSize"));
+}
+
+TEST_F(PluginTest, TheDllBindsByOrdinalAndAnswersByName)
+{
+  RefHostPlugin plugin;
+  ASSERT_TRUE(RefHostLoadPlugin(&plugin, "DRAVMOU.dll"));
+  RefHost* pHost = RefHostGet();
+  ASSERT_TRUE(RefHostInit(pHost));
+  // Null words are refused by the DLL too, without binding.
+  ULONG_PTR saved = pHost->Api[HOST_GBL];
+  pHost->Api[HOST_GBL] = 0;
+  EXPECT_EQ(plugin.MouMainInit(pHost->Api, 0, 0), 0u);
+  pHost->Api[HOST_GBL] = saved;
+  EXPECT_EQ(plugin.MouMainInit(nullptr, 0, 0), 0u);
+  EXPECT_EQ(plugin.MouMainInit(pHost->Api, 0, 0), 1u);
+  ULONG version[2] = { 9, 9 };
+  EXPECT_EQ(plugin.MouControl(LD_API_GET_VERSION, version, 0, 0), 1u);
+  EXPECT_EQ(version[0], 0u);
+  EXPECT_EQ(version[1], 1u);
+  EXPECT_EQ(plugin.MouControl(7, version, 0, 0), 0u);
+  ULONG size = 0xDEAD;
+  ULONG record[4] = { 8 };
+  EXPECT_EQ(plugin.MouDeviceControl(nullptr, LD_GET_MOUSE_DRIVER_TYPE, record, &size, 0),
+            (LD_STATUS)LD_INVALID_FUNCTION);
+  EXPECT_EQ(size, 0u);
+  EXPECT_EQ(plugin.MouMainExit(0, 0), 1u);
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+  RefHostShutdown(pHost);
+  RefHostUnloadPlugin(&plugin);
+}
+
+TEST_F(PluginTest, ProductionDllLoadsAndBindsWithoutADriver)
+{
+  RefHostPlugin plugin;
+  std::string path = TestBinDir() + "\\..\\dist\\DRAVMOU.dll";
+  ASSERT_TRUE(RefHostLoadPlugin(&plugin, path.c_str()));
+  RefHost* pHost = RefHostGet();
+  ASSERT_TRUE(RefHostInit(pHost));
+  EXPECT_EQ(plugin.MouMainInit(pHost->Api, 0, 0), 1u);
+  EXPECT_EQ(plugin.MouControl(LD_API_SUSPEND, nullptr, 0, 0), 1u);
+  EXPECT_EQ(plugin.MouMainExit(0, 0), 1u);
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+  RefHostShutdown(pHost);
+  RefHostUnloadPlugin(&plugin);
+}
