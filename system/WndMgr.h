@@ -1,0 +1,91 @@
+// System services of the framework: cursor settings snapshot, persistent
+// state (driver type, F-Lock mode) and the folders under the machine-wide
+// application-data folder.
+#pragma once
+#include <windows.h>
+
+// Registry locations and names, all relative to a root key.
+#define LD_REG_DRAV_PATH "SOFTWARE\\Vantorix\\DRAV"
+#define LD_REG_LAST_MCPL_PATH "SOFTWARE\\Vantorix\\DRAV\\LastMouseCPLInteraction"
+#define LD_REG_MOUSE_SETTINGS_CLEARED "MouseSettingsCleared"
+#define LD_REG_DRIVER_TYPE "DriverType"
+#define LD_REG_FMODE "FMode"
+
+#define LD_REG_MOUSE_BUTTON_SWAPPING "MouseButtonSwapping"
+#define LD_REG_MOUSE_VERTICAL_SCROLL "MouseVerticalScroll"
+#define LD_REG_MOUSE_HORIZONTAL_SCROLL "MouseHorizontalScroll"
+#define LD_REG_MOUSE_SENSITIVITY "MouseSensitivity"
+#define LD_REG_MOUSE_THRESHOLD1 "MouseThreshold1"
+#define LD_REG_MOUSE_THRESHOLD2 "MouseThreshold2"
+#define LD_REG_MOUSE_SPEED "MouseSpeed"
+
+// Folders below the machine-wide application-data folder.
+#define LD_DEVICES_SUBFOLDER "\\Vantorix\\DRAV\\Devices"
+#define LD_CACHE_SUBFOLDER "\\Vantorix\\DRAV\\Cache"
+#define LD_BATTERY_SUBFOLDER "\\Vantorix\\DRAV\\Battery\\"
+
+// Neutral system values written by a clear.
+constexpr LONG WND_NEUTRAL_MOUSE_SPEED = 10;
+constexpr LONG WND_NEUTRAL_WHEEL_LINES = 3;
+constexpr LONG WND_NEUTRAL_WHEEL_CHARS = 3;
+constexpr LONG WND_DEFAULT_DRIVER_TYPE = 1;
+constexpr LONG WND_DRIVER_TYPE_COUNT = 4;
+
+// Snapshot of the user's system mouse settings, in stored order.
+struct tCursorSettings {
+  LONG lButtonSwap;        // "MouseButtonSwapping": 0 or 1
+  LONG lVerticalScroll;    // "MouseVerticalScroll": wheel scroll lines
+  LONG lHorizontalScroll;  // "MouseHorizontalScroll": wheel scroll characters (recorded as 3)
+  LONG lSensitivity;       // "MouseSensitivity": pointer speed 1..20
+  LONG lThreshold1;        // "MouseThreshold1": acceleration array element 0
+  LONG lThreshold2;        // "MouseThreshold2": element 1
+  LONG lSpeed;             // "MouseSpeed": element 2, acceleration level
+};
+
+// Cursor settings snapshot (key = pointer to an open registry key handle).
+BOOL WndClearCursorSettings(BOOL bForceAndDontSave);
+BOOL WndRestoreCursorSettings(BOOL bForce, BOOL bToLastMCPLSnapshot);
+BOOL WndGetCursorSettingsVariation(tCursorSettings* pVariation);
+BOOL WndGetCurrentCursorSettings(tCursorSettings* pSettings);
+BOOL WndSaveCursorSettings(HKEY* phKey, const tCursorSettings* pSettings);
+BOOL WndRetrieveCursorSettings(HKEY* phKey, tCursorSettings* pSettings);
+BOOL WndComputeCursorSettingsVariation(const tCursorSettings* pCurrent, const tCursorSettings* pSnapshot,
+                                       tCursorSettings* pVariation);
+BOOL WndReadMouseSettingsCleared(HKEY* phKey);
+BOOL WndAreMouseSettingsCleared();
+BOOL WndClearMouseSpeedAndAccel(HKEY* phKey);
+BOOL WndClearVerticalScrolling(HKEY* phKey);
+BOOL WndClearHorizontalScrolling(HKEY* phKey);
+BOOL WndClearMouseButtonsSwitch(HKEY* phKey);
+BOOL WndRestoreMouseSpeedAndAccel(HKEY* phKey);
+BOOL WndRestoreVerticalScrolling(HKEY* phKey);
+BOOL WndRestoreHorizontalScrolling(HKEY* phKey);
+BOOL WndRestoreMouseButtonsSwitch(HKEY* phKey);
+
+// Reads a registry number into *pdwValue, which is zeroed first and stays 0
+// when the read fails (at most four bytes are taken). *pbIsDword tells whether
+// the value is a well-formed REG_DWORD (type 4, four bytes). Returns whether
+// the read succeeded.
+BOOL WndRegReadNumber(HKEY hKey, const char* sName, DWORD* pdwValue, BOOL* pbIsDword);
+
+// Persistent state.
+BOOL WndGetDriverType(LONG* plDriverType, BOOL* pbFirstTimeVantorix);
+BOOL WndSetDriverType(LONG lDriverType);
+BOOL WndLoadFLockState();
+void WndSaveFLockState(BOOL bMode);
+
+// Folders and battery logs. Paths are at most MAX_PATH characters; a caller
+// buffer too small for the whole path gives FALSE and an empty text.
+BOOL WndGetDevicesFolder(char* sPath, ULONG ulSize, BOOL bCreate, SECURITY_ATTRIBUTES* pSa);
+BOOL WndGetCacheFolder(char* sPath, ULONG ulSize, BOOL bCreate, SECURITY_ATTRIBUTES* pSa);
+BOOL WndCreateFolderTree(const char* sPath, SECURITY_ATTRIBUTES* pSa);
+BOOL WndCreateBatteryLogFolder(SECURITY_ATTRIBUTES* pSa);
+
+// What a battery log needs to know of a device: its model number and name.
+struct tBatteryLogDevice {
+  ULONG ulModel;
+  const char* sName;
+};
+
+BOOL WndGetBatteryLogFileName(const tBatteryLogDevice* pDevice, char* sPath, ULONG ulSize);
+HANDLE WndOpenBatteryLogFile(const tBatteryLogDevice* pDevice, SECURITY_ATTRIBUTES* pSa, BOOL* pbNewFile);
