@@ -11,3 +11,14 @@ void BsPostLine(DWORD dwCategory, const char* sLine);
 BOOL BsShutdownServer();
 BOOL BsGetStatistics(DWORD* pbDisabled, DWORD* pulViewerWord, DWORD* pulDropped);
 void BsCloseEvent();
+
+// The steps of BsInitializeClient and BsInitializeServer.
+BOOL BsCreateEvent(const char* sRegionName);
+BOOL BsOpenSharedMemory(const char* sRegionName);
+BOOL BsClientSavePid();
+BOOL BsLaunchViewer(const char* sRegionName);
+
+// Name of the region; the event is this name followed by "_EVENT".
+constexpr const char BS_REGION_NAME[] = "Local\\VantBugShow";
+constexpr const char BS_EVENT_SUFFIX[] = "_EVENT";
+constexpr const char BS_VIEWER_NAME[] = "VantBshw.exe";
