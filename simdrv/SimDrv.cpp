@@ -1,27 +1,847 @@
-// Simulated filter driver. Not built yet: no device exists.
+// Simulated kernel mouse filter driver. Handles are real kernel objects (an
+// unnamed event per open), so that the plug-in's CloseHandle works on them; a
+// handle value maps to its device for as long as the object behind it lives.
+// Requests answer at once, later (from a worker thread), never, or fail, per
+// device. Everything is guarded by one critical section.
 #define SIMDRV_BUILD
 #include "simdrv/SimDrv.h"
 
-SIMDRV_API HANDLE DevIoOpen(const char*)
+#include <cstring>
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr DWORD IOCTL_REGISTER = 0x00220404;
+constexpr DWORD IOCTL_UNREGISTER = 0x00220408;
+constexpr DWORD IOCTL_EVENT_READ = 0x0022040C;
+constexpr DWORD IOCTL_GET = 0x00220410;
+constexpr DWORD IOCTL_SET = 0x00220414;
+
+constexpr ULONG ID_EVENT_CHORDING_BUTTON = 3112;
+constexpr ULONG ID_ACCELERATION = 3111;
+constexpr ULONG ID_TIME_STAMP = 4000;
+constexpr ULONG MAX_PARAM_BYTES = 132;
+constexpr ULONG MAX_PACKET_BYTES = 256;
+constexpr ULONG LOG_CAPACITY = 4096;
+constexpr DWORD LIVENESS_POLL_MS = 50;
+// A cancelled request ends a little after CancelIo returns, as with a kernel
+// driver, so callers must wait for it.
+constexpr DWORD CANCEL_COMPLETION_MS = 20;
+
+// Overlapped status words: NT's STATUS_PENDING while open, else 0 or a
+// Win32 error tagged with the customer bits.
+constexpr ULONG_PTR SIM_STATUS_PENDING = 0x103;
+ULONG_PTR SimStatus(DWORD dwError) { return dwError == 0 ? 0 : (0xE0000000u | dwError); }
+DWORD SimErrorOf(ULONG_PTR status) { return status == 0 ? 0 : static_cast<DWORD>(status & 0xFFFF); }
+
+// Parameters the driver knows: get reply length (0 = no get), set payload
+// length (0 = no set; ~0u = the acceleration form, level plus points).
+struct ParamSpec {
+  ULONG ulId;
+  ULONG ulGetLength;
+  ULONG ulSetLength;
+};
+constexpr ULONG VARIABLE = ~0u;
+constexpr ParamSpec kParams[] = {
+  { 3102, 4, 4 }, { 3103, 4, 4 },   { 3105, 0, 4 },  { 3106, 16, 16 }, { 3107, 4, 4 },   { 3108, 20, 20 },
+  { 3109, 0, 4 }, { ID_ACCELERATION, VARIABLE, VARIABLE }, { 3114, 0, 4 }, { 3116, 8, 8 }, { 3117, 0, 8 },
+  { ID_TIME_STAMP, 8, 0 },
+};
+
+const ParamSpec* FindSpec(ULONG ulId)
 {
-  SetLastError(ERROR_FILE_NOT_FOUND);
-  return INVALID_HANDLE_VALUE;
+  for (const ParamSpec& spec : kParams) {
+    if (spec.ulId == ulId) {
+      return &spec;
+    }
+  }
+  return nullptr;
 }
 
-SIMDRV_API BOOL DevIoControl(HANDLE, DWORD, void*, DWORD, void*, DWORD, DWORD*, OVERLAPPED*)
+struct Param {
+  ULONG ulId;
+  std::vector<BYTE> Value;
+  ULONG ulReplyLength = ~0u;   // forced short reply, ~0u = normal
+};
+
+struct Device {
+  ULONG ulId;
+  std::string sPath;
+  bool bPresent = true;
+  ULONG ulMode = SIMDRV_COMPLETE_AT_ONCE;
+  DWORD dwError = 0;
+  DWORD dwDelayMs = 0;
+  std::vector<Param> Params;
+  std::deque<std::vector<BYTE>> Events;
+  ULONG64 ullTimeStamp = 0x100000000ull;
+};
+
+struct OpenHandle {
+  HANDLE hHandle;     // the value the caller holds
+  HANDLE hIdentity;   // our duplicate: tells a live handle from a reused value
+  ULONG ulDevice;
+};
+
+struct Pending {
+  OVERLAPPED* pOverlapped;
+  HANDLE hEvent;
+  HANDLE hHandle;
+  ULONG ulDevice;
+  DWORD dwThreadId;
+  DWORD dwIoctl;
+  std::vector<BYTE> In;
+  BYTE* pOut;
+  ULONG ulOutSize;
+  ULONG64 ullLogSeq;
+  bool bTimed;          // completes at ullDue
+  ULONG64 ullDue;
+  bool bHeld;           // never answered, only cancelled
+  bool bIgnoresCancel;  // not even cancelled
+  bool bCancelled;      // ends with ERROR_OPERATION_ABORTED when due
+};
+
+CRITICAL_SECTION g_cs;
+std::vector<Device> g_Devices;   // id = index + 1
+std::vector<OpenHandle> g_Handles;
+std::vector<Pending> g_Pending;   // oldest first
+std::vector<SimDrvRequest> g_Log;
+ULONG64 g_ullLogNext = 0;   // sequence number of the next request
+ULONG64 g_ullLogBase = 0;   // sequence number of index 0
+HANDLE g_hWake = nullptr;
+HANDLE g_hWorker = nullptr;
+
+typedef BOOL(WINAPI* PFN_COMPARE_OBJECT_HANDLES)(HANDLE, HANDLE);
+PFN_COMPARE_OBJECT_HANDLES g_pfnCompareObjectHandles = nullptr;
+
+struct Lock {
+  Lock() { EnterCriticalSection(&g_cs); }
+  ~Lock() { LeaveCriticalSection(&g_cs); }
+};
+
+Device* FindDevice(ULONG ulDevice)
 {
-  SetLastError(ERROR_INVALID_HANDLE);
+  if (ulDevice == 0 || ulDevice > g_Devices.size()) {
+    return nullptr;
+  }
+  return &g_Devices[ulDevice - 1];
+}
+
+Param* FindParam(Device& device, ULONG ulId)
+{
+  for (Param& param : device.Params) {
+    if (param.ulId == ulId) {
+      return &param;
+    }
+  }
+  return nullptr;
+}
+
+void StoreParam(Device& device, ULONG ulId, const void* pData, ULONG ulSize)
+{
+  Param* pParam = FindParam(device, ulId);
+  if (pParam == nullptr) {
+    device.Params.push_back(Param{ ulId, {}, ~0u });
+    pParam = &device.Params.back();
+  }
+  const BYTE* p = static_cast<const BYTE*>(pData);
+  pParam->Value.assign(p, p + ulSize);
+}
+
+void StoreWords(Device& device, ULONG ulId, std::initializer_list<ULONG> words)
+{
+  std::vector<ULONG> v(words);
+  StoreParam(device, ulId, v.data(), static_cast<ULONG>(v.size() * sizeof(ULONG)));
+}
+
+void SetDefaults(Device& device)
+{
+  StoreWords(device, 3102, { 0x10001000 });         // speed 50 on both axes
+  StoreWords(device, 3103, { 0 });                  // orientation
+  StoreWords(device, 3105, { 0 });                  // processing
+  StoreWords(device, 3106, { 0, 0, 0, 0 });         // wheel acceleration off
+  StoreWords(device, 3107, { 0x01000100 });         // wheel speed 1.0, offset 1.0
+  StoreWords(device, 3108, { 0, 0, 0, 0, 0 });      // wheel filter
+  StoreWords(device, 3109, { 0 });                  // chording
+  StoreWords(device, ID_ACCELERATION, { 0 });       // level 0, no curve
+  StoreWords(device, 3114, { 0 });                  // report rate
+  StoreWords(device, 3116, { 0, 1 });               // wheel resolution off, x1
+  StoreWords(device, 3117, { 0, 0 });               // in-use event
+}
+
+// ---- Request log ----------------------------------------------------------------
+
+ULONG64 LogAdd(ULONG ulDevice, DWORD dwIoctl, const void* pIn, DWORD dwInSize, DWORD dwOutSize)
+{
+  if (g_Log.empty()) {
+    g_Log.resize(LOG_CAPACITY);
+  }
+  ULONG64 ullSeq = g_ullLogNext++;
+  SimDrvRequest& r = g_Log[ullSeq % LOG_CAPACITY];
+  memset(&r, 0, sizeof r);
+  r.ulDevice = ulDevice;
+  r.dwIoctl = dwIoctl;
+  r.ulInSize = dwInSize;
+  if (pIn != nullptr) {
+    memcpy(r.In, pIn, dwInSize < SIMDRV_MAX_LOGGED_INPUT ? dwInSize : SIMDRV_MAX_LOGGED_INPUT);
+  }
+  r.ulOutSize = dwOutSize;
+  r.dwThreadId = GetCurrentThreadId();
+  r.dwResult = ERROR_IO_PENDING;
+  return ullSeq;
+}
+
+void LogResult(ULONG64 ullSeq, DWORD dwResult)
+{
+  if (ullSeq >= g_ullLogBase && g_ullLogNext - ullSeq <= LOG_CAPACITY) {
+    g_Log[ullSeq % LOG_CAPACITY].dwResult = dwResult;
+  }
+}
+
+// ---- Handles ----------------------------------------------------------------------
+
+bool HandleAlive(const OpenHandle& entry)
+{
+  DWORD dwFlags;
+  if (!GetHandleInformation(entry.hHandle, &dwFlags)) {
+    return false;
+  }
+  return g_pfnCompareObjectHandles == nullptr || g_pfnCompareObjectHandles(entry.hHandle, entry.hIdentity);
+}
+
+void CompletePending(size_t i, DWORD dwError, ULONG ulReturned);
+
+// Closing a handle ends its requests, as the kernel's clean-up would.
+void DropHandle(size_t iHandle)
+{
+  HANDLE hHandle = g_Handles[iHandle].hHandle;
+  for (size_t i = g_Pending.size(); i-- > 0;) {
+    if (g_Pending[i].hHandle == hHandle) {
+      CompletePending(i, ERROR_OPERATION_ABORTED, 0);
+    }
+  }
+  CloseHandle(g_Handles[iHandle].hIdentity);
+  g_Handles.erase(g_Handles.begin() + static_cast<ptrdiff_t>(iHandle));
+}
+
+// The live entry of a handle value, or -1 (a dead entry is dropped).
+long FindLiveHandle(HANDLE hHandle)
+{
+  for (size_t i = 0; i < g_Handles.size(); ++i) {
+    if (g_Handles[i].hHandle == hHandle) {
+      if (HandleAlive(g_Handles[i])) {
+        return static_cast<long>(i);
+      }
+      DropHandle(i);
+      return -1;
+    }
+  }
+  return -1;
+}
+
+// ---- Answers ----------------------------------------------------------------------
+
+DWORD AnswerGet(Device& device, const BYTE* pIn, ULONG ulInSize, BYTE* pOut, ULONG ulOutSize, ULONG* pulReturned)
+{
+  if (ulInSize < 4 || pIn == nullptr) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  ULONG ulId;
+  memcpy(&ulId, pIn, 4);
+  const ParamSpec* pSpec = FindSpec(ulId);
+  if (pSpec == nullptr || pSpec->ulGetLength == 0) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  std::vector<BYTE> reply;
+  if (ulId == ID_TIME_STAMP) {
+    ULONG64 ull = device.ullTimeStamp++;
+    reply.assign(reinterpret_cast<BYTE*>(&ull), reinterpret_cast<BYTE*>(&ull) + 8);
+  } else {
+    Param* pParam = FindParam(device, ulId);
+    if (pParam != nullptr) {
+      reply = pParam->Value;
+    }
+    ULONG ulLength = pSpec->ulGetLength == VARIABLE ? static_cast<ULONG>(reply.size()) : pSpec->ulGetLength;
+    reply.resize(ulLength, 0);
+    if (pParam != nullptr && pParam->ulReplyLength < reply.size()) {
+      reply.resize(pParam->ulReplyLength);
+    }
+  }
+  if (ulOutSize < reply.size() || (pOut == nullptr && !reply.empty())) {
+    return ERROR_INSUFFICIENT_BUFFER;
+  }
+  if (!reply.empty()) {
+    memcpy(pOut, reply.data(), reply.size());
+  }
+  *pulReturned = static_cast<ULONG>(reply.size());
+  return 0;
+}
+
+DWORD AnswerSet(Device& device, const BYTE* pIn, ULONG ulInSize)
+{
+  if (ulInSize < 4 || pIn == nullptr) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  ULONG ulId;
+  memcpy(&ulId, pIn, 4);
+  const ParamSpec* pSpec = FindSpec(ulId);
+  if (pSpec == nullptr || pSpec->ulSetLength == 0) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  ULONG ulPayload = ulInSize - 4;
+  if (pSpec->ulSetLength == VARIABLE) {
+    if (ulPayload < 4 || ulPayload > MAX_PARAM_BYTES || ulPayload % 4 != 0) {
+      return ERROR_INVALID_PARAMETER;
+    }
+  } else if (ulPayload != pSpec->ulSetLength) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  StoreParam(device, ulId, pIn + 4, ulPayload);
+  return 0;
+}
+
+// Any request but the event read.
+DWORD Answer(Device& device, DWORD dwIoctl, const BYTE* pIn, ULONG ulInSize, BYTE* pOut, ULONG ulOutSize,
+             ULONG* pulReturned)
+{
+  *pulReturned = 0;
+  switch (dwIoctl) {
+  case IOCTL_REGISTER:
+  case IOCTL_UNREGISTER: {
+    if (ulInSize < 4 || pIn == nullptr) {
+      return ERROR_INVALID_PARAMETER;
+    }
+    ULONG ulId;
+    memcpy(&ulId, pIn, 4);
+    return ulId == ID_EVENT_CHORDING_BUTTON ? 0 : ERROR_INVALID_PARAMETER;
+  }
+  case IOCTL_GET:
+    return AnswerGet(device, pIn, ulInSize, pOut, ulOutSize, pulReturned);
+  case IOCTL_SET:
+    return AnswerSet(device, pIn, ulInSize);
+  default:
+    return ERROR_INVALID_FUNCTION;
+  }
+}
+
+// Hands the oldest packet to an event read; false when none is queued.
+bool ServeEvent(Device& device, BYTE* pOut, ULONG ulOutSize, ULONG* pulReturned, DWORD* pdwError)
+{
+  if (device.Events.empty()) {
+    return false;
+  }
+  const std::vector<BYTE>& packet = device.Events.front();
+  *pulReturned = 0;
+  if (ulOutSize < packet.size() || pOut == nullptr) {
+    *pdwError = ERROR_INSUFFICIENT_BUFFER;
+    return true;
+  }
+  memcpy(pOut, packet.data(), packet.size());
+  *pulReturned = static_cast<ULONG>(packet.size());
+  *pdwError = 0;
+  device.Events.pop_front();
+  return true;
+}
+
+// ---- Pending requests -------------------------------------------------------------
+
+void CompletePending(size_t i, DWORD dwError, ULONG ulReturned)
+{
+  Pending& p = g_Pending[i];
+  p.pOverlapped->InternalHigh = ulReturned;
+  MemoryBarrier();
+  p.pOverlapped->Internal = SimStatus(dwError);
+  LogResult(p.ullLogSeq, dwError);
+  if (p.hEvent != nullptr) {
+    SetEvent(p.hEvent);
+  }
+  g_Pending.erase(g_Pending.begin() + static_cast<ptrdiff_t>(i));
+}
+
+// A timed request has come due (or an event read met its packet).
+void FinishPending(size_t i)
+{
+  Pending& p = g_Pending[i];
+  if (p.bCancelled) {
+    CompletePending(i, ERROR_OPERATION_ABORTED, 0);
+    return;
+  }
+  Device* pDevice = FindDevice(p.ulDevice);
+  if (pDevice == nullptr || !pDevice->bPresent) {
+    CompletePending(i, ERROR_DEVICE_NOT_CONNECTED, 0);
+    return;
+  }
+  ULONG ulReturned = 0;
+  DWORD dwError = 0;
+  if (p.dwIoctl == IOCTL_EVENT_READ) {
+    if (!ServeEvent(*pDevice, p.pOut, p.ulOutSize, &ulReturned, &dwError)) {
+      p.bTimed = false;   // waits for a packet
+      return;
+    }
+  } else {
+    dwError = Answer(*pDevice, p.dwIoctl, p.In.data(), static_cast<ULONG>(p.In.size()), p.pOut, p.ulOutSize,
+                     &ulReturned);
+  }
+  CompletePending(i, dwError, ulReturned);
+}
+
+DWORD WINAPI WorkerThread(void*)
+{
+  for (;;) {
+    DWORD dwTimeout = INFINITE;
+    {
+      Lock lock;
+      // Requests on handles that were closed meanwhile end as cancelled.
+      for (size_t i = 0; i < g_Handles.size();) {
+        bool bUsed = false;
+        for (const Pending& p : g_Pending) {
+          bUsed = bUsed || p.hHandle == g_Handles[i].hHandle;
+        }
+        if (bUsed && !HandleAlive(g_Handles[i])) {
+          DropHandle(i);
+        } else {
+          ++i;
+        }
+      }
+      ULONG64 ullNow = GetTickCount64();
+      for (size_t i = 0; i < g_Pending.size();) {
+        if (g_Pending[i].bTimed && g_Pending[i].ullDue <= ullNow) {
+          size_t before = g_Pending.size();
+          FinishPending(i);
+          if (g_Pending.size() < before) {
+            continue;   // completed and erased
+          }
+        }
+        ++i;
+      }
+      for (const Pending& p : g_Pending) {
+        if (p.bTimed) {
+          ULONG64 ullWait = p.ullDue > ullNow ? p.ullDue - ullNow : 0;
+          if (ullWait < dwTimeout) {
+            dwTimeout = static_cast<DWORD>(ullWait);
+          }
+        }
+      }
+      if (!g_Pending.empty() && dwTimeout > LIVENESS_POLL_MS) {
+        dwTimeout = LIVENESS_POLL_MS;
+      }
+    }
+    WaitForSingleObject(g_hWake, dwTimeout);
+  }
+  return 0;
+}
+
+void WakeWorker()
+{
+  if (g_hWake == nullptr) {
+    g_hWake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  }
+  if (g_hWorker == nullptr && g_hWake != nullptr) {
+    g_hWorker = CreateThread(nullptr, 0, WorkerThread, nullptr, 0, nullptr);
+  }
+  if (g_hWake != nullptr) {
+    SetEvent(g_hWake);
+  }
+}
+
+// Completes a request on the caller's thread, as a synchronous answer.
+BOOL CompleteAtOnce(OVERLAPPED* pOverlapped, ULONG64 ullSeq, DWORD dwError, ULONG ulReturned, DWORD* pdwReturned)
+{
+  LogResult(ullSeq, dwError);
+  if (pdwReturned != nullptr) {
+    *pdwReturned = ulReturned;
+  }
+  if (pOverlapped != nullptr) {
+    pOverlapped->InternalHigh = ulReturned;
+    pOverlapped->Internal = SimStatus(dwError);
+    if (dwError == 0 && pOverlapped->hEvent != nullptr) {
+      SetEvent(pOverlapped->hEvent);
+    }
+  }
+  if (dwError != 0) {
+    SetLastError(dwError);
+    return FALSE;
+  }
+  SetLastError(0);
+  return TRUE;
+}
+
+}  // namespace
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD dwReason, LPVOID)
+{
+  if (dwReason == DLL_PROCESS_ATTACH) {
+    InitializeCriticalSection(&g_cs);
+    HMODULE hKernelBase = GetModuleHandleA("kernelbase.dll");
+    if (hKernelBase != nullptr) {
+      g_pfnCompareObjectHandles = reinterpret_cast<PFN_COMPARE_OBJECT_HANDLES>(
+        reinterpret_cast<void*>(GetProcAddress(hKernelBase, "CompareObjectHandles")));
+    }
+  }
+  return TRUE;
+}
+
+// ---- Seam -------------------------------------------------------------------------
+
+SIMDRV_API HANDLE DevIoOpen(const char* sPath)
+{
+  Lock lock;
+  Device* pFound = nullptr;
+  for (Device& device : g_Devices) {
+    if (device.bPresent && sPath != nullptr && _stricmp(device.sPath.c_str(), sPath) == 0) {
+      pFound = &device;
+      break;
+    }
+  }
+  if (pFound == nullptr) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  HANDLE hHandle = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (hHandle == nullptr) {
+    return INVALID_HANDLE_VALUE;
+  }
+  HANDLE hIdentity = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), hHandle, GetCurrentProcess(), &hIdentity, 0, FALSE,
+                       DUPLICATE_SAME_ACCESS)) {
+    DWORD dwError = GetLastError();
+    CloseHandle(hHandle);
+    SetLastError(dwError);
+    return INVALID_HANDLE_VALUE;
+  }
+  // A fresh value that we still list belonged to a handle closed meanwhile.
+  for (size_t i = g_Handles.size(); i-- > 0;) {
+    if (g_Handles[i].hHandle == hHandle) {
+      DropHandle(i);
+    }
+  }
+  g_Handles.push_back(OpenHandle{ hHandle, hIdentity, pFound->ulId });
+  SetLastError(0);
+  return hHandle;
+}
+
+SIMDRV_API BOOL DevIoControl(HANDLE hDevice, DWORD dwIoctl, void* pIn, DWORD dwInSize, void* pOut, DWORD dwOutSize,
+                             DWORD* pdwReturned, OVERLAPPED* pOverlapped)
+{
+  Lock lock;
+  long iHandle = FindLiveHandle(hDevice);
+  ULONG ulDevice = iHandle >= 0 ? g_Handles[static_cast<size_t>(iHandle)].ulDevice : 0;
+  ULONG64 ullSeq = LogAdd(ulDevice, dwIoctl, pIn, dwInSize, dwOutSize);
+  if (pOverlapped != nullptr) {
+    pOverlapped->Internal = SIM_STATUS_PENDING;
+    pOverlapped->InternalHigh = 0;
+    if (pOverlapped->hEvent != nullptr) {
+      ResetEvent(pOverlapped->hEvent);
+    }
+  }
+  if (iHandle < 0) {
+    return CompleteAtOnce(pOverlapped, ullSeq, ERROR_INVALID_HANDLE, 0, pdwReturned);
+  }
+  Device& device = *FindDevice(ulDevice);
+  if (!device.bPresent) {
+    return CompleteAtOnce(pOverlapped, ullSeq, ERROR_DEVICE_NOT_CONNECTED, 0, pdwReturned);
+  }
+  if (device.ulMode == SIMDRV_FAIL) {
+    return CompleteAtOnce(pOverlapped, ullSeq, device.dwError, 0, pdwReturned);
+  }
+  const BYTE* pInBytes = static_cast<const BYTE*>(pIn);
+  BYTE* pOutBytes = static_cast<BYTE*>(pOut);
+  const bool bRead = dwIoctl == IOCTL_EVENT_READ;
+
+  ULONG ulReturned = 0;
+  DWORD dwError = 0;
+  if (pOverlapped == nullptr) {
+    // A synchronous caller gets its answer now in every mode.
+    if (bRead) {
+      if (!ServeEvent(device, pOutBytes, dwOutSize, &ulReturned, &dwError)) {
+        dwError = ERROR_NO_DATA;
+      }
+    } else {
+      dwError = Answer(device, dwIoctl, pInBytes, dwInSize, pOutBytes, dwOutSize, &ulReturned);
+    }
+    return CompleteAtOnce(nullptr, ullSeq, dwError, ulReturned, pdwReturned);
+  }
+
+  if (device.ulMode == SIMDRV_COMPLETE_AT_ONCE) {
+    if (!bRead) {
+      dwError = Answer(device, dwIoctl, pInBytes, dwInSize, pOutBytes, dwOutSize, &ulReturned);
+      return CompleteAtOnce(pOverlapped, ullSeq, dwError, ulReturned, pdwReturned);
+    }
+    if (ServeEvent(device, pOutBytes, dwOutSize, &ulReturned, &dwError)) {
+      return CompleteAtOnce(pOverlapped, ullSeq, dwError, ulReturned, pdwReturned);
+    }
+  }
+
+  Pending p{};
+  p.pOverlapped = pOverlapped;
+  p.hEvent = pOverlapped->hEvent;
+  p.hHandle = hDevice;
+  p.ulDevice = ulDevice;
+  p.dwThreadId = GetCurrentThreadId();
+  p.dwIoctl = dwIoctl;
+  if (pInBytes != nullptr) {
+    p.In.assign(pInBytes, pInBytes + dwInSize);
+  }
+  p.pOut = pOutBytes;
+  p.ulOutSize = dwOutSize;
+  p.ullLogSeq = ullSeq;
+  p.bTimed = device.ulMode == SIMDRV_COMPLETE_LATER;
+  p.ullDue = GetTickCount64() + device.dwDelayMs;
+  p.bHeld = device.ulMode == SIMDRV_NEVER_ANSWER || device.ulMode == SIMDRV_IGNORE_CANCEL;
+  p.bIgnoresCancel = device.ulMode == SIMDRV_IGNORE_CANCEL;
+  g_Pending.push_back(std::move(p));
+  WakeWorker();
+  SetLastError(ERROR_IO_PENDING);
   return FALSE;
 }
 
-SIMDRV_API BOOL DevIoGetOverlappedResult(HANDLE, OVERLAPPED*, DWORD*, BOOL)
+SIMDRV_API BOOL DevIoGetOverlappedResult(HANDLE, OVERLAPPED* pOverlapped, DWORD* pdwReturned, BOOL bWait)
 {
-  SetLastError(ERROR_INVALID_HANDLE);
-  return FALSE;
+  if (pOverlapped == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  volatile ULONG_PTR* pStatus = &pOverlapped->Internal;
+  if (*pStatus == SIM_STATUS_PENDING) {
+    if (!bWait) {
+      SetLastError(ERROR_IO_INCOMPLETE);
+      return FALSE;
+    }
+    while (*pStatus == SIM_STATUS_PENDING) {
+      if (pOverlapped->hEvent != nullptr) {
+        WaitForSingleObject(pOverlapped->hEvent, LIVENESS_POLL_MS);
+      } else {
+        Sleep(5);
+      }
+    }
+  }
+  MemoryBarrier();
+  if (pdwReturned != nullptr) {
+    *pdwReturned = static_cast<DWORD>(pOverlapped->InternalHigh);
+  }
+  DWORD dwError = SimErrorOf(*pStatus);
+  if (dwError != 0) {
+    SetLastError(dwError);
+    return FALSE;
+  }
+  return TRUE;
 }
 
-SIMDRV_API BOOL DevIoCancel(HANDLE)
+SIMDRV_API BOOL DevIoCancel(HANDLE hDevice)
 {
-  SetLastError(ERROR_INVALID_HANDLE);
-  return FALSE;
+  Lock lock;
+  if (FindLiveHandle(hDevice) < 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  DWORD dwThreadId = GetCurrentThreadId();
+  bool bAny = false;
+  for (Pending& p : g_Pending) {
+    if (p.hHandle == hDevice && p.dwThreadId == dwThreadId && !p.bIgnoresCancel && !p.bCancelled) {
+      p.bCancelled = true;
+      p.bHeld = true;   // no packet may complete it any more
+      p.bTimed = true;
+      p.ullDue = GetTickCount64() + CANCEL_COMPLETION_MS;
+      bAny = true;
+    }
+  }
+  if (bAny) {
+    WakeWorker();
+  }
+  return TRUE;
+}
+
+// ---- Devices ----------------------------------------------------------------------
+
+SIMDRV_API ULONG SimDrvAddDevice(const char* sPath)
+{
+  if (sPath == nullptr || sPath[0] == '\0') {
+    return 0;
+  }
+  Lock lock;
+  for (const Device& device : g_Devices) {
+    if (device.bPresent && _stricmp(device.sPath.c_str(), sPath) == 0) {
+      return 0;   // one present device per path
+    }
+  }
+  Device device;
+  device.ulId = static_cast<ULONG>(g_Devices.size() + 1);
+  device.sPath = sPath;
+  SetDefaults(device);
+  g_Devices.push_back(std::move(device));
+  return g_Devices.back().ulId;
+}
+
+SIMDRV_API void SimDrvRemoveDevice(ULONG ulDevice)
+{
+  Lock lock;
+  Device* pDevice = FindDevice(ulDevice);
+  if (pDevice == nullptr) {
+    return;
+  }
+  pDevice->bPresent = false;
+  pDevice->Events.clear();
+  for (size_t i = g_Pending.size(); i-- > 0;) {
+    if (g_Pending[i].ulDevice == ulDevice) {
+      CompletePending(i, ERROR_DEVICE_NOT_CONNECTED, 0);
+    }
+  }
+}
+
+SIMDRV_API void SimDrvReset()
+{
+  Lock lock;
+  while (!g_Pending.empty()) {
+    CompletePending(g_Pending.size() - 1, ERROR_DEVICE_NOT_CONNECTED, 0);
+  }
+  for (OpenHandle& entry : g_Handles) {
+    CloseHandle(entry.hIdentity);
+  }
+  g_Handles.clear();
+  g_Devices.clear();
+  g_ullLogBase = g_ullLogNext;
+}
+
+SIMDRV_API ULONG SimDrvDeviceOfHandle(HANDLE hDevice)
+{
+  Lock lock;
+  long i = FindLiveHandle(hDevice);
+  return i >= 0 ? g_Handles[static_cast<size_t>(i)].ulDevice : 0;
+}
+
+SIMDRV_API ULONG SimDrvOpenHandleCount(ULONG ulDevice)
+{
+  Lock lock;
+  ULONG ulCount = 0;
+  for (size_t i = g_Handles.size(); i-- > 0;) {
+    if (!HandleAlive(g_Handles[i])) {
+      DropHandle(i);
+    } else if (ulDevice == 0 || g_Handles[i].ulDevice == ulDevice) {
+      ++ulCount;
+    }
+  }
+  return ulCount;
+}
+
+SIMDRV_API void SimDrvSetMode(ULONG ulDevice, ULONG ulMode, DWORD dwError, DWORD dwDelayMs)
+{
+  Lock lock;
+  Device* pDevice = FindDevice(ulDevice);
+  if (pDevice == nullptr || ulMode > SIMDRV_IGNORE_CANCEL) {
+    return;
+  }
+  pDevice->ulMode = ulMode;
+  pDevice->dwError = dwError;
+  pDevice->dwDelayMs = dwDelayMs;
+}
+
+// ---- Parameter store --------------------------------------------------------------
+
+SIMDRV_API BOOL SimDrvSetParam(ULONG ulDevice, ULONG ulParam, const void* pData, ULONG ulSize)
+{
+  Lock lock;
+  Device* pDevice = FindDevice(ulDevice);
+  if (pDevice == nullptr || FindSpec(ulParam) == nullptr || ulParam == ID_TIME_STAMP || ulSize > MAX_PARAM_BYTES ||
+      (pData == nullptr && ulSize != 0)) {
+    return FALSE;
+  }
+  StoreParam(*pDevice, ulParam, pData, ulSize);
+  return TRUE;
+}
+
+SIMDRV_API ULONG SimDrvGetParam(ULONG ulDevice, ULONG ulParam, void* pOut, ULONG ulOutSize)
+{
+  Lock lock;
+  Device* pDevice = FindDevice(ulDevice);
+  Param* pParam = pDevice != nullptr ? FindParam(*pDevice, ulParam) : nullptr;
+  if (pParam == nullptr) {
+    return 0;
+  }
+  ULONG ulSize = static_cast<ULONG>(pParam->Value.size());
+  if (pOut != nullptr && ulSize != 0) {
+    memcpy(pOut, pParam->Value.data(), ulSize < ulOutSize ? ulSize : ulOutSize);
+  }
+  return ulSize;
+}
+
+SIMDRV_API void SimDrvSetReplyLength(ULONG ulDevice, ULONG ulParam, ULONG ulLength)
+{
+  Lock lock;
+  Device* pDevice = FindDevice(ulDevice);
+  if (pDevice == nullptr || FindSpec(ulParam) == nullptr) {
+    return;
+  }
+  Param* pParam = FindParam(*pDevice, ulParam);
+  if (pParam == nullptr) {
+    pDevice->Params.push_back(Param{ ulParam, {}, ~0u });
+    pParam = &pDevice->Params.back();
+  }
+  pParam->ulReplyLength = ulLength;
+}
+
+// ---- Request log ------------------------------------------------------------------
+
+SIMDRV_API ULONG SimDrvRequestCount()
+{
+  Lock lock;
+  return static_cast<ULONG>(g_ullLogNext - g_ullLogBase);
+}
+
+SIMDRV_API BOOL SimDrvGetRequest(ULONG ulIndex, SimDrvRequest* pRequest)
+{
+  Lock lock;
+  ULONG64 ullSeq = g_ullLogBase + ulIndex;
+  if (pRequest == nullptr || ullSeq >= g_ullLogNext || g_ullLogNext - ullSeq > LOG_CAPACITY) {
+    return FALSE;
+  }
+  *pRequest = g_Log[ullSeq % LOG_CAPACITY];
+  return TRUE;
+}
+
+SIMDRV_API void SimDrvClearRequests()
+{
+  Lock lock;
+  g_ullLogBase = g_ullLogNext;
+}
+
+SIMDRV_API ULONG SimDrvPendingCount(ULONG ulDevice)
+{
+  Lock lock;
+  ULONG ulCount = 0;
+  for (const Pending& p : g_Pending) {
+    if (ulDevice == 0 || p.ulDevice == ulDevice) {
+      ++ulCount;
+    }
+  }
+  return ulCount;
+}
+
+// ---- Event packets ----------------------------------------------------------------
+
+SIMDRV_API BOOL SimDrvQueueEvent(ULONG ulDevice, const void* pPacket, ULONG ulSize)
+{
+  Lock lock;
+  Device* pDevice = FindDevice(ulDevice);
+  if (pDevice == nullptr || !pDevice->bPresent || pPacket == nullptr || ulSize == 0 || ulSize > MAX_PACKET_BYTES) {
+    return FALSE;
+  }
+  const BYTE* p = static_cast<const BYTE*>(pPacket);
+  pDevice->Events.emplace_back(p, p + ulSize);
+  // The oldest read that waits for a packet takes it.
+  for (size_t i = 0; i < g_Pending.size(); ++i) {
+    Pending& pending = g_Pending[i];
+    if (pending.ulDevice != ulDevice || pending.dwIoctl != IOCTL_EVENT_READ || pending.bHeld || pending.bTimed) {
+      continue;
+    }
+    if (pDevice->ulMode == SIMDRV_COMPLETE_LATER) {
+      pending.bTimed = true;
+      pending.ullDue = GetTickCount64() + pDevice->dwDelayMs;
+      WakeWorker();
+    } else {
+      FinishPending(i);
+    }
+    break;
+  }
+  return TRUE;
 }

@@ -27,6 +27,10 @@ SIMDRV_API void SimDrvRemoveDevice(ULONG ulDevice);
 SIMDRV_API void SimDrvReset();
 // The device id behind an opened handle, 0 if none.
 SIMDRV_API ULONG SimDrvDeviceOfHandle(HANDLE hDevice);
+// Handles of the device (0: of all devices) that are open now. A handle that was
+// closed no longer counts, and its outstanding requests end with
+// ERROR_OPERATION_ABORTED, as a kernel driver's clean-up would end them.
+SIMDRV_API ULONG SimDrvOpenHandleCount(ULONG ulDevice);
 
 // How a device answers from now on.
 enum : ULONG {
@@ -34,6 +38,7 @@ enum : ULONG {
   SIMDRV_COMPLETE_LATER = 1,     // ERROR_IO_PENDING, completed after ulDelayMs by another thread
   SIMDRV_NEVER_ANSWER = 2,       // ERROR_IO_PENDING, never completed unless cancelled
   SIMDRV_FAIL = 3,               // fails at once with dwError
+  SIMDRV_IGNORE_CANCEL = 4,      // like NEVER_ANSWER, and cancelling does not end it either
 };
 SIMDRV_API void SimDrvSetMode(ULONG ulDevice, ULONG ulMode, DWORD dwError, DWORD dwDelayMs);
 
@@ -60,7 +65,8 @@ struct SimDrvRequest {
 SIMDRV_API ULONG SimDrvRequestCount();
 SIMDRV_API BOOL SimDrvGetRequest(ULONG ulIndex, SimDrvRequest* pRequest);
 SIMDRV_API void SimDrvClearRequests();
-// Requests of the device that are still outstanding (neither completed nor cancelled).
+// Requests of the device (0: of all devices) that are still outstanding (neither
+// completed nor cancelled).
 SIMDRV_API ULONG SimDrvPendingCount(ULONG ulDevice);
 
 // ---- Event packets (answers to the event read 0x0022040C) -----------------------

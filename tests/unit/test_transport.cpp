@@ -1,0 +1,465 @@
+// IOCTL transport and the time-stamp query, in-process against the simulated
+// driver.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "diag/Trace.h"
+#include "framework/UmdMgr.h"
+#include "plugin/Mou.h"
+#include "simdrv/SimDrv.h"
+#include "synch/SynchUtil.h"
+#include "tests/unit/TestSupport.h"
+
+namespace {
+
+constexpr ULONG IOCTL_GET = 0x00220410;
+constexpr ULONG IOCTL_SET = 0x00220414;
+constexpr ULONG NOT_WRITTEN = 0xDEADBEEF;
+
+std::string HexValue(const void* p)
+{
+  char s[32];
+  snprintf(s, sizeof s, "%X", static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(p)));
+  return s;
+}
+
+// A framework instance and a device record built by hand, with a simulated
+// device behind the device's handle.
+class TransportTest : public testing::Test {
+protected:
+  void SetUp() override
+  {
+    static LONG s_lCounter = 0;
+    m_sPath = "\\\\?\\HID#VID_1A2B&PID_0009#transport-" + std::to_string(InterlockedIncrement(&s_lCounter));
+    m_ulSimDevice = SimDrvAddDevice(m_sPath.c_str());
+    ASSERT_NE(0u, m_ulSimDevice);
+
+    m_pGlobal = std::make_unique<UmdGlobal>();
+    memset(m_pGlobal.get(), 0, sizeof *m_pGlobal);
+    m_pGlobal->ulUmdIndex = UMD_MOUFILT;
+    m_pGlobal->pUmdCallbackGetDevInfo = UmdCallbackGetDevInfo;
+
+    m_pDevice = std::make_unique<tDevice>();
+    memset(m_pDevice.get(), 0, sizeof *m_pDevice);
+    m_pDevice->DUID = 0x00C0FFEE;
+    m_pDevice->ulDuidHigh = 0x12345678;
+    strcpy(m_pDevice->sDeviceName, "Transport Mouse");
+    m_pDevice->ulUMDCreated = 1u << UMD_MOUFILT;
+    m_pDevice->ulDeviceType = LD_DEVICETYPE_MOUSE;
+    memset(m_Block, 0, sizeof m_Block);
+    m_pDevice->pUMDinfo[UMD_MOUFILT] = m_Block;
+    DevInfo()->hHandle = DevIoOpen(m_sPath.c_str());
+    ASSERT_NE(INVALID_HANDLE_VALUE, DevInfo()->hHandle);
+    SimDrvClearRequests();
+  }
+  void TearDown() override
+  {
+    SimDrvRemoveDevice(m_ulSimDevice);
+    CleanUpHandle(&DevInfo()->hHandle);
+  }
+  UmdDevInfo* DevInfo() { return reinterpret_cast<UmdDevInfo*>(m_Block); }
+  LD_STATUS Send(ULONG ulIoctl, const void* pIn, ULONG ulIn, void* pOut, ULONG ulOut, ULONG* pulReturned)
+  {
+    return UmdSendIoctl(m_pGlobal.get(), m_pDevice.get(), ulIoctl, const_cast<void*>(pIn), ulIn, pOut, ulOut,
+                        pulReturned);
+  }
+  // Requests of this test's device that reached the driver.
+  ULONG DeviceRequests(SimDrvRequest* pLast = nullptr)
+  {
+    ULONG ulCount = 0;
+    for (ULONG i = 0; i < SimDrvRequestCount(); ++i) {
+      SimDrvRequest r{};
+      if (SimDrvGetRequest(i, &r) && r.ulDevice == m_ulSimDevice) {
+        ++ulCount;
+        if (pLast != nullptr) {
+          *pLast = r;
+        }
+      }
+    }
+    return ulCount;
+  }
+
+  std::string m_sPath;
+  ULONG m_ulSimDevice = 0;
+  std::unique_ptr<UmdGlobal> m_pGlobal;
+  std::unique_ptr<tDevice> m_pDevice;
+  alignas(8) BYTE m_Block[MOU_DEVINFO_SIZE];
+};
+
+struct DelayedAction {
+  DWORD dwDelayMs;
+  ULONG ulSimDevice;
+  HANDLE hMarkDead;   // written into the dead-handle table first, if set
+};
+
+DWORD WINAPI VanishLaterThread(void* pv)
+{
+  auto* p = static_cast<DelayedAction*>(pv);
+  Sleep(p->dwDelayMs);
+  if (p->hMarkDead != nullptr) {
+    // What the message window does on a removal notice, minus the close, so
+    // that the driver's own answer still decides the request.
+    LONG64 llValue = static_cast<LONG64>(reinterpret_cast<ULONG_PTR>(p->hMarkDead));
+    for (ULONG i = 0; i < MAX_DEVICES; ++i) {
+      if (InterlockedCompareExchange64(&g_DeadHandles[i], llValue, 0) == 0) {
+        if (g_ulDeadHandleCount <= i) {
+          g_ulDeadHandleCount = i + 1;
+        }
+        break;
+      }
+    }
+  }
+  SimDrvRemoveDevice(p->ulSimDevice);
+  return 0;
+}
+
+void ForgetDeadHandle(HANDLE h)
+{
+  LONG64 llValue = static_cast<LONG64>(reinterpret_cast<ULONG_PTR>(h));
+  for (ULONG i = 0; i < MAX_DEVICES; ++i) {
+    InterlockedCompareExchange64(&g_DeadHandles[i], 0, llValue);
+  }
+}
+
+}  // namespace
+
+TEST_F(TransportTest, SetReachesTheDriverByteForByte)
+{
+  TraceCapture capture;
+  ULONG in[2] = { 3102, 0x0CCD0333 };
+  ULONG ulReturned = NOT_WRITTEN;
+  EXPECT_EQ(LD_SUCCESS, Send(IOCTL_SET, in, sizeof in, nullptr, 0, &ulReturned));
+  EXPECT_EQ(0u, ulReturned);
+
+  SimDrvRequest r{};
+  ASSERT_EQ(1u, DeviceRequests(&r));
+  EXPECT_EQ(IOCTL_SET, r.dwIoctl);
+  EXPECT_EQ(8u, r.ulInSize);
+  EXPECT_EQ(0, memcmp(r.In, in, sizeof in));
+  EXPECT_EQ(0u, r.ulOutSize);
+  EXPECT_EQ(GetCurrentThreadId(), r.dwThreadId);
+  ULONG ulStored = 0;
+  SimDrvGetParam(m_ulSimDevice, 3102, &ulStored, 4);
+  EXPECT_EQ(0x0CCD0333u, ulStored);
+
+  char sEntry[96];
+  snprintf(sEntry, sizeof sEntry, "Entry - pDevice:0x%s Ioctl:0x220414 In:8 Out:0.", HexValue(m_pDevice.get()).c_str());
+  EXPECT_TRUE(capture.Contains(sEntry));
+  EXPECT_TRUE(capture.Contains("id=3102"));
+  EXPECT_TRUE(capture.Contains("hDriver:0x" + HexValue(DevInfo()->hHandle) + " - bStatus:1 - LastError:"));
+  EXPECT_TRUE(capture.Contains("DeviceIoControl( ) Success - Device:'Transport Mouse' - dwWritten:0."));
+  EXPECT_TRUE(capture.Contains("Exit"));
+  // The call's own event went through the handle clean-up.
+  EXPECT_EQ(1u, capture.Count("Handle is 0x"));
+}
+
+TEST_F(TransportTest, GetCopiesTheReplyAndItsLength)
+{
+  ULONG ulId = 3116;
+  ULONG out[4] = { NOT_WRITTEN, NOT_WRITTEN, NOT_WRITTEN, NOT_WRITTEN };
+  ULONG ulReturned = 0;
+  EXPECT_EQ(LD_SUCCESS, Send(IOCTL_GET, &ulId, 4, out, sizeof out, &ulReturned));
+  EXPECT_EQ(8u, ulReturned);
+  EXPECT_EQ(0u, out[0]);
+  EXPECT_EQ(1u, out[1]);
+  EXPECT_EQ(NOT_WRITTEN, out[2]);   // beyond the reply: untouched
+
+  // A short reply is reported through pulReturned.
+  SimDrvSetReplyLength(m_ulSimDevice, 3116, 4);
+  out[1] = NOT_WRITTEN;
+  EXPECT_EQ(LD_SUCCESS, Send(IOCTL_GET, &ulId, 4, out, 8, &ulReturned));
+  EXPECT_EQ(4u, ulReturned);
+  EXPECT_EQ(NOT_WRITTEN, out[1]);
+  // pulReturned is optional.
+  EXPECT_EQ(LD_SUCCESS, Send(IOCTL_GET, &ulId, 4, out, 8, nullptr));
+}
+
+TEST_F(TransportTest, ShortInputHasNoIdLine)
+{
+  TraceCapture capture;
+  BYTE in[3] = { 0x1E, 0x0C, 0 };
+  ULONG ulReturned = NOT_WRITTEN;
+  EXPECT_EQ(LD_IOCONTROL_ERROR, Send(IOCTL_GET, in, sizeof in, nullptr, 0, &ulReturned));
+  EXPECT_FALSE(capture.Contains("id="));
+  EXPECT_TRUE(capture.Contains("DeviceIoControl FAILED - Error:87."));
+  EXPECT_EQ(0u, ulReturned);
+  SimDrvRequest r{};
+  ASSERT_EQ(1u, DeviceRequests(&r));
+  EXPECT_EQ(3u, r.ulInSize);
+  EXPECT_EQ(0, memcmp(r.In, in, 3));
+}
+
+TEST_F(TransportTest, MissingDeviceOrDeviceRecordIsAnInternalError)
+{
+  TraceCapture capture;
+  ULONG in[2] = { 3103, 1 };
+  ULONG ulReturned = NOT_WRITTEN;
+  EXPECT_EQ(LD_INTERNAL_ERROR, UmdSendIoctl(m_pGlobal.get(), nullptr, IOCTL_SET, in, 8, nullptr, 0, &ulReturned));
+  EXPECT_TRUE(capture.Contains("pDevice is NULL."));
+  m_pDevice->pUMDinfo[UMD_MOUFILT] = nullptr;
+  EXPECT_EQ(LD_INTERNAL_ERROR, Send(IOCTL_SET, in, 8, nullptr, 0, &ulReturned));
+  EXPECT_TRUE(capture.Contains("NULL == pDevInfo."));
+  m_pDevice->pUMDinfo[UMD_MOUFILT] = m_Block;
+  EXPECT_EQ(LD_INTERNAL_ERROR, UmdSendIoctl(nullptr, m_pDevice.get(), IOCTL_SET, in, 8, nullptr, 0, &ulReturned));
+  EXPECT_EQ(NOT_WRITTEN, ulReturned);
+  EXPECT_EQ(0u, DeviceRequests());
+}
+
+TEST_F(TransportTest, DeadHandleIsARemovalWithoutARequest)
+{
+  ASSERT_TRUE(CloseHandleCleanupLater(DevInfo()->hHandle));
+  TraceCapture capture;
+  ULONG in[2] = { 3103, 1 };
+  ULONG ulReturned = NOT_WRITTEN;
+  EXPECT_EQ(LD_DEVICE_REMOVAL, Send(IOCTL_SET, in, 8, nullptr, 0, &ulReturned));
+  EXPECT_EQ(NOT_WRITTEN, ulReturned);
+  EXPECT_EQ(0u, DeviceRequests());
+  EXPECT_TRUE(capture.Contains("hDriver == INVALID_HANDLE_VALUE."));
+  EXPECT_FALSE(capture.Contains("removal event may have been missed"));
+  // TearDown's clean-up frees the slot without closing again.
+}
+
+TEST_F(TransportTest, InvalidHandleValueIsARemovalWithoutARequest)
+{
+  HANDLE hOpen = DevInfo()->hHandle;
+  DevInfo()->hHandle = INVALID_HANDLE_VALUE;
+  ULONG ulId = 3102;
+  ULONG ulValue = NOT_WRITTEN;
+  ULONG ulReturned = NOT_WRITTEN;
+  EXPECT_EQ(LD_DEVICE_REMOVAL, Send(IOCTL_GET, &ulId, 4, &ulValue, 4, &ulReturned));
+  EXPECT_EQ(NOT_WRITTEN, ulReturned);
+  EXPECT_EQ(NOT_WRITTEN, ulValue);
+  EXPECT_EQ(0u, DeviceRequests());
+  DevInfo()->hHandle = hOpen;
+}
+
+TEST_F(TransportTest, VanishedDeviceIsARemovalWithAMissedNoticeWarning)
+{
+  SimDrvRemoveDevice(m_ulSimDevice);
+  TraceCapture capture;
+  ULONG ulId = 3102;
+  ULONG ulValue = 0;
+  ULONG ulReturned = NOT_WRITTEN;
+  EXPECT_EQ(LD_DEVICE_REMOVAL, Send(IOCTL_GET, &ulId, 4, &ulValue, 4, &ulReturned));
+  EXPECT_EQ(0u, ulReturned);
+  EXPECT_TRUE(capture.Contains("Handle (0x" + HexValue(DevInfo()->hHandle) + ") removal event may have been missed."));
+  SimDrvRequest r{};
+  ASSERT_EQ(1u, DeviceRequests(&r));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED), r.dwResult);
+}
+
+TEST_F(TransportTest, DeviceVanishingDuringAPendingRequest)
+{
+  SimDrvSetMode(m_ulSimDevice, SIMDRV_NEVER_ANSWER, 0, 0);
+  DelayedAction vanish{ 200, m_ulSimDevice, nullptr };
+  HANDLE hThread = CreateThread(nullptr, 0, VanishLaterThread, &vanish, 0, nullptr);
+  TraceCapture capture;
+  ULONG ulId = 3102;
+  ULONG ulValue = 0;
+  ULONG ulReturned = NOT_WRITTEN;
+  EXPECT_EQ(LD_DEVICE_REMOVAL, Send(IOCTL_GET, &ulId, 4, &ulValue, 4, &ulReturned));
+  EXPECT_EQ(0u, ulReturned);
+  EXPECT_TRUE(capture.Contains("UmdSendIoctl - WAITING ON WRITE TO COMPLETE"));
+  EXPECT_TRUE(capture.Contains("UmdSendIoctl - Write complete. bStatus = 0 dwLastError 1167"));
+  EXPECT_TRUE(capture.Contains("removal event may have been missed."));
+  EXPECT_FALSE(capture.Contains("WRITE TIMEOUT"));
+  WaitForSingleObject(hThread, 5000);
+  CloseHandle(hThread);
+}
+
+TEST_F(TransportTest, NoMissedNoticeWarningWhenTheRemovalWasSeen)
+{
+  SimDrvSetMode(m_ulSimDevice, SIMDRV_NEVER_ANSWER, 0, 0);
+  DelayedAction vanish{ 200, m_ulSimDevice, DevInfo()->hHandle };
+  HANDLE hThread = CreateThread(nullptr, 0, VanishLaterThread, &vanish, 0, nullptr);
+  TraceCapture capture;
+  ULONG ulId = 3102;
+  ULONG ulValue = 0;
+  EXPECT_EQ(LD_DEVICE_REMOVAL, Send(IOCTL_GET, &ulId, 4, &ulValue, 4, nullptr));
+  EXPECT_FALSE(capture.Contains("removal event may have been missed"));
+  WaitForSingleObject(hThread, 5000);
+  CloseHandle(hThread);
+  ForgetDeadHandle(DevInfo()->hHandle);
+}
+
+TEST_F(TransportTest, ErrorsMapByTheTable)
+{
+  struct Row {
+    DWORD dwError;
+    LD_STATUS status;
+  } rows[] = {
+    { ERROR_FILE_NOT_FOUND, LD_DEVICE_REMOVAL }, { ERROR_INVALID_HANDLE, LD_DEVICE_REMOVAL },
+    { ERROR_BAD_COMMAND, LD_DEVICE_REMOVAL },    { ERROR_GEN_FAILURE, LD_DEVICE_REMOVAL },
+    { ERROR_DEVICE_NOT_CONNECTED, LD_DEVICE_REMOVAL }, { ERROR_ACCESS_DENIED, LD_IOCONTROL_ERROR },
+    { ERROR_INSUFFICIENT_BUFFER, LD_IOCONTROL_ERROR },
+  };
+  for (const Row& row : rows) {
+    SimDrvSetMode(m_ulSimDevice, SIMDRV_FAIL, row.dwError, 0);
+    TraceCapture capture;
+    ULONG in[2] = { 3103, 2 };
+    ULONG ulReturned = NOT_WRITTEN;
+    EXPECT_EQ(row.status, Send(IOCTL_SET, in, 8, nullptr, 0, &ulReturned)) << row.dwError;
+    EXPECT_EQ(0u, ulReturned) << row.dwError;
+    if (row.status == LD_DEVICE_REMOVAL) {
+      EXPECT_TRUE(capture.Contains("removal event may have been missed.")) << row.dwError;
+    } else {
+      EXPECT_TRUE(capture.Contains("DeviceIoControl FAILED - Error:" + std::to_string(row.dwError) + "."));
+    }
+  }
+}
+
+TEST_F(TransportTest, LaterCompletionSucceeds)
+{
+  SimDrvSetMode(m_ulSimDevice, SIMDRV_COMPLETE_LATER, 0, 300);
+  TraceCapture capture;
+  ULONG ulId = 3102;
+  ULONG ulValue = 0;
+  ULONG ulReturned = 0;
+  EXPECT_EQ(LD_SUCCESS, Send(IOCTL_GET, &ulId, 4, &ulValue, 4, &ulReturned));
+  EXPECT_EQ(4u, ulReturned);
+  EXPECT_EQ(0x10001000u, ulValue);
+  EXPECT_TRUE(capture.Contains("hDriver:0x" + HexValue(DevInfo()->hHandle) + " - bStatus:0 - LastError:0x3E5(997)."));
+  EXPECT_TRUE(capture.Contains("UmdSendIoctl - WAITING ON WRITE TO COMPLETE"));
+  EXPECT_TRUE(capture.Contains("DeviceIoControl( ) Success - Device:'Transport Mouse' - dwWritten:4."));
+  EXPECT_EQ(0u, SimDrvPendingCount(m_ulSimDevice));
+}
+
+TEST_F(TransportTest, TimeStampFillsTheRecord)
+{
+  TraceCapture capture;
+  ULONG64 record[3] = { 0x1111111111111111ull, 0, 0 };
+  ULONG ulSize = 0;
+  EXPECT_EQ(LD_SUCCESS, UmdMgrGetTimeStamp(m_pGlobal.get(), m_pDevice.get(), record, &ulSize));
+  EXPECT_EQ(0x1111111111111111ull, record[0]);
+  EXPECT_EQ(0x1234567800C0FFEEull, record[1]);
+  EXPECT_GT(record[2], 0u);
+  ULONG64 ullFirst = record[2];
+  EXPECT_EQ(LD_SUCCESS, UmdMgrGetTimeStamp(m_pGlobal.get(), m_pDevice.get(), record, &ulSize));
+  EXPECT_GT(record[2], ullFirst);
+  EXPECT_EQ(0u, ulSize);
+
+  SimDrvRequest r{};
+  ASSERT_EQ(2u, DeviceRequests(&r));
+  EXPECT_EQ(IOCTL_GET, r.dwIoctl);
+  EXPECT_EQ(4u, r.ulInSize);
+  ULONG ulId = 0;
+  memcpy(&ulId, r.In, 4);
+  EXPECT_EQ(4000u, ulId);
+  EXPECT_EQ(8u, r.ulOutSize);
+
+  char sLine[96];
+  snprintf(sLine, sizeof sLine, "queried 0xC0FFEE Ioctl succeeded Timestamp: 0x%llX",
+           static_cast<unsigned long long>(record[2]));
+  EXPECT_TRUE(capture.Contains(sLine));
+  EXPECT_TRUE(capture.Contains("querying 0xC0FFEE "));
+}
+
+TEST_F(TransportTest, RejectedTimeStampGivesTheDuidAndZero)
+{
+  SimDrvSetMode(m_ulSimDevice, SIMDRV_FAIL, ERROR_ACCESS_DENIED, 0);
+  TraceCapture capture;
+  ULONG64 record[3] = { 0x2222222222222222ull, 7, 7 };
+  EXPECT_EQ(LD_IOCONTROL_ERROR, UmdMgrGetTimeStamp(m_pGlobal.get(), m_pDevice.get(), record, nullptr));
+  EXPECT_EQ(0x2222222222222222ull, record[0]);
+  EXPECT_EQ(0x1234567800C0FFEEull, record[1]);
+  EXPECT_EQ(0u, record[2]);
+  EXPECT_TRUE(capture.Contains("queried 0xC0FFEE Ioctl Failed status: 80000010 error:5"));
+}
+
+// ---- Time-outs ------------------------------------------------------------------------
+
+namespace {
+class SlowTransportTest : public TransportTest {};
+}  // namespace
+
+TEST_F(SlowTransportTest, NeverAnsweringDriverIsCancelledAndHasEndedOnReturn)
+{
+  SimDrvSetMode(m_ulSimDevice, SIMDRV_NEVER_ANSWER, 0, 0);
+  TraceCapture capture;
+  ULONG ulId = 3102;
+  ULONG ulValue = NOT_WRITTEN;
+  ULONG ulReturned = NOT_WRITTEN;
+  ULONGLONG ullStart = GetTickCount64();
+  EXPECT_EQ(LD_INTERNAL_ERROR, Send(IOCTL_GET, &ulId, 4, &ulValue, 4, &ulReturned));
+  ULONGLONG ullElapsed = GetTickCount64() - ullStart;
+  EXPECT_EQ(0u, SimDrvPendingCount(m_ulSimDevice));
+  EXPECT_EQ(0u, ulReturned);
+  EXPECT_EQ(NOT_WRITTEN, ulValue);
+  EXPECT_GE(ullElapsed, 1900u);
+
+  SimDrvRequest r{};
+  ASSERT_EQ(1u, DeviceRequests(&r));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_OPERATION_ABORTED), r.dwResult);
+  EXPECT_TRUE(capture.Contains("UmdSendIoctl - Write failed. value = 258 dwLastError:"));
+  EXPECT_TRUE(capture.Contains("UmdSendIoctl - WRITE TIMEOUT - I/O is going to be canceled"));
+  EXPECT_TRUE(capture.Contains("We shouldn't get this status again. We waited already."));
+  EXPECT_FALSE(capture.Contains("CancelIo("));
+  EXPECT_FALSE(capture.Contains("left behind"));
+}
+
+TEST_F(SlowTransportTest, TimeOutCancelsOnlyTheCallersOwnRequest)
+{
+  SimDrvSetMode(m_ulSimDevice, SIMDRV_NEVER_ANSWER, 0, 0);
+  // Another thread has a request of its own outstanding on the same handle.
+  struct Other {
+    HANDLE hDevice;
+    HANDLE hEvent;
+    HANDLE hIssued;
+    HANDLE hCancel;
+    OVERLAPPED ov;
+    ULONG ulValue;
+  } other{ DevInfo()->hHandle, CreateEventA(nullptr, FALSE, FALSE, nullptr), CreateEventA(nullptr, TRUE, FALSE, nullptr),
+           CreateEventA(nullptr, TRUE, FALSE, nullptr), {}, 0 };
+  other.ov.hEvent = other.hEvent;
+  auto otherThread = [](void* pv) -> DWORD {
+    auto* o = static_cast<Other*>(pv);
+    ULONG ulId = 3103;
+    DWORD dw = 0;
+    DevIoControl(o->hDevice, IOCTL_GET, &ulId, 4, &o->ulValue, 4, &dw, &o->ov);
+    SetEvent(o->hIssued);
+    WaitForSingleObject(o->hCancel, INFINITE);
+    DevIoCancel(o->hDevice);
+    DevIoGetOverlappedResult(o->hDevice, &o->ov, &dw, TRUE);
+    return 0;
+  };
+  HANDLE hThread = CreateThread(nullptr, 0, otherThread, &other, 0, nullptr);
+  ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(other.hIssued, 5000));
+
+  ULONG ulId = 3102;
+  ULONG ulValue = 0;
+  EXPECT_EQ(LD_INTERNAL_ERROR, Send(IOCTL_GET, &ulId, 4, &ulValue, 4, nullptr));
+  EXPECT_EQ(1u, SimDrvPendingCount(m_ulSimDevice));
+  EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(other.hEvent, 0));
+
+  SetEvent(other.hCancel);
+  ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(hThread, 5000));
+  EXPECT_EQ(0u, SimDrvPendingCount(m_ulSimDevice));
+  for (HANDLE h : { hThread, other.hEvent, other.hIssued, other.hCancel }) {
+    CloseHandle(h);
+  }
+}
+
+TEST_F(SlowTransportTest, RequestThatSurvivesTheCancelLeavesItsStorageBehind)
+{
+  SimDrvSetMode(m_ulSimDevice, SIMDRV_IGNORE_CANCEL, 0, 0);
+  TraceCapture capture;
+  ULONG ulId = 3102;
+  ULONG ulValue = NOT_WRITTEN;
+  ULONG ulReturned = NOT_WRITTEN;
+  EXPECT_EQ(LD_INTERNAL_ERROR, Send(IOCTL_GET, &ulId, 4, &ulValue, 4, &ulReturned));
+  EXPECT_EQ(0u, ulReturned);
+  EXPECT_EQ(1u, SimDrvPendingCount(m_ulSimDevice));
+  EXPECT_TRUE(capture.Contains("cancelled request on 0x" + HexValue(DevInfo()->hHandle) + " still outstanding"));
+  EXPECT_TRUE(capture.Contains("left behind"));
+  EXPECT_EQ(0u, capture.Count("Handle is 0x"));
+
+  // The driver finally ends it: it writes into the abandoned block and signals
+  // the abandoned event, never into the caller's buffer.
+  SimDrvRemoveDevice(m_ulSimDevice);
+  EXPECT_EQ(0u, SimDrvPendingCount(m_ulSimDevice));
+  EXPECT_EQ(NOT_WRITTEN, ulValue);
+}
