@@ -1,0 +1,167 @@
+// Randomised robustness of the pure units, run natively under the sanitizers:
+// any read or write outside a buffer, or undefined arithmetic, fails the run.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "diag/BsRing.h"
+#include "diag/TraceFormat.h"
+#include "models/Blowfish.h"
+#include "mouio/MouIoPack.h"
+#include "plugin/LdCodes.h"
+
+namespace {
+std::mt19937 g_rng(20261206);
+
+uint32_t Rand32() { return (uint32_t)g_rng(); }
+
+std::string RandomText(size_t n)
+{
+  std::string s(n, ' ');
+  for (char& c : s) c = (char)(32 + g_rng() % 95);
+  return s;
+}
+
+std::string FormatLine(const char* sFunction, const char* sFormat, ...)
+{
+  char line[TRACE_LINE_SIZE];
+  va_list args;
+  va_start(args, sFormat);
+  size_t n = TraceFormatLine(line, "DRAVMOU", 1234, 0x08000000, sFunction, sFormat, args);
+  va_end(args);
+  EXPECT_EQ(n, strlen(line));
+  return line;
+}
+}  // namespace
+
+TEST(NativeCodes, EveryLookupGivesATerminatedText)
+{
+  for (int i = 0; i < 200000; ++i) {
+    uint32_t code = i < 100000 ? (uint32_t)i : Rand32();
+    for (const char* s : { LdFunctionToString(code), LdStatusToString(code), LdEventToString(code),
+                           LockIdToString(code), UmdIndexToString(code), DbtEventToString(code) }) {
+      ASSERT_NE(s, nullptr);
+      ASSERT_LT(strlen(s), 50u);
+    }
+  }
+  uint8_t guid[16];
+  for (int i = 0; i < 10000; ++i) {
+    for (uint8_t& b : guid) b = (uint8_t)g_rng();
+    ASSERT_EQ(strlen(GuidToString(guid)), 38u);
+  }
+}
+
+TEST(NativeTraceFormat, LinesAlwaysFitAndEndWithALineFeed)
+{
+  for (int i = 0; i < 5000; ++i) {
+    std::string text = RandomText(g_rng() % 1500);
+    std::string func = RandomText(1 + g_rng() % 300);
+    std::string line = FormatLine(i % 3 ? func.c_str() : nullptr, "%s", text.c_str());
+    ASSERT_LE(line.size(), TRACE_LINE_SIZE - 2);
+    ASSERT_EQ(line.back(), '\n');
+    char file[TRACE_FILE_LINE_SIZE];
+    size_t n = TraceFormatFileLine(file, sizeof file, 23, 59, 59, 999, Rand32(), line.c_str());
+    ASSERT_LT(n, sizeof file);
+    ASSERT_EQ(std::string(file + n - 2), "\r\n");
+  }
+  char hex[61];
+  uint8_t data[20];
+  for (uint8_t& b : data) b = (uint8_t)g_rng();
+  TraceFormatHexChunk(hex, sizeof hex, data, 20);
+  EXPECT_EQ(strlen(hex), 60u);
+}
+
+TEST(NativeBsRing, RecordsRoundTripAtEveryPositionNearTheEnd)
+{
+  std::vector<uint8_t> ring(BS_RING_SIZE + 64, 0xCC);   // guard bytes after the ring
+  for (uint32_t pos = BS_RING_SIZE - 300; pos < BS_RING_SIZE; ++pos) {
+    std::string text = RandomText(g_rng() % 400);
+    uint32_t n = BsRingTextLength(text.size());
+    ASSERT_LE(n, BS_MAX_TEXT);
+    BsRingBeginRecord(ring.data(), pos);
+    BsRingFinishRecord(ring.data(), pos, 'w', 77, pos, 0x1122334455667700ull | (pos & 0xFF), text.c_str(), n);
+    BsRecord rec;
+    ASSERT_EQ(BsRingReadRecord(ring.data(), pos, BsRingRecordSize(n), &rec), BS_RECORD_OK);
+    EXPECT_EQ(rec.ulLength, n);
+    EXPECT_EQ(rec.cType, 'w');
+    EXPECT_EQ(rec.ulSequence, pos);
+    EXPECT_EQ(std::string(rec.sText), text.substr(0, n - 1));
+  }
+  for (size_t i = BS_RING_SIZE; i < ring.size(); ++i) ASSERT_EQ(ring[i], 0xCC);
+}
+
+TEST(NativeBsRing, GarbageRingsAndPositionsAreReadSafely)
+{
+  std::vector<uint8_t> ring(BS_RING_SIZE);
+  for (int round = 0; round < 20000; ++round) {
+    if (round % 1000 == 0) {
+      for (uint8_t& b : ring) b = (uint8_t)g_rng();
+    }
+    uint32_t head = Rand32() % (BS_RING_SIZE + 10), tail = Rand32() % (BS_RING_SIZE + 10);
+    int32_t free = 0;
+    if (BsRingFreeSpace(head, tail, &free)) {
+      ASSERT_GE(free, 0);
+      ASSERT_LE(free, (int32_t)BS_RING_SIZE);
+    }
+    BsRecord rec;
+    uint32_t pos = Rand32() % BS_RING_SIZE;
+    BsRingReadRecord(ring.data(), pos, Rand32() % (BS_RING_SIZE + 1), &rec);
+  }
+}
+
+TEST(NativePack, SpeedAndWheelPackingsStayDefined)
+{
+  for (int i = 0; i < 200000; ++i) {
+    uint32_t x, y;
+    MouIoUnpackSpeed(MouIoPackSpeed(Rand32(), Rand32()), &x, &y);
+    ASSERT_LE(x, 0xFFFFu * 50 / 4096 + 1);
+    float v, o;
+    MouIoUnpackFixed(Rand32(), &v, &o);
+    MouIoUnpackInteger(Rand32());
+  }
+  // Every value the handlers accept packs without overflow.
+  std::uniform_real_distribution<float> offset(0.0001f, 2.0f);
+  for (int i = 0; i < 200000; ++i) {
+    float o = offset(g_rng);
+    float speed = std::uniform_real_distribution<float>(0.0001f, 255.0f)(g_rng);
+    if (speed * o > 255.0f || speed / o > 255.0f) continue;
+    MouIoPackFixed(speed, o);
+    MouIoPackInteger(Rand32() % 100000, o);
+  }
+  EXPECT_EQ(MouIoPackFixed(2.0f, 0.5f), 0x04000100u);
+}
+
+TEST(NativeBlowfish, RandomRoundTripsInEveryMode)
+{
+  for (int i = 0; i < 300; ++i) {
+    uint8_t key[56];
+    size_t keyLen = 1 + g_rng() % 56;
+    for (size_t k = 0; k < keyLen; ++k) key[k] = (uint8_t)g_rng();
+    BlowfishCipher bf;
+    bf.Initialize(key, keyLen);
+    size_t len = 8 * (g_rng() % 64);
+    std::vector<uint8_t> plain(len), enc(len), dec(len);
+    for (uint8_t& b : plain) b = (uint8_t)g_rng();
+    CipherBlock iv = { Rand32(), Rand32() };
+    CipherBlock c1 = iv, c2 = iv;
+    bf.EncryptCBC(plain.data(), enc.data(), len, &c1);
+    bf.DecryptCBC(enc.data(), dec.data(), len, &c2);
+    ASSERT_EQ(plain, dec);
+    c1 = iv;
+    c2 = iv;
+    bf.EncryptCFB(plain.data(), enc.data(), len, &c1);
+    std::vector<uint8_t> inplace = enc;
+    bf.DecryptCFB(inplace.data(), inplace.data(), len, &c2);
+    ASSERT_EQ(plain, inplace);
+    bf.EncryptECB(plain.data(), enc.data(), len);
+    bf.DecryptECB(enc.data(), dec.data(), len);
+    ASSERT_EQ(plain, dec);
+  }
+  BlowfishCipher bf;
+  uint8_t buf[16] = {};
+  EXPECT_THROW(bf.Initialize(buf, 0), BlowfishError);
+  EXPECT_THROW(bf.EncryptCBC(buf, buf, 12, nullptr), BlowfishError);
+}
