@@ -169,6 +169,7 @@ TEST_F(PluginTest, ControlCommands)
   EXPECT_EQ(FakeHost::s_remove.pContext, nullptr);
   EXPECT_EQ(FakeHost::s_remove.ulUmdIndex, (ULONG)UMD_MOUFILT);
   EXPECT_EQ(FakeHost::s_remove.ulFlag, 1u);
+  MouMainExit(0, 0);   // while the host record still exists
 }
 
 // Every code of every group, outside those the mouse plug-in serves.
@@ -278,4 +279,62 @@ TEST_F(PluginTest, ProductionDllLoadsAndBindsWithoutADriver)
   while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
   RefHostShutdown(pHost);
   RefHostUnloadPlugin(&plugin);
+}
+
+TEST_F(PluginTest, EveryServedCodeReachesItsOwnHandler)
+{
+  struct Route { ULONG code; const char* handler; };
+  const Route routes[] = {
+    { LD_GET_MOUSE_SPEED, "MouIoGetSpeed - " },
+    { LD_SET_MOUSE_SPEED, "MouIoSetSpeed - " },
+    { LD_GET_MOUSE_ACCELERATION, "MouIoGetAcceleration - " },
+    { LD_SET_MOUSE_ACCELERATION, "MouIoSetAcceleration - " },
+    { LD_GET_MOUSE_ORIENTATION, "MouIoGetOrientation - " },
+    { LD_SET_MOUSE_ORIENTATION, "MouIoSetOrientation - " },
+    { LD_SET_MOUSE_REPORT_RATE_ACC, "MouIoSetReportRateAcc - " },
+    { LD_GET_MOUSE_WHEEL_ACCELERATION, "MouIoGetWheelAcceleration - " },
+    { LD_SET_MOUSE_WHEEL_ACCELERATION, "MouIoSetWheelAcceleration - " },
+    { LD_GET_MOUSE_WHEEL_FILTER, "MouIoGetWheelFilter - " },
+    { LD_SET_MOUSE_WHEEL_FILTER, "MouIoSetWheelFilter - " },
+    { LD_GET_MOUSE_WHEEL_SPEED, "MouIoGetWheelSpeed - " },
+    { LD_SET_MOUSE_WHEEL_SPEED, "MouIoSetWheelSpeed - " },
+    { LD_GET_MOUSE_ACCELERATION_CURVE, "MouIoGetAccelerationTable - " },
+    { LD_SET_MOUSE_ACCELERATION_CURVE, "MouIoSetAccelerationTable - " },
+    { LD_SET_CHORDING_PARMS, "MouIoSetChording - " },
+    { LD_GET_MOUSE_WHEEL_RESOLUTION, "MouIoGetWheelResolution - " },
+    { LD_SET_MOUSE_WHEEL_RESOLUTION, "MouIoSetWheelResolution - " },
+    { LD_SET_MOUSE_IN_USE_EVENT, "MouIoSetVantInUseEvent - " },
+    { LD_GET_TIME_STAMP, "UmdMgrGetTimeStamp - " },
+  };
+  FakeHost host;
+  ASSERT_EQ(MouMainInit(host.Api, 0, 0), 1u);
+  // A keyboard the plug-in did not create: handlers refuse or skip it, none reaches a driver.
+  tDevice device = {};
+  device.ulDeviceType = LD_DEVICETYPE_KEYBOARD;
+  TraceCapture capture;
+  for (const Route& r : routes) {
+    ULONG record[40] = { 140, 1 };
+    ULONG size = 0xDEAD;
+    capture.Clear();
+    LD_STATUS status = MouDeviceControl(&device, r.code, record, &size, 2);
+    EXPECT_TRUE(capture.Contains(r.handler)) << LdFunctionToString(r.code);
+    // Only the handler's own lines name it: no other handler ran.
+    for (const Route& other : routes) {
+      if (strcmp(other.handler, r.handler) != 0) {
+        EXPECT_FALSE(capture.Contains(std::string("> ") + other.handler)) << LdFunctionToString(r.code);
+      }
+    }
+    EXPECT_TRUE(capture.Contains(std::string("MouDeviceControl - exit, status=") + LdStatusToString(status)));
+    if (r.code == LD_SET_CHORDING_PARMS || r.code == LD_SET_MOUSE_IN_USE_EVENT) {
+      EXPECT_EQ(status, (LD_STATUS)LD_SUCCESS);   // the handler's result is not passed on
+    }
+  }
+  // The driver-type handler needs no device at all.
+  ULONG type[2] = { 8, 1 };
+  ULONG size = 0xDEAD;
+  capture.Clear();
+  EXPECT_EQ(MouDeviceControl(nullptr, LD_SET_MOUSE_DRIVER_TYPE, type, &size, 0), (LD_STATUS)LD_SUCCESS);
+  EXPECT_TRUE(capture.Contains("MouIoSetDriverType - "));
+  EXPECT_EQ(size, 0u);
+  MouMainExit(0, 0);
 }
