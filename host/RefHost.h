@@ -33,6 +33,32 @@ void RefHostUnloadPlugin(RefHostPlugin* pPlugin);
 
 constexpr ULONG REFHOST_SHARED_SIZE = 0x40000;
 
+// Device records live in the shared region as items of the host's device list
+// (the list record at offset 40 of the region): a 24-byte item header, then
+// the zero-filled device record, then the per-device block of the plug-in.
+constexpr ULONG REFHOST_MAX_DEVICES = 32;
+constexpr ULONG REFHOST_LIST_STORAGE_OFFSET = 0x1000;
+constexpr ULONG REFHOST_ITEM_HEADER_SIZE = 24;
+constexpr ULONG REFHOST_ITEM_SIZE = 0x800;
+constexpr ULONG REFHOST_ITEM_DATA_SIZE = REFHOST_ITEM_SIZE - REFHOST_ITEM_HEADER_SIZE;
+constexpr ULONG REFHOST_DEVINFO_OFFSET = (sizeof(tDevice) + 15) & ~15u;   // within the item's data
+constexpr ULONG REFHOST_DEVINFO_CAPACITY = REFHOST_ITEM_DATA_SIZE - REFHOST_DEVINFO_OFFSET;
+static_assert(REFHOST_DEVINFO_CAPACITY >= MOU_DEVINFO_SIZE, "the mouse plug-in's block fits an item");
+static_assert(REFHOST_LIST_STORAGE_OFFSET + REFHOST_MAX_DEVICES * REFHOST_ITEM_SIZE <= REFHOST_SHARED_SIZE,
+              "device list storage fits the region");
+
+// Lock identifiers the host names itself with.
+constexpr ULONG REFHOST_LOCK_CREATE = 79;    // the create operation's lock, as discovery asks for it
+constexpr ULONG REFHOST_LOCK_REMOVE = 106;   // the remove operation's lock
+
+// Host-private bookkeeping of one device-list item.
+struct RefHostDeviceSlot {
+  tDevice* pDevice;        // null when the item is free
+  ULONG ulCapability;      // answer of the capability query (selector 11)
+  ULONG ulSimDevice;       // simulated driver device behind it, 0 if none
+  BOOL bHostOpened;        // the host opened the handle in the plug-in's block
+};
+
 // The host's own state; one host per process, since the operations it hands
 // the plug-in carry no context.
 struct RefHost {
@@ -41,9 +67,48 @@ struct RefHost {
   tMainShare* pMainShare;           // start of the shared region
   tGbl Gbl;
   tMain Main;
+  // The bound plug-in's exports that the host calls back (device control
+  // wrapper and device removal); either copy of the plug-in code.
+  PFN_MOU_DEVICE_CONTROL pfnDeviceControl;
+  PFN_MOU_DEVICE_CLEANUP pfnDeviceCleanup;
+  ULONG ulNextDuid;
+  CRITICAL_SECTION csRemoval;       // one removal at a time
+  RefHostDeviceSlot Devices[REFHOST_MAX_DEVICES];
 };
 
 RefHost* RefHostGet();
 // Builds the interface record, the shared region and the host records.
 BOOL RefHostInit(RefHost* pHost);
 void RefHostShutdown(RefHost* pHost);
+
+// Remembers the plug-in's callbacks and binds it (MouMainInit with the host's
+// interface record); returns MouMainInit's result.
+ULONG RefHostBindPlugin(RefHost* pHost, const RefHostPlugin* pPlugin);
+
+// The create operation (word 3): a zero-filled record with the plug-in's block,
+// returned with the plug-in's remove lock held under ulLockId; null when full.
+tDevice* RefHostCreateDevice(RefHost* pHost, ULONG ulLockId, ULONG ulDeviceType, ULONG ulUmdIndex,
+                             DWORD diDeviceNode, ULONG ulDeviceIndex, ULONG ulValue2, ULONG ulDevInfoSize);
+// Stands in for discovery: adds a simulated driver device under sPath, creates
+// a host device for plug-in ulUmdIndex, opens the path and fills the plug-in's
+// UmdDevInfo (sPath, hHandle). The creation lock is released again. Null on failure.
+tDevice* RefHostAddSimDevice(RefHost* pHost, const char* sPath, ULONG ulDeviceType = LD_DEVICETYPE_MOUSE,
+                             ULONG ulUmdIndex = UMD_MOUFILT, ULONG ulDevInfoSize = MOU_DEVINFO_SIZE);
+// Host removal of plug-in ulUmdIndex from a device: marks its remove lock,
+// waits for holders (releasing the caller's own hold first when
+// bReleaseRemoveLock), lets the plug-in clean up, and frees the record once no
+// plug-in holds it. FALSE when somebody else is already removing it.
+BOOL RefHostRemoveDevice(RefHost* pHost, tDevice* pDevice, ULONG ulUmdIndex, BOOL bReleaseRemoveLock,
+                         ULONG ulLockId);
+
+RefHostDeviceSlot* RefHostFindSlot(RefHost* pHost, const tDevice* pDevice);
+ULONG RefHostDeviceCount(RefHost* pHost);
+ULONG RefHostSimDeviceOf(RefHost* pHost, const tDevice* pDevice);
+void RefHostSetDeviceCapability(RefHost* pHost, tDevice* pDevice, ULONG ulCapability);
+UmdDevInfo* RefHostDevInfo(const tDevice* pDevice, ULONG ulUmdIndex = UMD_MOUFILT);
+
+// The host's way of calling MouDeviceControl: the device's remove lock for
+// UMD_MOUFILT is held (LOCK_MainDeviceIoControlThread) across the call. A
+// device whose removal is pending is answered LD_DEVICE_REMOVAL without a call.
+LD_STATUS RefHostDeviceControl(RefHost* pHost, tDevice* pDevice, ULONG ulFunction, void* pBuffer,
+                               ULONG* pReturnedSize, ULONG ulMode = 0);

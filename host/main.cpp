@@ -1,10 +1,12 @@
-// Demo session of the reference host: bind the plug-in, ask for its version and
-// send a few device-control requests, printing every result by name.
+// Demo session of the reference host: bind the plug-in, ask for its version,
+// create a few simulated devices and take mouse settings there and back,
+// printing every result by name.
 #include <windows.h>
 
 #include <cstdio>
 
 #include "host/RefHost.h"
+#include "mouio/MouIo.h"
 #include "plugin/LdCodes.h"
 
 static void PumpMessages()
@@ -13,6 +15,55 @@ static void PumpMessages()
   while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
+  }
+}
+
+static LD_STATUS Control(RefHost* pHost, tDevice* pDevice, ULONG ulFunction, void* pRecord, ULONG* pSize,
+                         ULONG ulMode = 0)
+{
+  *pSize = 0xFFFFFFFF;
+  LD_STATUS status = RefHostDeviceControl(pHost, pDevice, ulFunction, pRecord, pSize, ulMode);
+  printf("  %-34s -> %-28s size %lu\n", LdFunctionToString(ulFunction), LdStatusToString(status), *pSize);
+  return status;
+}
+
+static void SettingsRoundTrips(RefHost* pHost, tDevice* pDevice)
+{
+  printf("%s (DUID 0x%08lX, type %lu):\n", pDevice->sDeviceName, pDevice->DUID, pDevice->ulDeviceType);
+  ULONG ulSize;
+
+  MouSpeedRecord speed = { sizeof speed, 40, 60 };
+  Control(pHost, pDevice, LD_SET_MOUSE_SPEED, &speed, &ulSize);
+  speed = { sizeof speed, 0, 0 };
+  if (Control(pHost, pDevice, LD_GET_MOUSE_SPEED, &speed, &ulSize) == LD_SUCCESS) {
+    printf("    speed set 40/60, read back %lu/%lu\n", speed.ulSpeedX, speed.ulSpeedY);
+  }
+
+  MouValueRecord level = { sizeof level, 3 };
+  Control(pHost, pDevice, LD_SET_MOUSE_ACCELERATION, &level, &ulSize);
+  level.ulValue = 0;
+  if (Control(pHost, pDevice, LD_GET_MOUSE_ACCELERATION, &level, &ulSize) == LD_SUCCESS) {
+    printf("    acceleration level read back %lu\n", level.ulValue);
+  }
+  MouCurveRecord curve = {};
+  curve.ulSize = sizeof curve;
+  curve.ulCurve = 3;
+  if (Control(pHost, pDevice, LD_GET_MOUSE_ACCELERATION_CURVE, &curve, &ulSize) == LD_SUCCESS) {
+    printf("    curve 3 has %lu points, first 0x%08lX\n", curve.ulPoints, curve.Points[0]);
+  }
+
+  MouWheelSpeedRecord wheel = { sizeof wheel, 2.0f, 0.5f };
+  Control(pHost, pDevice, LD_SET_MOUSE_WHEEL_SPEED, &wheel, &ulSize);
+  wheel = { sizeof wheel, 0.0f, 0.0f };
+  if (Control(pHost, pDevice, LD_GET_MOUSE_WHEEL_SPEED, &wheel, &ulSize) == LD_SUCCESS) {
+    printf("    wheel speed set 2.0/0.5, read back %.2f/%.2f\n", wheel.Speed, wheel.Offset);
+  }
+
+  MouWheelResolutionRecord res = { sizeof res, 1, 0 };   // mode 2, state 1: hard enable
+  Control(pHost, pDevice, LD_SET_MOUSE_WHEEL_RESOLUTION, &res, &ulSize, 2);
+  res = { sizeof res, 0, 0 };
+  if (Control(pHost, pDevice, LD_GET_MOUSE_WHEEL_RESOLUTION, &res, &ulSize, 2) == LD_SUCCESS) {
+    printf("    wheel resolution enable %lu, resolution %lu\n", res.bEnableWheelResolution, res.ulWheelResolution);
   }
 }
 
@@ -31,7 +82,7 @@ int main(int argc, char** argv)
     printf("host set-up failed\n");
     return 1;
   }
-  ULONG ulBound = plugin.MouMainInit(pHost->Api, 0, 0);
+  ULONG ulBound = RefHostBindPlugin(pHost, &plugin);
   printf("MouMainInit -> %lu\n", ulBound);
 
   ULONG version[2] = { 0xFFFFFFFF, 0xFFFFFFFF };
@@ -42,7 +93,6 @@ int main(int argc, char** argv)
 
   struct Request { const char* sWhat; ULONG ulFunction; };
   const Request requests[] = {
-    { "plug-in wide", LD_SET_MOUSE_DRIVER_TYPE },
     { "plug-in wide", LD_GET_MOUSE_DRIVER_TYPE },
     { "plug-in wide", LD_GET_MOUSE_SPEED },
     { "plug-in wide", LD_GET_MOUSE_BUTTON_MAPPING },
@@ -56,8 +106,32 @@ int main(int argc, char** argv)
            LdStatusToString(status), ulSize);
   }
 
+  // Discovery stands in: the host adds two simulated mice and a keyboard.
+  tDevice* pMouse = RefHostAddSimDevice(pHost, "\\\\?\\HID#VID_1A2B&PID_0001#demo#mouse0");
+  tDevice* pWheelMouse = RefHostAddSimDevice(pHost, "\\\\?\\HID#VID_1A2B&PID_0002#demo#mouse1");
+  tDevice* pKeyboard = RefHostAddSimDevice(pHost, "\\\\?\\HID#VID_1A2B&PID_0003#demo#kbd0", LD_DEVICETYPE_KEYBOARD);
+  if (pMouse == nullptr || pWheelMouse == nullptr || pKeyboard == nullptr) {
+    printf("simulated devices are not available in this build\n");
+  } else {
+    RefHostSetDeviceCapability(pHost, pWheelMouse, 0x00080100);   // wheel resolution 8, snap-stop signal
+    SettingsRoundTrips(pHost, pMouse);
+    SettingsRoundTrips(pHost, pWheelMouse);
+
+    printf("%s (keyboard):\n", pKeyboard->sDeviceName);
+    MouSpeedRecord speed = { sizeof speed, 0, 0 };
+    ULONG ulSize;
+    Control(pHost, pKeyboard, LD_GET_MOUSE_SPEED, &speed, &ulSize);
+
+    printf("plug-in wide:\n");
+    MouValueRecord type = { sizeof type, 2 };
+    Control(pHost, nullptr, LD_SET_MOUSE_DRIVER_TYPE, &type, &ulSize);
+    Control(pHost, pMouse, LD_SET_MOUSE_DRIVER_TYPE, &type, &ulSize);
+  }
+  printf("devices held by the host: %lu\n", RefHostDeviceCount(pHost));
+
   PumpMessages();
   printf("MouMainExit -> %lu\n", plugin.MouMainExit(0, 0));
+  printf("devices held by the host after MouMainExit: %lu\n", RefHostDeviceCount(pHost));
   PumpMessages();
   RefHostShutdown(pHost);
   RefHostUnloadPlugin(&plugin);

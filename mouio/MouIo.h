@@ -51,3 +51,82 @@ BOOL MouIoSetChording(tDevice* pDevice, void* pBuffer);
 BOOL MouIoSetVantInUseEvent(tDevice* pDevice, ULONG_PTR reserved, ULONG_PTR pRecord);
 
 extern BOOL g_bDriverType;
+
+// ---- Host request records (word 0 is the record's size; handlers ignore it) ----
+struct MouSpeedRecord {
+  ULONG ulSize;
+  ULONG ulSpeedX;
+  ULONG ulSpeedY;
+};
+// Acceleration level, orientation, report rate, driver type, chording delay.
+struct MouValueRecord {
+  ULONG ulSize;
+  ULONG ulValue;
+};
+struct MouCurveRecord {
+  ULONG ulSize;
+  ULONG ulCurve;      // 1 to 6
+  ULONG ulPoints;     // 0 to 32
+  ULONG Points[CURVE_MAX_POINTS];
+};
+static_assert(sizeof(MouCurveRecord) == 140, "curve record is 140 bytes");
+struct MouWheelResolutionRecord {
+  ULONG ulSize;
+  ULONG bEnableWheelResolution;   // on a set: the high-resolution state (mode 2) or a disable switch (mode 3)
+  ULONG ulWheelResolution;
+};
+struct MouWheelAccelerationRecord {
+  ULONG ulSize;
+  ULONG Enable;
+  ULONG Min;
+  ULONG Max;
+  float MaxAcc;
+  float Offset;
+};
+static_assert(sizeof(MouWheelAccelerationRecord) == 24, "wheel acceleration record is 24 bytes");
+struct MouWheelFilterRecord {
+  ULONG ulSize;
+  ULONG SnapStopThreshold;
+  ULONG SnapStopDelay;
+  ULONG ulDropThreshold;
+  ULONG ulDropRate;
+};
+struct MouWheelSpeedRecord {
+  ULONG ulSize;
+  float Speed;
+  float Offset;
+};
+// Two 64-bit words; read with memcpy, since the host's buffer need not be 8-aligned.
+struct MouInUseRecord {
+  ULONG64 ulSize;
+  ULONG64 VantInUseEventHandle;
+};
+
+constexpr ULONG MOU_SPEED_RECORD_SIZE = 12;
+constexpr ULONG MOU_VALUE_RECORD_SIZE = 8;
+constexpr ULONG MOU_CURVE_RECORD_SIZE = 140;
+constexpr ULONG MOU_WHEEL_RESOLUTION_RECORD_SIZE = 12;
+constexpr ULONG MOU_WHEEL_ACCELERATION_RECORD_SIZE = 24;
+constexpr ULONG MOU_WHEEL_FILTER_RECORD_SIZE = 20;
+constexpr ULONG MOU_WHEEL_SPEED_RECORD_SIZE = 12;
+constexpr ULONG MOU_IN_USE_RECORD_SIZE = 16;
+
+// Highest acceleration level (0 = none, 1-6 select a curve).
+constexpr ULONG MOU_MAX_ACCELERATION_LEVEL = 6;
+
+// Wheel filter flags.
+constexpr ULONG SNAP_STOP_IN_FORCE = 0x1;
+constexpr ULONG SNAP_STOP_SIGNAL_EVENT = 0x2;
+constexpr ULONG SNAP_STOP_DEFAULT_THRESHOLD = 100;
+constexpr ULONG SNAP_STOP_DEFAULT_DELAY = 250;
+
+// Processing values pushed by the driver type.
+constexpr ULONG MOU_PROCESSING_DRIVER = 0x30000;
+constexpr ULONG MOU_PROCESSING_NONE = 3;
+
+// The six built-in curves (curve n at index n - 1): points and byte count.
+struct MouDefaultCurve {
+  const ULONG* pPoints;
+  ULONG ulBytes;
+};
+extern const MouDefaultCurve g_MouDefaultCurves[CURVE_COUNT];
