@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "host/RefHostModels.h"
 #include "simdrv/SimDrv.h"
 #include "synch/SynchMgr.h"
 
@@ -477,6 +478,7 @@ BOOL RefHostInit(RefHost* pHost)
   pHost->Api[HOST_REMOVE_DEVICES] = reinterpret_cast<ULONG_PTR>(&HostRemoveDevicesOp);
   pHost->Api[HOST_FOR_EACH_DEVICE] = reinterpret_cast<ULONG_PTR>(&HostForEachDeviceOp);
   pHost->Api[HOST_DEVICE_CAPABILITY] = reinterpret_cast<ULONG_PTR>(&HostDeviceCapabilityOp);
+  pHost->Api[HOST_FIND_MODEL] = reinterpret_cast<ULONG_PTR>(&RefHostFindModel);
   return TRUE;
 }
 

@@ -1,11 +1,16 @@
-// Demo session of the reference host: bind the plug-in, ask for its version,
-// create a few simulated devices and take mouse settings there and back,
-// printing every result by name.
+// Demo session of the reference host: start the debug viewer, load the model
+// files, bind the plug-in, ask for its version, create a few simulated devices
+// and take mouse settings there and back, printing every result by name; at
+// the end, what the viewer showed of the plug-in's trace lines.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 
+#include "diag/Trace.h"
 #include "host/RefHost.h"
+#include "host/RefHostModels.h"
+#include "host/RefHostViewer.h"
 #include "mouio/MouIo.h"
 #include "plugin/LdCodes.h"
 
@@ -67,12 +72,108 @@ static void SettingsRoundTrips(RefHost* pHost, tDevice* pDevice)
   }
 }
 
+// The demo's own model comparison: USB vendor, product and revision under the
+// model's mask, as the plug-in's USB comparison will do it.
+struct UsbKey {
+  USHORT usVid;
+  USHORT usPid;
+  USHORT usRev;
+};
+
+static BOOL CompareUsbKey(const tModelInfo* pModel, ULONG ulKeySize, const void* pKey)
+{
+  const auto* k = static_cast<const UsbKey*>(pKey);
+  if (ulKeySize != sizeof(UsbKey) || k->usVid != pModel->usVid || k->usPid != pModel->usPid) {
+    return FALSE;
+  }
+  // Revision 0 in the model: any revision.
+  return pModel->usBcdDevice == 0 || (k->usRev & pModel->usBcdMask) == (pModel->usBcdDevice & pModel->usBcdMask);
+}
+
+static ULONG FindModel(RefHost* pHost, USHORT usVid, USHORT usPid, USHORT usRev)
+{
+  UsbKey key = { usVid, usPid, usRev };
+  const tModelInfo* pModel = HostFindModel(pHost->Api, CompareUsbKey, sizeof key, &key);
+  printf("find model VID %04X PID %04X rev %04X -> ", usVid, usPid, usRev);
+  if (pModel == nullptr) {
+    printf("none\n");
+    return 0;
+  }
+  printf("[%08lX-%lX] '%s'\n", pModel->ulSectionId, pModel->ulSectionSubId,
+         pModel->sModelName ? pModel->sModelName : "-");
+  return pModel->ulSectionId;
+}
+
+// Counts the record lines of the viewer's output by type and shows the first
+// few of the plug-in. Returns the number of the plug-in's lines.
+static ULONG ShowViewerOutput(const char* sFile)
+{
+  FILE* f = fopen(sFile, "r");
+  if (f == nullptr) {
+    printf("debug viewer output %s is missing\n", sFile);
+    return 0;
+  }
+  char sPrefix[32];
+  snprintf(sPrefix, sizeof sPrefix, "[%lu] #", GetCurrentProcessId());
+  ULONG ulHost = 0, ulPlugin = 0, ulTypes[3] = {};
+  char sLine[512];
+  while (fgets(sLine, sizeof sLine, f) != nullptr) {
+    if (strncmp(sLine, sPrefix, strlen(sPrefix)) != 0) {
+      continue;
+    }
+    // "[pid] #sequence type text"
+    const char* pType = strchr(sLine + strlen(sPrefix), ' ');
+    if (pType == nullptr || pType[1] == '\0' || pType[2] != ' ') {
+      continue;
+    }
+    ulTypes[pType[1] == 'e' ? 2 : pType[1] == 'w' ? 1 : 0]++;
+    if (strncmp(pType + 3, "DRAVMOU ", 8) != 0) {
+      ulHost++;
+      continue;
+    }
+    if (++ulPlugin <= 6) {
+      sLine[strcspn(sLine, "\r\n")] = '\0';
+      printf("  %s\n", sLine);
+    }
+  }
+  fclose(f);
+  printf("debug viewer showed %lu lines of the plug-in and %lu of the host: %lu other, %lu warnings, %lu errors\n",
+         ulPlugin, ulHost, ulTypes[0], ulTypes[1], ulTypes[2]);
+  return ulPlugin;
+}
+
 int main(int argc, char** argv)
 {
   const char* sDll = argc > 1 ? argv[1] : "DRAVMOU.dll";
+  char sFolder[MAX_PATH];
+  DWORD dwLength = GetModuleFileNameA(nullptr, sFolder, sizeof sFolder);
+  if (dwLength == 0 || dwLength >= sizeof sFolder || strrchr(sFolder, '\\') == nullptr) {
+    printf("cannot tell the demo's own folder\n");
+    return 1;
+  }
+  *strrchr(sFolder, '\\') = '\0';
+  int rc = 0;
+
+  char sViewerOut[MAX_PATH + 32];
+  snprintf(sViewerOut, sizeof sViewerOut, "%s\\demo-viewer.txt", sFolder);
+  DeleteFileA(sViewerOut);
+  TraceStart("REFHOST", 0x01000000);
+  RefHostViewer viewer;
+  BOOL bViewer = RefHostViewerStart(&viewer, sFolder, sViewerOut, 10000);
+  printf("debug viewer VantBshw.exe %s\n", bViewer ? "started" : "did not start");
+
+  char sModels[MAX_PATH + 16];
+  snprintf(sModels, sizeof sModels, "%s\\models", sFolder);
+  ULONG ulModels = RefHostModelsLoad(sModels, 0, TRUE);
+  printf("model files of %s: %lu models added\n", sModels, ulModels);
+  RefHostModelsPrint(stdout);
+  if (ulModels == 0) {
+    rc = 1;
+  }
   RefHostPlugin plugin;
   if (!RefHostLoadPlugin(&plugin, sDll)) {
     printf("could not load %s by ordinal (error %lu)\n", sDll, GetLastError());
+    RefHostViewerStop(&viewer, 10000);
     return 1;
   }
   printf("loaded %s: 8 exports by ordinal\n", sDll);
@@ -80,10 +181,16 @@ int main(int argc, char** argv)
   RefHost* pHost = RefHostGet();
   if (!RefHostInit(pHost)) {
     printf("host set-up failed\n");
+    RefHostViewerStop(&viewer, 10000);
     return 1;
   }
   ULONG ulBound = RefHostBindPlugin(pHost, &plugin);
   printf("MouMainInit -> %lu\n", ulBound);
+  // Revision 12xx of the laser mouse is known, 13xx is not.
+  if (FindModel(pHost, 0x3F1D, 0xC02A, 0x1234) != 0x01000002 || FindModel(pHost, 0x3F1D, 0xC02A, 0x1300) != 0 ||
+      FindModel(pHost, 0x3F1D, 0xC52B, 0x0100) != 0x03000001) {
+    rc = 1;
+  }
 
   ULONG version[2] = { 0xFFFFFFFF, 0xFFFFFFFF };
   ULONG ulResult = plugin.MouControl(LD_API_GET_VERSION, version, 0, 0);
@@ -135,5 +242,16 @@ int main(int argc, char** argv)
   PumpMessages();
   RefHostShutdown(pHost);
   RefHostUnloadPlugin(&plugin);
-  return 0;
+  RefHostModelsFree();
+
+  if (bViewer) {
+    printf("debug viewer %s\n", RefHostViewerStop(&viewer, 10000) ? "left on request" : "had to be stopped");
+    if (ShowViewerOutput(sViewerOut) == 0) {
+      rc = 1;
+    }
+  } else {
+    rc = 1;
+  }
+  TraceStop();
+  return rc;
 }

@@ -106,6 +106,9 @@ extern "C" ULONG MouMainExit(ULONG ulValue, ULONG_PTR pValue)
 {
   TRACE_INFO("entry");
   UmdMainExit(g_pUmdGlobal);
+  // The record is free for another instance now: a second unbind or a later
+  // control command must not touch it (or delete its lock again).
+  g_pUmdGlobal = nullptr;
   TRACE_INFO("exit");
   return 1;
 }

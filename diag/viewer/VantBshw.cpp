@@ -402,6 +402,9 @@ int main(int argc, char** argv)
   int nDeadChecks = 0;
   for (;;) {
     if (Load(&p->bShutdown) != 0) {
+      // Lines posted before the request are still shown.
+      Drain(v, options.ulMaxRecords);
+      ReportDrops(v);
       Emit(v, "*** shut down on request\r\n");
       break;
     }

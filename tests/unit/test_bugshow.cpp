@@ -625,6 +625,25 @@ TEST_F(BugShowTest, ViewerFoundBesideTheModuleWithoutPath)
   CloseHandle(hViewer);
 }
 
+// A line posted just before the shutdown request is still shown.
+TEST_F(BugShowTest, ViewerShowsWhatWasPostedBeforeItsShutdown)
+{
+  std::string out = TestScratchDir("bugshow_shutdown") + "\\shown.txt";
+  Started viewer = StartProgram("VantBshw.exe MEM:Local\\VantBugShow -o " + out + " -t 60000");
+  ASSERT_NE(viewer.hProcess, nullptr);
+  ASSERT_TRUE(WaitUntil([&] { return Load(p->bViewerRunning) == 1; }, 15000));
+  Sleep(300);   // waiting for the event by now
+  p->bShutdown = 1;
+  BsPostLine(0, "last words before the shutdown\n");
+  EXPECT_EQ(viewer.Wait(15000), 0u);
+  int nShown = 0;
+  for (const std::string& line : FileLines(out)) {
+    nShown += line.find(" t last words before the shutdown") != std::string::npos;
+  }
+  EXPECT_EQ(nShown, 1);
+  EXPECT_EQ(p->ulTail, p->ulHead);
+}
+
 // The viewer drains two posting processes: every line it shows is intact and
 // in order per process, and what it did not show was counted as dropped. A
 // slow viewer makes the posters drop while it reads.

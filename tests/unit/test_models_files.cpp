@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "diag/Trace.h"
+#include "host/RefHost.h"
 #include "host/RefHostModels.h"
 #include "models/Blowfish.h"
 #include "models/IniMgr.h"
@@ -460,6 +461,15 @@ TEST_F(ModelFileTest, HostLoadsTheDemoModelsAndFindsThem)
   EXPECT_EQ(IniParseIntValue(p->sDepth, "MOU"), 0u);
   EXPECT_STREQ(p->sReg, "0x000000EA-00000000-00000000-00000000-00000000-00000000-00000000-00000000");
   EXPECT_EQ(RefHostFindModel(0, nullptr, sizeof key, &key), nullptr);
+
+  // The plug-in reaches the same search through word 19 of the record.
+  RefHost* pHost = RefHostGet();
+  ASSERT_TRUE(RefHostInit(pHost));
+  key = {0x3F1D, 0xC02A, 0x12AB};
+  p = HostFindModel(pHost->Api, CompareVidPidRev, sizeof key, &key);
+  ASSERT_NE(p, nullptr);
+  EXPECT_STREQ(p->sModelName, "Demo Laser Mouse (revision 12xx)");
+  RefHostShutdown(pHost);
 
   std::string sOut = TestScratchDir("IniHostPrint") + "\\models.txt";
   FILE* f = fopen(sOut.c_str(), "w");

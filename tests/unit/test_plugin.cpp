@@ -100,14 +100,22 @@ TEST_F(PluginTest, MainInitBindsAndMainExitReleasesTheInstance)
   EXPECT_TRUE(capture.Contains("MouMainInit - exit\n"));
 
   FakeHost::s_remove = {};
+  UmdGlobal* pInstance = g_pUmdGlobal;
   EXPECT_EQ(MouMainExit(0, 0), 1u);
-  EXPECT_FALSE(g_pUmdGlobal->bInUse);
+  EXPECT_FALSE(pInstance->bInUse);
+  EXPECT_EQ(g_pUmdGlobal, nullptr);
   // Unbinding asks the host to remove every device of the plug-in.
   EXPECT_EQ(FakeHost::s_remove.count, 1);
   EXPECT_EQ(FakeHost::s_remove.pfnFilter, nullptr);
   EXPECT_EQ(FakeHost::s_remove.ulUmdIndex, (ULONG)UMD_MOUFILT);
   EXPECT_EQ(FakeHost::s_remove.ulFlag, 1u);
   EXPECT_TRUE(capture.Contains("UmdMainExit - Posting WM_CLOSE.\n"));
+
+  // Unbound: a second unbind and a remove-all command reach neither the
+  // released record nor the host.
+  EXPECT_EQ(MouMainExit(0, 0), 1u);
+  EXPECT_EQ(MouControl(LD_API_REMOVE_ALL_DEVICES, nullptr, 0, 0), 1u);
+  EXPECT_EQ(FakeHost::s_remove.count, 1);
 }
 
 TEST_F(PluginTest, NinthInstanceIsTheLastOne)
