@@ -13,21 +13,11 @@ BOOL g_bDriverType = TRUE;
 
 LD_STATUS MouIoGetSpeed(tDevice* pDevice, void* pBuffer, ULONG* pReturnedSize)
 {
-  TRACE_INFO("entry");
-  if (!MouIoIsMouse(pDevice)) {
-    TRACE_INFO("exit, status=LD_INVALID_FUNCTION (DeviceType not LD_DEVICETYPE_MOUSE)");
-    return LD_INVALID_FUNCTION;
-  }
-  MOUIO_ASSERT_LOCKED(pDevice);
-  MOUIO_RETURNED_SIZE(pReturnedSize);
-  *pReturnedSize = 0;
-  MOUIO_REFUSE_NULL_RECORD(pBuffer);
+  MOUIO_DEVICE_HANDLER_ENTRY(pDevice, pBuffer, pReturnedSize, MOUIO_NOT_MOUSE_STATUS);
 
-  ULONG ulId = ID_PARAM_POINTER_SPEED;
   ULONG ulValue = 0;
   ULONG ulReturned = 0;
-  LD_STATUS status =
-    UmdSendIoctl(g_pUmdGlobal, pDevice, IOCTL_RAWPDO_GET, &ulId, sizeof ulId, &ulValue, sizeof ulValue, &ulReturned);
+  LD_STATUS status = MouIoGetParameter(pDevice, ID_PARAM_POINTER_SPEED, &ulValue, sizeof ulValue, &ulReturned);
   MOUIO_CHECK_REPLY(status, ulReturned, sizeof ulValue);
   if (status == LD_SUCCESS) {
     TRACE_INFO("got value=0x%x", (unsigned)ulValue);
@@ -45,21 +35,13 @@ LD_STATUS MouIoGetSpeed(tDevice* pDevice, void* pBuffer, ULONG* pReturnedSize)
 
 LD_STATUS MouIoSetSpeed(tDevice* pDevice, void* pBuffer, ULONG* pReturnedSize)
 {
-  TRACE_INFO("entry");
-  if (!MouIoIsMouse(pDevice)) {
-    return LD_INVALID_FUNCTION;
-  }
-  MOUIO_ASSERT_LOCKED(pDevice);
-  MOUIO_RETURNED_SIZE(pReturnedSize);
-  *pReturnedSize = 0;
-  MOUIO_REFUSE_NULL_RECORD(pBuffer);
+  MOUIO_DEVICE_HANDLER_ENTRY(pDevice, pBuffer, pReturnedSize, MOUIO_NOT_MOUSE_SILENT);
 
   const auto* pRecord = static_cast<const MouSpeedRecord*>(pBuffer);
   TRACE_INFO("ulSpeedX=%d ulSpeedY=%d\n", (int)pRecord->ulSpeedX, (int)pRecord->ulSpeedY);
   ULONG ulValue = MouIoPackSpeed(pRecord->ulSpeedX, pRecord->ulSpeedY);
   TRACE_INFO("setting value=0x%x\n", (unsigned)ulValue);
-  ULONG request[2] = { ID_PARAM_POINTER_SPEED, ulValue };
-  LD_STATUS status = UmdSendIoctl(g_pUmdGlobal, pDevice, IOCTL_RAWPDO_SET, request, sizeof request, nullptr, 0, nullptr);
+  LD_STATUS status = MouIoSetValue(pDevice, ID_PARAM_POINTER_SPEED, ulValue);
   TRACE_INFO("exit status=%s", LdStatusToString(status));
   return status;
 }
@@ -68,21 +50,11 @@ LD_STATUS MouIoSetSpeed(tDevice* pDevice, void* pBuffer, ULONG* pReturnedSize)
 
 LD_STATUS MouIoGetAcceleration(tDevice* pDevice, void* pBuffer, ULONG* pReturnedSize)
 {
-  TRACE_INFO("entry");
-  if (!MouIoIsMouse(pDevice)) {
-    TRACE_INFO("exit, status=LD_INVALID_FUNCTION (DeviceType not LD_DEVICETYPE_MOUSE)");
-    return LD_INVALID_FUNCTION;
-  }
-  MOUIO_ASSERT_LOCKED(pDevice);
-  MOUIO_RETURNED_SIZE(pReturnedSize);
-  *pReturnedSize = 0;
-  MOUIO_REFUSE_NULL_RECORD(pBuffer);
+  MOUIO_DEVICE_HANDLER_ENTRY(pDevice, pBuffer, pReturnedSize, MOUIO_NOT_MOUSE_STATUS);
 
-  ULONG ulId = ID_PARAM_ACCELERATION;
   ULONG reply[1 + CURVE_MAX_POINTS] = {};   // a level and room for a full curve
   ULONG ulReturned = 0;
-  LD_STATUS status =
-    UmdSendIoctl(g_pUmdGlobal, pDevice, IOCTL_RAWPDO_GET, &ulId, sizeof ulId, reply, sizeof reply, &ulReturned);
+  LD_STATUS status = MouIoGetParameter(pDevice, ID_PARAM_ACCELERATION, reply, sizeof reply, &ulReturned);
   MOUIO_CHECK_REPLY(status, ulReturned, sizeof reply[0]);
   if (status == LD_SUCCESS) {
     auto* pRecord = static_cast<MouValueRecord*>(pBuffer);
@@ -96,15 +68,7 @@ LD_STATUS MouIoGetAcceleration(tDevice* pDevice, void* pBuffer, ULONG* pReturned
 
 LD_STATUS MouIoSetAcceleration(tDevice* pDevice, void* pBuffer, ULONG* pReturnedSize)
 {
-  TRACE_INFO("entry");
-  if (!MouIoIsMouse(pDevice)) {
-    TRACE_INFO("exit, status=LD_INVALID_FUNCTION (DeviceType not LD_DEVICETYPE_MOUSE)");
-    return LD_INVALID_FUNCTION;
-  }
-  MOUIO_ASSERT_LOCKED(pDevice);
-  MOUIO_RETURNED_SIZE(pReturnedSize);
-  *pReturnedSize = 0;
-  MOUIO_REFUSE_NULL_RECORD(pBuffer);
+  MOUIO_DEVICE_HANDLER_ENTRY(pDevice, pBuffer, pReturnedSize, MOUIO_NOT_MOUSE_STATUS);
 
   ULONG ulLevel = static_cast<const MouValueRecord*>(pBuffer)->ulValue;
   LD_STATUS status = LD_SUCCESS;
@@ -133,7 +97,7 @@ LD_STATUS MouIoSetAcceleration(tDevice* pDevice, void* pBuffer, ULONG* pReturned
   ULONG ulLength = (2 + ulPoints) * sizeof(ULONG);
   TRACE_INFO("Length=%d", (int)ulLength);
   *pReturnedSize = 0;
-  status = UmdSendIoctl(g_pUmdGlobal, pDevice, IOCTL_RAWPDO_SET, request, ulLength, nullptr, 0, nullptr);
+  status = MouIoSetParameter(pDevice, request, ulLength);
   TRACE_INFO("exit, status=%s", LdStatusToString(status));
   return status;
 }
@@ -142,21 +106,11 @@ LD_STATUS MouIoSetAcceleration(tDevice* pDevice, void* pBuffer, ULONG* pReturned
 
 LD_STATUS MouIoGetOrientation(tDevice* pDevice, void* pBuffer, ULONG* pReturnedSize)
 {
-  TRACE_INFO("entry");
-  if (!MouIoIsMouse(pDevice)) {
-    TRACE_INFO("exit, DeviceType not LD_DEVICETYPE_MOUSE");
-    return LD_INVALID_FUNCTION;
-  }
-  MOUIO_ASSERT_LOCKED(pDevice);
-  MOUIO_RETURNED_SIZE(pReturnedSize);
-  *pReturnedSize = 0;
-  MOUIO_REFUSE_NULL_RECORD(pBuffer);
+  MOUIO_DEVICE_HANDLER_ENTRY(pDevice, pBuffer, pReturnedSize, MOUIO_NOT_MOUSE);
 
-  ULONG ulId = ID_PARAM_ORIENTATION;
   ULONG ulValue = 0;
   ULONG ulReturned = 0;
-  LD_STATUS status =
-    UmdSendIoctl(g_pUmdGlobal, pDevice, IOCTL_RAWPDO_GET, &ulId, sizeof ulId, &ulValue, sizeof ulValue, &ulReturned);
+  LD_STATUS status = MouIoGetParameter(pDevice, ID_PARAM_ORIENTATION, &ulValue, sizeof ulValue, &ulReturned);
   MOUIO_CHECK_REPLY(status, ulReturned, sizeof ulValue);
   if (status == LD_SUCCESS) {
     static_cast<MouValueRecord*>(pBuffer)->ulValue = ulValue;
@@ -169,40 +123,22 @@ LD_STATUS MouIoGetOrientation(tDevice* pDevice, void* pBuffer, ULONG* pReturnedS
 
 LD_STATUS MouIoSetOrientation(tDevice* pDevice, void* pBuffer, ULONG* pReturnedSize)
 {
-  TRACE_INFO("entry");
-  if (!MouIoIsMouse(pDevice)) {
-    TRACE_INFO("exit, DeviceType not LD_DEVICETYPE_MOUSE");
-    return LD_INVALID_FUNCTION;
-  }
-  MOUIO_ASSERT_LOCKED(pDevice);
-  MOUIO_RETURNED_SIZE(pReturnedSize);
-  *pReturnedSize = 0;
-  MOUIO_REFUSE_NULL_RECORD(pBuffer);
+  MOUIO_DEVICE_HANDLER_ENTRY(pDevice, pBuffer, pReturnedSize, MOUIO_NOT_MOUSE);
 
   ULONG ulValue = static_cast<const MouValueRecord*>(pBuffer)->ulValue;
   TRACE_INFO("ulOrientation=%d", (int)ulValue);
-  ULONG request[2] = { ID_PARAM_ORIENTATION, ulValue };
-  LD_STATUS status = UmdSendIoctl(g_pUmdGlobal, pDevice, IOCTL_RAWPDO_SET, request, sizeof request, nullptr, 0, nullptr);
+  LD_STATUS status = MouIoSetValue(pDevice, ID_PARAM_ORIENTATION, ulValue);
   TRACE_INFO("exit, status=%s", LdStatusToString(status));
   return status;
 }
 
 LD_STATUS MouIoSetReportRateAcc(tDevice* pDevice, void* pBuffer, ULONG* pReturnedSize)
 {
-  TRACE_INFO("entry");
-  if (!MouIoIsMouse(pDevice)) {
-    TRACE_INFO("exit, DeviceType not LD_DEVICETYPE_MOUSE");
-    return LD_INVALID_FUNCTION;
-  }
-  MOUIO_ASSERT_LOCKED(pDevice);
-  MOUIO_RETURNED_SIZE(pReturnedSize);
-  *pReturnedSize = 0;
-  MOUIO_REFUSE_NULL_RECORD(pBuffer);
+  MOUIO_DEVICE_HANDLER_ENTRY(pDevice, pBuffer, pReturnedSize, MOUIO_NOT_MOUSE);
 
   ULONG ulValue = static_cast<const MouValueRecord*>(pBuffer)->ulValue;
   TRACE_INFO("ulReportRate=%d", (int)ulValue);
-  ULONG request[2] = { ID_PARAM_REPORT_RATE, ulValue };
-  LD_STATUS status = UmdSendIoctl(g_pUmdGlobal, pDevice, IOCTL_RAWPDO_SET, request, sizeof request, nullptr, 0, nullptr);
+  LD_STATUS status = MouIoSetValue(pDevice, ID_PARAM_REPORT_RATE, ulValue);
   TRACE_INFO("exit, status=%s", LdStatusToString(status));
   return status;
 }
@@ -216,8 +152,7 @@ BOOL MouIoSetProcessing(tDevice* pDevice, ULONG_PTR bProcessing, ULONG_PTR conte
     TRACE_INFO("bProcessing=%d", (int)bProcessing);
     ULONG ulValue = g_bDriverType ? MOU_PROCESSING_DRIVER : MOU_PROCESSING_NONE;
     TRACE_INFO("setting value=0x%x", (unsigned)ulValue);
-    ULONG request[2] = { ID_PARAM_PROCESSING, ulValue };
-    UmdSendIoctl(g_pUmdGlobal, pDevice, IOCTL_RAWPDO_SET, request, sizeof request, nullptr, 0, nullptr);
+      MouIoSetValue(pDevice, ID_PARAM_PROCESSING, ulValue);
   }
   TRACE_INFO("exit");
   return TRUE;
@@ -258,8 +193,7 @@ BOOL MouIoSetChording(tDevice* pDevice, void* pBuffer)
     } else {
       ULONG ulValue = static_cast<const MouValueRecord*>(pBuffer)->ulValue;
       TRACE_INFO("setting chording delay value=0x%x", (unsigned)ulValue);
-      ULONG request[2] = { ID_PARAM_CHORDING, ulValue };
-      UmdSendIoctl(g_pUmdGlobal, pDevice, IOCTL_RAWPDO_SET, request, sizeof request, nullptr, 0, nullptr);
+          MouIoSetValue(pDevice, ID_PARAM_CHORDING, ulValue);
     }
   }
   TRACE_INFO("exit");
@@ -284,8 +218,7 @@ BOOL MouIoSetVantInUseEvent(tDevice* pDevice, ULONG_PTR reserved, ULONG_PTR pRec
       ULONG ulId = ID_PARAM_IN_USE_EVENT;
       memcpy(request, &ulId, sizeof ulId);
       memcpy(request + sizeof ulId, &ulHandle, sizeof ulHandle);
-      LD_STATUS status =
-        UmdSendIoctl(g_pUmdGlobal, pDevice, IOCTL_RAWPDO_SET, request, sizeof request, nullptr, 0, nullptr);
+      LD_STATUS status = MouIoSetParameter(pDevice, request, sizeof request);
       if (status != LD_SUCCESS) {
         bResult = FALSE;
         if (status == LD_DEVICE_REMOVAL) {

@@ -33,15 +33,7 @@ const MouDefaultCurve g_MouDefaultCurves[CURVE_COUNT] = {
 
 LD_STATUS MouIoGetAccelerationTable(tDevice* pDevice, void* pBuffer, ULONG* pReturnedSize)
 {
-  TRACE_INFO("entry");
-  if (!MouIoIsMouse(pDevice)) {
-    TRACE_INFO("exit, status=LD_INVALID_FUNCTION (DeviceType not LD_DEVICETYPE_MOUSE)");
-    return LD_INVALID_FUNCTION;
-  }
-  MOUIO_ASSERT_LOCKED(pDevice);
-  MOUIO_RETURNED_SIZE(pReturnedSize);
-  *pReturnedSize = 0;
-  MOUIO_REFUSE_NULL_RECORD(pBuffer);
+  MOUIO_DEVICE_HANDLER_ENTRY(pDevice, pBuffer, pReturnedSize, MOUIO_NOT_MOUSE_STATUS);
 
   auto* pRecord = static_cast<MouCurveRecord*>(pBuffer);
   ULONG ulCurve = pRecord->ulCurve;
@@ -82,15 +74,7 @@ LD_STATUS MouIoGetAccelerationTable(tDevice* pDevice, void* pBuffer, ULONG* pRet
 
 LD_STATUS MouIoSetAccelerationTable(tDevice* pDevice, void* pBuffer, ULONG* pReturnedSize)
 {
-  TRACE_INFO("entry");
-  if (!MouIoIsMouse(pDevice)) {
-    TRACE_INFO("exit, status=LD_INVALID_FUNCTION (DeviceType not LD_DEVICETYPE_MOUSE)");
-    return LD_INVALID_FUNCTION;
-  }
-  MOUIO_ASSERT_LOCKED(pDevice);
-  MOUIO_RETURNED_SIZE(pReturnedSize);
-  *pReturnedSize = 0;
-  MOUIO_REFUSE_NULL_RECORD(pBuffer);
+  MOUIO_DEVICE_HANDLER_ENTRY(pDevice, pBuffer, pReturnedSize, MOUIO_NOT_MOUSE_STATUS);
 
   const auto* pRecord = static_cast<const MouCurveRecord*>(pBuffer);
   ULONG ulCurve = pRecord->ulCurve;

@@ -47,3 +47,42 @@ inline bool MouIoIsServedDevice(const tDevice* pDevice)
                 (unsigned long)(ulNeeded));                                                          \
     (status) = LD_DEVICE_RETURNED_INVALID_DATA;                                                     \
   }
+
+// Exit lines of a per-device handler asked about a device that is no mouse.
+#define MOUIO_NOT_MOUSE_STATUS "exit, status=LD_INVALID_FUNCTION (DeviceType not LD_DEVICETYPE_MOUSE)"
+#define MOUIO_NOT_MOUSE "exit, DeviceType not LD_DEVICETYPE_MOUSE"
+#define MOUIO_NOT_MOUSE_SILENT ""
+
+// Start of a per-device handler: only mice are served, the caller holds the
+// device's remove lock, nothing is returned yet, and a null record is refused.
+#define MOUIO_DEVICE_HANDLER_ENTRY(pDevice, pBuffer, pReturnedSize, sNotMouseLine) \
+  TRACE_INFO("entry");                                                           \
+  if (!MouIoIsMouse(pDevice)) {                                                  \
+    if ((sNotMouseLine)[0] != '\0') {                                            \
+      TRACE_INFO("%s", sNotMouseLine);                                           \
+    }                                                                            \
+    return LD_INVALID_FUNCTION;                                                  \
+  }                                                                              \
+  MOUIO_ASSERT_LOCKED(pDevice);                                                  \
+  MOUIO_RETURNED_SIZE(pReturnedSize);                                            \
+  *(pReturnedSize) = 0;                                                          \
+  MOUIO_REFUSE_NULL_RECORD(pBuffer)
+
+// The driver's parameter protocol: a get sends the identifier and takes up to
+// ulReplySize bytes back; a set sends the identifier followed by the value.
+inline LD_STATUS MouIoGetParameter(tDevice* pDevice, ULONG ulId, void* pReply, ULONG ulReplySize, ULONG* pulReturned)
+{
+  return UmdSendIoctl(g_pUmdGlobal, pDevice, IOCTL_RAWPDO_GET, &ulId, sizeof ulId, pReply, ulReplySize, pulReturned);
+}
+
+inline LD_STATUS MouIoSetParameter(tDevice* pDevice, const void* pRequest, ULONG ulLength)
+{
+  return UmdSendIoctl(g_pUmdGlobal, pDevice, IOCTL_RAWPDO_SET, const_cast<void*>(pRequest), ulLength, nullptr, 0,
+                      nullptr);
+}
+
+inline LD_STATUS MouIoSetValue(tDevice* pDevice, ULONG ulId, ULONG ulValue)
+{
+  const ULONG request[2] = { ulId, ulValue };
+  return MouIoSetParameter(pDevice, request, sizeof request);
+}

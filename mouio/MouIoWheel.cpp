@@ -31,10 +31,9 @@ LD_STATUS MouIoGetWheelResolution(tDevice* pDevice, void* pBuffer, ULONG* pRetur
     MOUIO_ASSERT_LOCKED(pDevice);
     *pReturnedSize = 0;
     MOUIO_REFUSE_NULL_RECORD(pBuffer);
-    ULONG ulId = ID_PARAM_WHEEL_RESOLUTION;
     ULONG reply[2] = {};
     ULONG ulReturned = 0;
-    status = UmdSendIoctl(g_pUmdGlobal, pDevice, IOCTL_RAWPDO_GET, &ulId, sizeof ulId, reply, sizeof reply, &ulReturned);
+    status = MouIoGetParameter(pDevice, ID_PARAM_WHEEL_RESOLUTION, reply, sizeof reply, &ulReturned);
     MOUIO_CHECK_REPLY(status, ulReturned, sizeof reply);
     if (status == LD_SUCCESS) {
       auto* pRecord = static_cast<MouWheelResolutionRecord*>(pBuffer);
@@ -108,7 +107,7 @@ LD_STATUS MouIoSetWheelResolution(tDevice* pDevice, void* pBuffer, ULONG* pRetur
   }
   MOUIO_ASSERT_LOCKED(pDevice);
   *pReturnedSize = 0;
-  LD_STATUS status = UmdSendIoctl(g_pUmdGlobal, pDevice, IOCTL_RAWPDO_SET, request, sizeof request, nullptr, 0, nullptr);
+  LD_STATUS status = MouIoSetParameter(pDevice, request, sizeof request);
   if (status != LD_SUCCESS) {
     pRecord->bEnableWheelResolution = 0;
   }
@@ -125,11 +124,9 @@ LD_STATUS MouIoGetWheelAcceleration(tDevice* pDevice, void* pBuffer, ULONG* pRet
   *pReturnedSize = 0;
   MOUIO_REFUSE_NULL_RECORD(pBuffer);
 
-  ULONG ulId = ID_PARAM_WHEEL_ACCELERATION;
   ULONG reply[4] = {};   // enable flag, packed Min, packed Max, packed MaxAcc
   ULONG ulReturned = 0;
-  LD_STATUS status =
-    UmdSendIoctl(g_pUmdGlobal, pDevice, IOCTL_RAWPDO_GET, &ulId, sizeof ulId, reply, sizeof reply, &ulReturned);
+  LD_STATUS status = MouIoGetParameter(pDevice, ID_PARAM_WHEEL_ACCELERATION, reply, sizeof reply, &ulReturned);
   MOUIO_CHECK_REPLY(status, ulReturned, sizeof reply);
   TRACE_INFO("Min = %08X, Max = %08X, MaxAcc = %08X, Offset = %08x.", (unsigned)reply[1], (unsigned)reply[2],
              (unsigned)reply[3], (unsigned)reply[3]);
@@ -180,11 +177,11 @@ LD_STATUS MouIoSetWheelAcceleration(tDevice* pDevice, void* pBuffer, ULONG* pRet
     request[2] = MouIoPackInteger(pRecord->Min, pRecord->Offset);
     request[3] = MouIoPackInteger(pRecord->Max, pRecord->Offset);
     request[4] = MouIoPackFixed(pRecord->MaxAcc, pRecord->Offset);
-    status = UmdSendIoctl(g_pUmdGlobal, pDevice, IOCTL_RAWPDO_SET, request, sizeof request, nullptr, 0, nullptr);
+    status = MouIoSetParameter(pDevice, request, sizeof request);
     TRACE_INFO("- Min = %08X, Max = %08X, MaxAcc = %08X, Enable:%d (Status:%08X).", (unsigned)request[2],
                (unsigned)request[3], (unsigned)request[4], (int)request[1], (unsigned)status);
   } else {
-    status = UmdSendIoctl(g_pUmdGlobal, pDevice, IOCTL_RAWPDO_SET, request, sizeof request, nullptr, 0, nullptr);
+    status = MouIoSetParameter(pDevice, request, sizeof request);
     TRACE_INFO("- Enable:%d (Status:%08X).", (int)request[1], (unsigned)status);
   }
   TRACE_INFO("exit, status=%s", LdStatusToString(status));
@@ -200,11 +197,9 @@ LD_STATUS MouIoGetWheelFilter(tDevice* pDevice, void* pBuffer, ULONG* pReturnedS
   *pReturnedSize = 0;
   MOUIO_REFUSE_NULL_RECORD(pBuffer);
 
-  ULONG ulId = ID_PARAM_WHEEL_FILTER;
   ULONG reply[5] = {};   // SnapStopOp, threshold, delay, drop threshold, drop rate
   ULONG ulReturned = 0;
-  LD_STATUS status =
-    UmdSendIoctl(g_pUmdGlobal, pDevice, IOCTL_RAWPDO_GET, &ulId, sizeof ulId, reply, sizeof reply, &ulReturned);
+  LD_STATUS status = MouIoGetParameter(pDevice, ID_PARAM_WHEEL_FILTER, reply, sizeof reply, &ulReturned);
   MOUIO_CHECK_REPLY(status, ulReturned, sizeof reply);
   TRACE_INFO("Flags:0x%X, SnapStopThreshold:0x%X, SnapStopDelay:0x%X, ulDropThreshold:0x%X, ulDropRate:0x%X, "
              "(Status:0x%X).",
@@ -249,30 +244,32 @@ LD_STATUS MouIoSetWheelFilter(tDevice* pDevice, void* pBuffer, ULONG* pReturnedS
     request[2] = SNAP_STOP_DEFAULT_THRESHOLD;
     request[3] = SNAP_STOP_DEFAULT_DELAY;
   }
-  LD_STATUS status = UmdSendIoctl(g_pUmdGlobal, pDevice, IOCTL_RAWPDO_SET, request, sizeof request, nullptr, 0, nullptr);
+  LD_STATUS status = MouIoSetParameter(pDevice, request, sizeof request);
   TRACE_INFO("exit, status=%s", LdStatusToString(status));
   return status;
 }
 
 // ---- Wheel speed ----------------------------------------------------------------------
 
+// Both wheel-speed handlers trace the record they are given on entry.
+#define MOUIO_WHEEL_SPEED_ENTRY(pBuffer, pReturnedSize)                          \
+  MOUIO_RETURNED_SIZE(pReturnedSize);                                           \
+  if ((pBuffer) == nullptr) {                                                   \
+    TRACE_INFO("Entry");                                                        \
+  } else {                                                                      \
+    const auto* pIn_ = static_cast<const MouWheelSpeedRecord*>(pBuffer);        \
+    TRACE_INFO("Entry (%f,%f).", (double)pIn_->Speed, (double)pIn_->Offset);    \
+  }                                                                             \
+  *(pReturnedSize) = 0;                                                         \
+  MOUIO_REFUSE_NULL_RECORD(pBuffer)
+
 LD_STATUS MouIoGetWheelSpeed(tDevice* pDevice, void* pBuffer, ULONG* pReturnedSize)
 {
-  MOUIO_RETURNED_SIZE(pReturnedSize);
-  if (pBuffer == nullptr) {
-    TRACE_INFO("Entry");
-  } else {
-    const auto* pIn = static_cast<const MouWheelSpeedRecord*>(pBuffer);
-    TRACE_INFO("Entry (%f,%f).", (double)pIn->Speed, (double)pIn->Offset);
-  }
-  *pReturnedSize = 0;
-  MOUIO_REFUSE_NULL_RECORD(pBuffer);
+  MOUIO_WHEEL_SPEED_ENTRY(pBuffer, pReturnedSize);
 
-  ULONG ulId = ID_PARAM_WHEEL_SPEED;
   ULONG ulValue = 0;
   ULONG ulReturned = 0;
-  LD_STATUS status =
-    UmdSendIoctl(g_pUmdGlobal, pDevice, IOCTL_RAWPDO_GET, &ulId, sizeof ulId, &ulValue, sizeof ulValue, &ulReturned);
+  LD_STATUS status = MouIoGetParameter(pDevice, ID_PARAM_WHEEL_SPEED, &ulValue, sizeof ulValue, &ulReturned);
   MOUIO_CHECK_REPLY(status, ulReturned, sizeof ulValue);
   if (status == LD_SUCCESS) {
     auto* pRecord = static_cast<MouWheelSpeedRecord*>(pBuffer);
@@ -289,15 +286,7 @@ LD_STATUS MouIoGetWheelSpeed(tDevice* pDevice, void* pBuffer, ULONG* pReturnedSi
 
 LD_STATUS MouIoSetWheelSpeed(tDevice* pDevice, void* pBuffer, ULONG* pReturnedSize)
 {
-  MOUIO_RETURNED_SIZE(pReturnedSize);
-  if (pBuffer == nullptr) {
-    TRACE_INFO("Entry");
-  } else {
-    const auto* pIn = static_cast<const MouWheelSpeedRecord*>(pBuffer);
-    TRACE_INFO("Entry (%f,%f).", (double)pIn->Speed, (double)pIn->Offset);
-  }
-  *pReturnedSize = 0;
-  MOUIO_REFUSE_NULL_RECORD(pBuffer);
+  MOUIO_WHEEL_SPEED_ENTRY(pBuffer, pReturnedSize);
 
   const auto* pRecord = static_cast<const MouWheelSpeedRecord*>(pBuffer);
   float fSpeed = pRecord->Speed;
@@ -315,8 +304,7 @@ LD_STATUS MouIoSetWheelSpeed(tDevice* pDevice, void* pBuffer, ULONG* pReturnedSi
     TRACE_INFO("exit, status=%s", LdStatusToString(LD_INVALID_PARAMETER));
     return LD_INVALID_PARAMETER;
   }
-  ULONG request[2] = { ID_PARAM_WHEEL_SPEED, MouIoPackFixed(fSpeed, fOffset) };
-  LD_STATUS status = UmdSendIoctl(g_pUmdGlobal, pDevice, IOCTL_RAWPDO_SET, request, sizeof request, nullptr, 0, nullptr);
+  LD_STATUS status = MouIoSetValue(pDevice, ID_PARAM_WHEEL_SPEED, MouIoPackFixed(fSpeed, fOffset));
   TRACE_INFO("exit, status=%s", LdStatusToString(status));
   return status;
 }
