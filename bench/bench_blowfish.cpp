@@ -8,22 +8,11 @@
 #include <cstring>
 #include <vector>
 
+#include "bench/BenchClock.h"
 #include "models/Blowfish.h"
 
 static const size_t kBufferBytes = 4u << 20;
 static const int kRounds = 7;   // best of these is kept (the machine is shared)
-
-static double Now()
-{
-  static LARGE_INTEGER freq = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER t;
-  QueryPerformanceCounter(&t);
-  return (double)t.QuadPart / (double)freq.QuadPart;
-}
 
 int main()
 {
@@ -44,12 +33,12 @@ int main()
   bool bRoundTrip = true;
   for (int r = 0; r < kRounds; ++r) {
     CipherBlock chain = iv;
-    double t0 = Now();
+    double t0 = BenchNow();
     cipher.EncryptCBC(plain.data(), work.data(), kBufferBytes, &chain);
-    double t1 = Now();
+    double t1 = BenchNow();
     chain = iv;
     cipher.DecryptCBC(work.data(), work.data(), kBufferBytes, &chain);   // in place, as the loader may
-    double t2 = Now();
+    double t2 = BenchNow();
     if (t1 - t0 < dBestEnc) dBestEnc = t1 - t0;
     if (t2 - t1 < dBestDec) dBestDec = t2 - t1;
     bRoundTrip = bRoundTrip && std::memcmp(work.data(), plain.data(), kBufferBytes) == 0;
@@ -59,11 +48,11 @@ int main()
   const int kKeys = 2000;
   double dBestKey = 1e9;
   for (int r = 0; r < 3; ++r) {
-    double t0 = Now();
+    double t0 = BenchNow();
     for (int i = 0; i < kKeys; ++i) {
       cipher.Initialize(reinterpret_cast<const uint8_t*>(sKey), sizeof sKey - 1);
     }
-    double dt = Now() - t0;
+    double dt = BenchNow() - t0;
     if (dt < dBestKey) dBestKey = dt;
   }
 

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "bench/BenchClock.h"
 #include "framework/DevIo.h"
 #include "host/RefHost.h"
 #include "mouio/MouIo.h"
@@ -16,18 +17,6 @@ static const char kPath[] = "\\\\?\\HID#VID_1A2B&PID_0001#bench#mouse0";
 static const double kSecondsPerRun = 0.4;
 static const int kRounds = 5;   // alternating; the best of each is kept (the machine is shared)
 
-static double Now()
-{
-  static LARGE_INTEGER freq = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER t;
-  QueryPerformanceCounter(&t);
-  return (double)t.QuadPart / (double)freq.QuadPart;
-}
-
 // Calls fn until the time is up; returns calls per second, or 0 when a call failed.
 template <typename Fn>
 static double RatePerSecond(Fn fn)
@@ -36,14 +25,14 @@ static double RatePerSecond(Fn fn)
     if (!fn()) return 0.0;   // warm-up
   }
   unsigned long ulCalls = 0;
-  double dStart = Now();
+  double dStart = BenchNow();
   double dElapsed = 0.0;
   while (dElapsed < kSecondsPerRun) {
     for (int i = 0; i < 100; ++i) {
       if (!fn()) return 0.0;
     }
     ulCalls += 100;
-    dElapsed = Now() - dStart;
+    dElapsed = BenchNow() - dStart;
   }
   return ulCalls / dElapsed;
 }
