@@ -25,7 +25,8 @@ BOOL RefHostViewerStart(RefHostViewer* pViewer, const char* sFolder, const char*
   char sProgram[MAX_PATH];
   char sCommand[2 * MAX_PATH];
   snprintf(sProgram, sizeof sProgram, "%s\\VantBshw.exe", sFolder);
-  snprintf(sCommand, sizeof sCommand, "VantBshw.exe MEM:%s -stay -o \"%s\"", kRegionName, sOutFile);
+  // Bounded, so that a host that dies before it stops the viewer leaves none behind.
+  snprintf(sCommand, sizeof sCommand, "VantBshw.exe MEM:%s -stay -t 120000 -o \"%s\"", kRegionName, sOutFile);
   STARTUPINFOA si = {};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi = {};

@@ -10,9 +10,10 @@ struct RefHostViewer {
   void* pView;          // the channel region, mapped while the viewer runs
 };
 
-// Starts "<sFolder>\VantBshw.exe MEM:<region> -stay -o <sOutFile>" and waits
-// (at most dwWaitMs) until it has claimed the region. FALSE if it did not
-// start or never claimed the region; the record is then empty.
+// Starts "<sFolder>\VantBshw.exe MEM:<region> -stay -t 120000 -o <sOutFile>"
+// (it leaves by itself after two minutes) and waits (at most dwWaitMs) until
+// it has claimed the region. FALSE if it did not start or never claimed the
+// region; the record is then empty.
 BOOL RefHostViewerStart(RefHostViewer* pViewer, const char* sFolder, const char* sOutFile, DWORD dwWaitMs);
 
 // Sets the region's shutdown flag, wakes the viewer and waits (at most

@@ -186,6 +186,9 @@ int main(int argc, char** argv)
   }
   ULONG ulBound = RefHostBindPlugin(pHost, &plugin);
   printf("MouMainInit -> %lu\n", ulBound);
+  if (ulBound != 1) {
+    rc = 1;
+  }
   // Revision 12xx of the laser mouse is known, 13xx is not.
   if (FindModel(pHost, 0x3F1D, 0xC02A, 0x1234) != 0x01000002 || FindModel(pHost, 0x3F1D, 0xC02A, 0x1300) != 0 ||
       FindModel(pHost, 0x3F1D, 0xC52B, 0x0100) != 0x03000001) {
