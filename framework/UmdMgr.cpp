@@ -13,7 +13,17 @@ HWND UmdCreateMainWindow(HINSTANCE hInstance, WNDPROC pfnWndProc, const char* sW
   wc.lpfnWndProc = pfnWndProc;
   wc.hInstance = hInstance;
   wc.lpszClassName = sWindowClass;
-  RegisterClassA(&wc);   // an already registered class is simply reused
+  if (RegisterClassA(&wc) == 0 && GetLastError() == ERROR_CLASS_ALREADY_EXISTS) {
+    // An already registered class is reused, unless it was left by a copy of
+    // this code that has been unloaded since (the class belongs to the host's
+    // instance, not to this library): its procedure is gone with that copy.
+    WNDCLASSA existing = {};
+    if (GetClassInfoA(hInstance, sWindowClass, &existing) && existing.lpfnWndProc != pfnWndProc &&
+        UnregisterClassA(sWindowClass, hInstance)) {
+      TRACE_INFO("window class %s of an earlier load registered anew", sWindowClass);
+      RegisterClassA(&wc);
+    }
+  }
   HWND hWnd = CreateWindowExA(WS_EX_TOOLWINDOW, sWindowClass, sWindowClass, WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                               hInstance, nullptr);
   if (hWnd != nullptr) {

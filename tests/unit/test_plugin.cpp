@@ -273,6 +273,52 @@ TEST_F(PluginTest, TheDllBindsByOrdinalAndAnswersByName)
   RefHostUnloadPlugin(&plugin);
 }
 
+namespace {
+// The module that holds the procedure of the plug-in's window class.
+HMODULE WindowClassOwner()
+{
+  WNDCLASSA wc = {};
+  if (!GetClassInfoA(GetModuleHandleA(nullptr), MOU_WINDOW_CLASS, &wc)) {
+    return nullptr;
+  }
+  MEMORY_BASIC_INFORMATION mbi = {};
+  VirtualQuery(reinterpret_cast<const void*>(wc.lpfnWndProc), &mbi, sizeof mbi);
+  return static_cast<HMODULE>(mbi.AllocationBase);
+}
+
+void PumpMessages()
+{
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+}
+}  // namespace
+
+// The window class belongs to the host's instance and outlives an unloaded
+// plug-in: binding a new copy must not reuse the procedure of the old one.
+TEST_F(PluginTest, ABindAfterAnUnloadUsesItsOwnWindowProcedure)
+{
+  PumpMessages();   // windows of earlier cases are closed
+  RefHost* pHost = RefHostGet();
+  ASSERT_TRUE(RefHostInit(pHost));
+  for (const char* sDll : { "DRAVMOU.dll", "..\\dist\\DRAVMOU.dll" }) {
+    RefHostPlugin plugin;
+    std::string path = TestBinDir() + "\\" + sDll;
+    ASSERT_TRUE(RefHostLoadPlugin(&plugin, path.c_str())) << sDll;
+    ASSERT_EQ(plugin.MouMainInit(pHost->Api, 0, 0), 1u) << sDll;
+    EXPECT_EQ(WindowClassOwner(), plugin.hModule) << sDll;
+    EXPECT_EQ(plugin.MouMainExit(0, 0), 1u);
+    PumpMessages();
+    RefHostUnloadPlugin(&plugin);
+  }
+  // And the code linked into this program binds after both.
+  FakeHost host;
+  ASSERT_EQ(MouMainInit(host.Api, 0, 0), 1u);
+  EXPECT_EQ(WindowClassOwner(), GetModuleHandleA(nullptr));
+  MouMainExit(0, 0);
+  PumpMessages();
+  RefHostShutdown(pHost);
+}
+
 TEST_F(PluginTest, ProductionDllLoadsAndBindsWithoutADriver)
 {
   RefHostPlugin plugin;
