@@ -74,7 +74,7 @@ BOOL IniEnvelopeOpen(const uint8_t* pImage, size_t ulSize, char** ppText, size_t
   }
   uint32_t L = ReadLe32(pImage + 4 + m);
   uint32_t R = ReadLe32(pImage + 8 + m);
-  INI_ASSERT(chain.L == L && chain.R == R);
+  INI_ASSERT_TEXT_AS(INI_LOADER_NAME, chain.L == L && chain.R == R, "chain.L == L && chain.R == R");
   if (pbCheckOk != nullptr) *pbCheckOk = (chain.L == L && chain.R == R) ? TRUE : FALSE;
   // The text may hold no terminator of its own: cut it at n.
   pText[n] = '\0';

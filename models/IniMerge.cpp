@@ -34,7 +34,7 @@ static bool IniMergeSection(IniWorkArea* pWork, ULONG** ppulUnsupported, ULONG* 
     if (old.ulSectionId == model.ulSectionId && old.ulSectionSubId == model.ulSectionSubId) {
       IniFreeModelInfo(&model);
       if (bWarnOverwrite) {
-        INI_WARNING("Model Overwrite (%08X-%X).\n", (unsigned)model.ulSectionId, (unsigned)model.ulSectionSubId);
+        INI_WARNING_AS(INI_LOADER_NAME, "Model Overwrite (%08X-%X).\n", (unsigned)model.ulSectionId, (unsigned)model.ulSectionSubId);
       }
       return false;
     }

@@ -18,29 +18,29 @@ static char* IniReadWholeFile(const char* sFileName, size_t* pulSize)
   *pulSize = 0;
   HANDLE hFile = CreateFileA(sFileName, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (hFile == INVALID_HANDLE_VALUE) {
-    TRACE_CATEGORY(TRACE_CAT_INI, "IniLoadFilesFromPath - Cannot open '%s' (%lu).\n", sFileName, GetLastError());
+    INI_TRACE_AS(INI_LOADER_NAME, "IniLoadFilesFromPath - Cannot open '%s' (%lu).\n", sFileName, GetLastError());
     return nullptr;
   }
   LARGE_INTEGER liSize = {};
   char* pBuffer = nullptr;
   if (!GetFileSizeEx(hFile, &liSize) || liSize.QuadPart < 0 || liSize.QuadPart > 0x7FFFFFF0LL) {
-    TRACE_CATEGORY(TRACE_CAT_INI, "IniLoadFilesFromPath - Unusable file size of '%s'.\n", sFileName);
+    INI_TRACE_AS(INI_LOADER_NAME, "IniLoadFilesFromPath - Unusable file size of '%s'.\n", sFileName);
   } else {
     DWORD dwSize = (DWORD)liSize.QuadPart;
     pBuffer = static_cast<char*>(IniHeapAlloc((size_t)dwSize + 1));
     if (pBuffer == nullptr) {
-      TRACE_ERROR("Failed to allocated %d bytes. Reason:%d.", (int)dwSize + 1, (int)GetLastError());
+      INI_ERROR_AS(INI_LOADER_NAME, "Failed to allocated %d bytes. Reason:%d.", (int)dwSize + 1, (int)GetLastError());
     } else {
       DWORD dwRead = 0;
       BOOL bRead = ReadFile(hFile, pBuffer, dwSize, &dwRead, nullptr);
       if (!bRead || dwRead != dwSize) {
         DWORD dwError = bRead ? ERROR_HANDLE_EOF : GetLastError();
-        DRAV_ASSERT_TEXT(FALSE, "FALSE");
-        TRACE_CATEGORY(TRACE_CAT_INI, "IniLoadFilesFromPath - ReadFile Failed %d.\n", (int)dwError);
+        INI_ASSERT_TEXT_AS(INI_LOADER_NAME, FALSE, "FALSE");
+        INI_TRACE_AS(INI_LOADER_NAME, "IniLoadFilesFromPath - ReadFile Failed %d.\n", (int)dwError);
         IniHeapFree(pBuffer);
         pBuffer = nullptr;
       } else {
-        TRACE_CATEGORY(TRACE_CAT_INI, "IniLoadFilesFromPath - Read %d bytes from file.\n", (int)dwRead);
+        INI_TRACE_AS(INI_LOADER_NAME, "IniLoadFilesFromPath - Read %d bytes from file.\n", (int)dwRead);
         *pulSize = dwSize;
       }
     }
@@ -56,18 +56,18 @@ static void IniRewriteEnciphered(const char* sFileName, const char* pText, size_
   size_t ulImage = 0;
   uint8_t* pImage = IniEnvelopeSeal(pText, ulSize, &ulImage);
   if (pImage == nullptr) {
-    TRACE_ERROR("Enciphered form of '%s' not written: no memory.", sFileName);
+    INI_ERROR_AS(INI_LOADER_NAME, "Enciphered form of '%s' not written: no memory.", sFileName);
     return;
   }
   HANDLE hFile = CreateFileA(sFileName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (hFile == INVALID_HANDLE_VALUE) {
-    TRACE_ERROR("Cannot rewrite '%s' (%lu).", sFileName, GetLastError());
+    INI_ERROR_AS(INI_LOADER_NAME, "Cannot rewrite '%s' (%lu).", sFileName, GetLastError());
   } else {
     DWORD dwWritten = 0;
     if (!WriteFile(hFile, pImage, (DWORD)ulImage, &dwWritten, nullptr) || dwWritten != ulImage) {
-      TRACE_ERROR("Writing the enciphered form of '%s' failed (%lu).", sFileName, GetLastError());
+      INI_ERROR_AS(INI_LOADER_NAME, "Writing the enciphered form of '%s' failed (%lu).", sFileName, GetLastError());
     } else {
-      TRACE_CATEGORY(TRACE_CAT_INI, "IniLoadFilesFromPath - Wrote %d enciphered bytes.\n", (int)ulImage);
+      INI_TRACE_AS(INI_LOADER_NAME, "IniLoadFilesFromPath - Wrote %d enciphered bytes.\n", (int)ulImage);
     }
     CloseHandle(hFile);
   }
@@ -102,7 +102,7 @@ ULONG IniLoadFile(tModelInfo** ppModelTable, ULONG* pulModelTableCount, ULONG** 
     memcpy(static_cast<void*>(work.pRecords), pOldTable, (size_t)ulOldCount * sizeof(tModelInfo));
     work.ulCount = ulOldCount;
     bCarried = true;
-    DRAV_ASSERT(ulOldCount > 0);
+    DRAV_ASSERT_TEXT(ulOldCount > 0, "ulCount > 0");
     TRACE_CATEGORY(TRACE_CAT_INI, "IniLoadFilesFromPath - Found %d device from previous file(s).\n", (int)ulOldCount);
   } else {
     DRAV_ASSERT(*pulModelTableCount == 0);

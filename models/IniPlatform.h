@@ -24,6 +24,21 @@ constexpr uint32_t INI_TRACE_CATEGORY = 0x00020000;
 #define INI_ERROR(...) IniTraceError(__func__, __VA_ARGS__)
 #define INI_WARNING(...) IniTraceWarning(__func__, __VA_ARGS__)
 #define INI_INFO(...) IniTraceInfo(__func__, __VA_ARGS__)
+// The same under another function's name: a step taken out of a function
+// still writes its lines as that function.
+#define INI_TRACE_AS(sFunction, ...) IniTraceCategory(INI_TRACE_CATEGORY, sFunction, __VA_ARGS__)
+#define INI_ERROR_AS(sFunction, ...) IniTraceError(sFunction, __VA_ARGS__)
+#define INI_WARNING_AS(sFunction, ...) IniTraceWarning(sFunction, __VA_ARGS__)
+#define INI_ASSERT_TEXT_AS(sFunction, cond, text)              \
+  do {                                                        \
+    if (!(cond)) {                                            \
+      IniTraceAssert(sFunction, __FILE_NAME__, __LINE__, text); \
+    }                                                         \
+  } while (0)
+
+// Name of the file loader, whose steps are spread over several units.
+constexpr char INI_LOADER_NAME[] = "IniLoadFile";
+
 #define INI_ASSERT(cond)                                      \
   do {                                                        \
     if (!(cond)) {                                            \

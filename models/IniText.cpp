@@ -219,13 +219,16 @@ bool StepAppend(StepBuilder* s, ULONG ulEntry)
 }  // namespace
 
 // A quoted string step; p points at the opening quote. Null on error.
+// Its lines are those of the sequence parser.
+static const char kParserName[] = "ParseKeySequence";
+
 static const char* ParseStringStep(StepBuilder* s, const char* p)
 {
   ++p;
   bool bAny = false;
   for (; *p != '"'; ++p) {
     if (*p == '\0') {
-      INI_ERROR("unterminated string");
+      INI_ERROR_AS(kParserName, "unterminated string");
       return nullptr;
     }
     unsigned char c = (unsigned char)*p;
@@ -235,15 +238,15 @@ static const char* ParseStringStep(StepBuilder* s, const char* p)
     bool bShifted = false;
     ULONG ulUsage = AsciiToUsage((char)c, &bShifted);
     if (bShifted) {
-      INI_ERROR("Shifted ascii characters are not supported in string format key sequences");
+      INI_ERROR_AS(kParserName, "Shifted ascii characters are not supported in string format key sequences");
       continue;
     }
     if (bAny && !StepOpen(s)) {          // leave the empty step after the previous character
-      INI_ERROR("sequence too long");
+      INI_ERROR_AS(kParserName, "sequence too long");
       return nullptr;
     }
     if (!StepAppend(s, ulUsage | KEY_USAGE_PAGE_KEYBOARD) || !StepOpen(s)) {
-      INI_ERROR("sequence too long");
+      INI_ERROR_AS(kParserName, "sequence too long");
       return nullptr;
     }
     bAny = true;
@@ -471,7 +474,7 @@ ULONG IniParseIntValue(const char* sCapability, const char* sName)
   }
   ++q;
   ULONG ulValue = 0;
-  if (q[0] == '0' && (q[1] == 'x' || q[1] == 'X')) {
+  if (q[0] == '0' && q[1] == 'x') {
     for (q += 2; HexDigit(*q) >= 0; ++q) ulValue = (ulValue << 4) | (ULONG)HexDigit(*q);
   } else {
     for (; IsDecimal(*q); ++q) ulValue = ulValue * 10 + (ULONG)(*q - '0');

@@ -355,13 +355,14 @@ TEST_F(IniTest, KeySequenceStrings)
   EXPECT_EQ(Steps(seq), expected);
 
   ASSERT_TRUE(ParseKeySequence(&seq, "0x3A,\"aB1\x7F\""));
-  EXPECT_TRUE(capture.Contains("Shifted ascii characters are not supported in string format key sequences"));
+  EXPECT_TRUE(capture.Contains(
+    "<error> ParseKeySequence - Shifted ascii characters are not supported in string format key sequences"));
   std::vector<ULONG> expected2 = {0x02010001, 0x00070004, 0x01010000, 0x02010000, 0x0007001E,
                                   0x01010000, 0x02010000, 0x0007002A, 0x01010002};
   EXPECT_EQ(Steps(seq), expected2);
 
   EXPECT_FALSE(ParseKeySequence(&seq, "0x3A,\"ab"));
-  EXPECT_TRUE(capture.Contains("unterminated string"));
+  EXPECT_TRUE(capture.Contains("<error> ParseKeySequence - unterminated string"));
 }
 
 TEST_F(IniTest, KeySequenceLimitOf800Bytes)
@@ -546,6 +547,8 @@ TEST_F(IniTest, ParseIntValue)
   EXPECT_EQ(IniParseIntValue("MOUSE MOU\\X", "MOU"), 1u);
   EXPECT_EQ(IniParseIntValue("MOUSE", "MOU"), 0u);
   EXPECT_EQ(IniParseIntValue("MOU#0x00002103", "MOU"), 0x2103u);
+  EXPECT_EQ(IniParseIntValue("MOU#0X12", "MOU"), 0u);   // hexadecimal only after a lower-case "0x"
+  EXPECT_EQ(IniParseIntValue("MOU#12", "MOU"), 12u);
   EXPECT_TRUE(capture.Contains("ParseIntValue - Integer Cap[ MOU ] = 8451 0x2103.\n"));
   EXPECT_TRUE(capture.Contains("ParseIntValue - Flag [ KBD ] = TRUE.\n"));
   EXPECT_EQ(IniParseIntValue(nullptr, "MOU"), 0u);

@@ -156,7 +156,8 @@ TEST_F(ModelFileTest, PlainFileLoads)
   ASSERT_EQ(db.ulUnsupported, 3u);
   EXPECT_EQ(db.pUnsupported[0], 0x01001234u);
   EXPECT_TRUE(capture.Contains("Entry - '" + sFile + "'."));
-  EXPECT_TRUE(capture.Contains("IniLoadFilesFromPath - Read " + std::to_string(kPlain.size()) + " bytes from file.\n"));
+  // The loader's own line: no other function's name in front of it.
+  EXPECT_TRUE(capture.Contains("> IniLoadFilesFromPath - Read " + std::to_string(kPlain.size()) + " bytes from file.\n"));
   EXPECT_TRUE(capture.Contains("Exit 2."));
   EXPECT_EQ(ReadBytes(sFile), kPlain);   // not rewritten without the flag
 }
@@ -228,6 +229,7 @@ TEST_F(ModelFileTest, CheckWordMismatchStillLoads)
   Db db;
   EXPECT_EQ(db.Load(sFile), 1u);
   EXPECT_EQ(db.Name(0x01000006), "Six");
+  EXPECT_TRUE(capture.Contains("<error> IniLoadFile - IniLoadFile - IniEnvelope.cpp line "));
   EXPECT_TRUE(capture.Contains(": assert chain.L == L && chain.R == R\n"));
 }
 
@@ -308,7 +310,7 @@ TEST_F(ModelFileTest, FirstFileWinsAndSecondUnsupportedIsSkipped)
   ASSERT_EQ(db.ulCount, 3u);
   EXPECT_EQ(db.Name(0x01000001), "One");
   EXPECT_EQ(db.Name(0x01000009), "Nine");
-  EXPECT_EQ(capture.Count("Model Overwrite (01000001-0).\n"), 1u);
+  EXPECT_EQ(capture.Count("<warning> IniLoadFile - Model Overwrite (01000001-0).\n"), 1u);
   EXPECT_TRUE(capture.Contains("IniLoadFilesFromPath - Found 2 device from previous file(s).\n"));
   EXPECT_TRUE(capture.Contains("IniLoadUnsupportedSection - Exit - Duplicate Unsupported Section.\n"));
   EXPECT_EQ(db.ulUnsupported, 3u);
@@ -332,6 +334,21 @@ TEST_F(ModelFileTest, FullTableIsNotCarriedOver)
   }
   EXPECT_EQ(db.Load(sFile), 1u);
   EXPECT_TRUE(capture.Contains("assert *pulModelTableCount == 0"));
+  ASSERT_EQ(db.ulCount, 1u);
+  EXPECT_EQ(db.Name(0x02000001), "New");
+}
+
+// A table pointer without records is carried over with its assertion.
+TEST_F(ModelFileTest, EmptyTableIsCarriedOverWithItsAssertion)
+{
+  std::string sFile = TestScratchDir("IniEmptyTable") + "\\models.ini";
+  WriteBytes(sFile, ";DRAV\r\n[0x02000001]\r\nNAME = New\r\n");
+  Db db;
+  db.pTable = static_cast<tModelInfo*>(IniHeapAlloc(sizeof(tModelInfo)));
+  ASSERT_NE(db.pTable, nullptr);
+  EXPECT_EQ(db.Load(sFile), 1u);
+  EXPECT_TRUE(capture.Contains("<error> IniLoadFile - IniLoadFile - IniMgr.cpp line "));
+  EXPECT_TRUE(capture.Contains(": assert ulCount > 0\n"));
   ASSERT_EQ(db.ulCount, 1u);
   EXPECT_EQ(db.Name(0x02000001), "New");
 }
