@@ -32,6 +32,14 @@ static unsigned HandleTraceValue(HANDLE h)
   return static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(h));
 }
 
+// Every exit leaves the thread's last error telling the caller why.
+static LD_STATUS UmdIoctlExit(LD_STATUS status, DWORD dwLastError)
+{
+  TRACE_INFO("Exit\n");
+  SetLastError(dwLastError);
+  return status;
+}
+
 static UmdIoctlCall* UmdIoctlCallAlloc(ULONG ulOutSize)
 {
   SIZE_T cb = offsetof(UmdIoctlCall, Out) + (ulOutSize != 0 ? ulOutSize : 1);
@@ -62,8 +70,7 @@ LD_STATUS UmdSendIoctl(UmdGlobal* pUmdGlobal, tDevice* pDevice, ULONG ulIoctl, v
              static_cast<unsigned>(ulIoctl), static_cast<unsigned>(ulInSize), static_cast<unsigned>(ulOutSize));
   if (pDevice == nullptr) {
     TRACE_ERROR("pDevice is NULL.");
-    TRACE_INFO("Exit\n");
-    return LD_INTERNAL_ERROR;
+    return UmdIoctlExit(LD_INTERNAL_ERROR, ERROR_INVALID_PARAMETER);
   }
   if (ulInSize >= 4 && pIn != nullptr) {
     ULONG ulId;
@@ -73,30 +80,27 @@ LD_STATUS UmdSendIoctl(UmdGlobal* pUmdGlobal, tDevice* pDevice, ULONG ulIoctl, v
   UmdDevInfo* pDevInfo = UmdGetDevInfo(pUmdGlobal, pDevice);
   if (pDevInfo == nullptr) {
     TRACE_ERROR("NULL == pDevInfo.");
-    TRACE_INFO("Exit\n");
-    return LD_INTERNAL_ERROR;
+    return UmdIoctlExit(LD_INTERNAL_ERROR, ERROR_INVALID_PARAMETER);
   }
   HANDLE hDriver = pDevInfo->hHandle;
   // A handle that is not open, or whose removal has been seen, gets nothing.
   if (hDriver == INVALID_HANDLE_VALUE || hDriver == nullptr || IsDeadHandle(hDriver)) {
     TRACE_WARNING("hDriver == INVALID_HANDLE_VALUE.");
-    TRACE_INFO("Exit\n");
-    return LD_DEVICE_REMOVAL;
+    return UmdIoctlExit(LD_DEVICE_REMOVAL, ERROR_INVALID_HANDLE);
   }
 
   UmdIoctlCall* pCall = UmdIoctlCallAlloc(ulOutSize);
   if (pCall == nullptr) {
     TRACE_ERROR("HeapAlloc failed. Size:%d", static_cast<unsigned>(ulOutSize));
-    TRACE_INFO("Exit\n");
-    return LD_LOW_RESOURCES;
+    return UmdIoctlExit(LD_LOW_RESOURCES, ERROR_NOT_ENOUGH_MEMORY);
   }
   pCall->ulOutSize = ulOutSize;
   pCall->hEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   if (pCall->hEvent == nullptr) {
-    TRACE_ERROR("CreateEvent failed. Reason:%d", static_cast<unsigned>(GetLastError()));
+    DWORD dwLastError = GetLastError();
+    TRACE_ERROR("CreateEvent failed. Reason:%d", static_cast<unsigned>(dwLastError));
     HeapFree(GetProcessHeap(), 0, pCall);
-    TRACE_INFO("Exit\n");
-    return LD_LOW_RESOURCES;
+    return UmdIoctlExit(LD_LOW_RESOURCES, dwLastError);
   }
   pCall->Overlapped.hEvent = pCall->hEvent;
   void* pDriverOut = (pOut != nullptr && ulOutSize != 0) ? pCall->Out : pOut;
@@ -175,7 +179,10 @@ LD_STATUS UmdSendIoctl(UmdGlobal* pUmdGlobal, tDevice* pDevice, ULONG ulIoctl, v
   }
 
   if (bEnded) {
-    CleanUpHandle(&pCall->hEvent);
+    // The call's own event is no device handle: a value recorded for a removed
+    // device that it happens to carry must neither keep it open nor lose the
+    // record, so it is closed plainly.
+    CloseHandle(pCall->hEvent);
     HeapFree(GetProcessHeap(), 0, pCall);
   } else {
     TRACE_ERROR("Request on handle 0x%X did not end after CancelIo; its event 0x%X and buffers are left behind.",
@@ -184,9 +191,7 @@ LD_STATUS UmdSendIoctl(UmdGlobal* pUmdGlobal, tDevice* pDevice, ULONG ulIoctl, v
   if (pulReturned != nullptr) {
     *pulReturned = dwReturned;
   }
-  TRACE_INFO("Exit\n");
-  SetLastError(status == LD_SUCCESS ? ERROR_SUCCESS : dwLastError);
-  return status;
+  return UmdIoctlExit(status, status == LD_SUCCESS ? ERROR_SUCCESS : dwLastError);
 }
 
 LD_STATUS UmdMgrGetTimeStamp(UmdGlobal* pUmdGlobal, tDevice* pDevice, void* pRecord, ULONG* pReturnedSize)
@@ -210,16 +215,29 @@ LD_STATUS UmdMgrGetTimeStamp(UmdGlobal* pUmdGlobal, tDevice* pDevice, void* pRec
     memcpy(&ullDuidWord, pDevice, sizeof ullDuidWord);
   }
   BYTE* pWords = static_cast<BYTE*>(pRecord);
+  if (status == LD_SUCCESS && ulReturned < sizeof ullTimeStamp) {
+    TRACE_ERROR("driver returned %lu bytes, %lu expected - reply ignored.", static_cast<unsigned long>(ulReturned),
+                static_cast<unsigned long>(sizeof ullTimeStamp));
+    status = LD_DEVICE_RETURNED_INVALID_DATA;
+  }
   if (status != LD_SUCCESS) {
     TRACE_INFO("queried 0x%X Ioctl Failed status: %x error:%d", static_cast<unsigned>(ulDuid), static_cast<unsigned>(status), static_cast<unsigned>(dwLastError));
     ullTimeStamp = 0;
   } else {
-    if (ulReturned < sizeof ullTimeStamp) {
-      TRACE_WARNING("short reply: %d bytes of %d", static_cast<unsigned>(ulReturned), static_cast<unsigned>(sizeof ullTimeStamp));
-    }
     TRACE_INFO("queried 0x%X Ioctl succeeded Timestamp: 0x%I64X", static_cast<unsigned>(ulDuid), ullTimeStamp);
   }
   memcpy(pWords + 8, &ullDuidWord, sizeof ullDuidWord);
   memcpy(pWords + 16, &ullTimeStamp, sizeof ullTimeStamp);
   return status;
+}
+
+static HANDLE UmdOpenPath(void* pContext)
+{
+  return DevIoOpen(static_cast<const char*>(pContext));
+}
+
+HANDLE UmdOpenDeviceHandle(const char* sPath)
+{
+  HANDLE hHandle = OpenFreshHandle(UmdOpenPath, const_cast<char*>(sPath));
+  return hHandle != nullptr ? hHandle : INVALID_HANDLE_VALUE;
 }

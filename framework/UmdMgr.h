@@ -26,3 +26,8 @@ LD_STATUS UmdSendIoctl(UmdGlobal* pUmdGlobal, tDevice* pDevice, ULONG ulIoctl, v
 LD_STATUS UmdMgrGetTimeStamp(UmdGlobal* pUmdGlobal, tDevice* pDevice, void* pRecord, ULONG* pReturnedSize);
 LD_STATUS UmdDeviceDump(UmdGlobal* pUmdGlobal, tDevice* pDevice, void* pBuffer);
 void UmdDeviceCleanup(UmdGlobal* pUmdGlobal, tDevice* pDevice);
+
+// Opens a device interface path for overlapped I/O, never on a value that is
+// still recorded as the dead handle of a removed device. INVALID_HANDLE_VALUE
+// on failure.
+HANDLE UmdOpenDeviceHandle(const char* sPath);

@@ -87,6 +87,10 @@ BOOL CriticalRegionLeave(HANDLE hMutex)
 
 // ---- Deferred handle close --------------------------------------------------------
 
+// The value is recorded before the handle is closed: once closed, the value may
+// be handed out again at once, and a request must never go out on it meanwhile.
+// With the table full the handle is left open for its owner's clean-up, which
+// then closes it exactly once.
 BOOL CloseHandleCleanupLater(HANDLE hHandle)
 {
   TRACE_INFO("entry, handle=%08X", HandleTraceValue(hHandle));
@@ -108,26 +112,88 @@ BOOL CloseHandleCleanupLater(HANDLE hHandle)
     }
   }
 
+  ULONG i = 0;
+  for (; i < MAX_DEVICES; ++i) {
+    if (i >= g_ulDeadHandleCount) {
+      g_ulDeadHandleCount++;
+    }
+    if (InterlockedCompareExchange64(&g_DeadHandles[i], llValue, 0) == 0) {
+      TRACE_INFO("added handle %08X to DeadHandles list at slot %d", HandleTraceValue(hHandle), static_cast<unsigned>(i));
+      break;
+    }
+  }
+  if (i == MAX_DEVICES) {
+    DRAV_ASSERT(i != MAX_DEVICES);
+    TRACE_INFO("exit");
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return FALSE;
+  }
+
   BOOL bStatus = CloseHandle(hHandle);
   DWORD dwLastError = GetLastError();
   TRACE_INFO("Closed handle 0x%X, status=%d, err=%d", HandleTraceValue(hHandle), bStatus, static_cast<unsigned>(dwLastError));
   DRAV_ASSERT(bStatus || dwLastError == ERROR_INVALID_HANDLE);
-
-  if (bStatus) {
-    ULONG i = 0;
-    for (; i < MAX_DEVICES; ++i) {
-      if (i >= g_ulDeadHandleCount) {
-        g_ulDeadHandleCount++;
-      }
-      if (InterlockedCompareExchange64(&g_DeadHandles[i], llValue, 0) == 0) {
-        TRACE_INFO("added handle %08X to DeadHandles list at slot %d", HandleTraceValue(hHandle), static_cast<unsigned>(i));
-        break;
-      }
+  if (!bStatus) {
+    // Nothing was closed: the value is not dead (unless its owner freed the slot meanwhile).
+    if (InterlockedCompareExchange64(&g_DeadHandles[i], 0, llValue) == llValue) {
+      TRACE_INFO("removed handle %08X from DeadHandles list at slot %d", HandleTraceValue(hHandle), static_cast<unsigned>(i));
     }
-    DRAV_ASSERT(i != MAX_DEVICES);
   }
   TRACE_INFO("exit");
+  SetLastError(dwLastError);
   return bStatus;
+}
+
+HANDLE OpenFreshHandle(PFN_OPEN_HANDLE pfnOpen, void* pContext)
+{
+  // Each recorded value can come back at most once while it is held here.
+  HANDLE Held[MAX_DEVICES + 1];
+  ULONG ulHeld = 0;
+  HANDLE hHandle = pfnOpen(pContext);
+  while (hHandle != nullptr && hHandle != INVALID_HANDLE_VALUE && IsDeadHandle(hHandle)) {
+    if (ulHeld == MAX_DEVICES + 1) {
+      DRAV_ASSERT(ulHeld <= MAX_DEVICES);
+      CloseHandle(hHandle);
+      hHandle = nullptr;
+      SetLastError(ERROR_TOO_MANY_OPEN_FILES);
+      break;
+    }
+    TRACE_INFO("handle %08X is still recorded for a removed device; opening again", HandleTraceValue(hHandle));
+    Held[ulHeld++] = hHandle;
+    hHandle = pfnOpen(pContext);
+  }
+  DWORD dwLastError = GetLastError();
+  while (ulHeld > 0) {
+    CloseHandle(Held[--ulHeld]);
+  }
+  SetLastError(dwLastError);
+  return hHandle;
+}
+
+static HANDLE DuplicateOpen(void* pContext)
+{
+  HANDLE hCopy = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), static_cast<HANDLE>(pContext), GetCurrentProcess(), &hCopy, 0, FALSE,
+                       DUPLICATE_SAME_ACCESS)) {
+    return nullptr;
+  }
+  return hCopy;
+}
+
+BOOL TakeFreshHandle(HANDLE* pHandle)
+{
+  HANDLE hHandle = *pHandle;
+  if (hHandle == nullptr || hHandle == INVALID_HANDLE_VALUE || !IsDeadHandle(hHandle)) {
+    return hHandle != nullptr && hHandle != INVALID_HANDLE_VALUE;
+  }
+  HANDLE hCopy = OpenFreshHandle(DuplicateOpen, hHandle);
+  DWORD dwLastError = GetLastError();
+  CloseHandle(hHandle);
+  TRACE_INFO("handle %08X is still recorded for a removed device; replaced by %08X", HandleTraceValue(hHandle),
+             HandleTraceValue(hCopy));
+  *pHandle = hCopy;
+  SetLastError(dwLastError);
+  return hCopy != nullptr;
 }
 
 BOOL CleanUpHandle(HANDLE* pHandle)

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "diag/Trace.h"
+#include "synch/SynchUtil.h"
 
 TraceCapture::TraceCapture()
 {
@@ -21,6 +22,9 @@ void TraceCapture::Observe(DWORD, const char* sLine, void* pContext)
   auto* self = static_cast<TraceCapture*>(pContext);
   EnterCriticalSection(&self->m_cs);
   self->m_lines.emplace_back(sLine);
+  if (self->m_hSignal != nullptr && self->m_lines.back().find(self->m_sSignalText) != std::string::npos) {
+    SetEvent(self->m_hSignal);
+  }
   LeaveCriticalSection(&self->m_cs);
 }
 
@@ -53,6 +57,22 @@ void TraceCapture::Clear()
   EnterCriticalSection(&m_cs);
   m_lines.clear();
   LeaveCriticalSection(&m_cs);
+}
+
+void TraceCapture::SignalOn(const std::string& sText, HANDLE hEvent)
+{
+  EnterCriticalSection(&m_cs);
+  m_sSignalText = sText;
+  m_hSignal = hEvent;
+  LeaveCriticalSection(&m_cs);
+}
+
+void TestResetDeadHandles()
+{
+  for (volatile LONG64& slot : g_DeadHandles) {
+    slot = 0;
+  }
+  g_ulDeadHandleCount = 0;
 }
 
 std::string TestBinDir()

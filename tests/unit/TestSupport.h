@@ -15,12 +15,19 @@ public:
   bool Contains(const std::string& sText) const;       // any line containing the text
   size_t Count(const std::string& sText) const;        // lines containing the text
   void Clear();
+  // Sets hEvent when a line containing sText is written (on the writing thread).
+  void SignalOn(const std::string& sText, HANDLE hEvent);
 
 private:
   static void Observe(DWORD dwCategory, const char* sLine, void* pContext);
   mutable CRITICAL_SECTION m_cs;
   std::vector<std::string> m_lines;
+  std::string m_sSignalText;
+  HANDLE m_hSignal = nullptr;
 };
+
+// Empties the process's dead-handle table (tests that record handles start clean).
+void TestResetDeadHandles();
 
 // Folder of the test executables (bin/ of the build).
 std::string TestBinDir();

@@ -1,8 +1,8 @@
 // Critical regions, the dead-handle table and the bounded thread stop.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -12,17 +12,10 @@
 
 namespace {
 
-std::string Hex8(HANDLE h)
+std::string Hex(HANDLE h, const char* sFormat = "%X")
 {
   char s[32];
-  snprintf(s, sizeof s, "%08X", static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(h)));
-  return s;
-}
-
-std::string Hex(HANDLE h)
-{
-  char s[32];
-  snprintf(s, sizeof s, "%X", static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(h)));
+  snprintf(s, sizeof s, sFormat, static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(h)));
   return s;
 }
 
@@ -30,6 +23,11 @@ bool HandleIsOpen(HANDLE h)
 {
   DWORD dwFlags;
   return GetHandleInformation(h, &dwFlags) != FALSE;
+}
+
+HANDLE NewEvent()
+{
+  return CreateEventA(nullptr, TRUE, FALSE, nullptr);
 }
 
 // Turns on the lock-category lines for the test's duration.
@@ -42,12 +40,12 @@ private:
   DWORD m_dwOld;
 };
 
-// A thread that takes a mutex, optionally holds it, and then either releases
-// it or ends without releasing it.
+// A thread that takes a mutex and then either waits for hLetGo and releases
+// it, or (hLetGo null) ends at once without releasing it.
 struct MutexHolder {
   HANDLE hMutex;
   HANDLE hTaken;
-  HANDLE hLetGo;   // null: end at once without releasing (abandon)
+  HANDLE hLetGo;
 };
 
 DWORD WINAPI MutexHolderThread(void* pv)
@@ -129,44 +127,32 @@ TEST(SynchCriticalRegion, EntersNestsAndExcludesOtherThreads)
   CloseHandle(hMutex);
 }
 
-TEST(SynchCriticalRegion, SignalledCancelEventWinsOverFreeMutex)
+// A signalled cancel event wins over a free mutex and ends the wait for a held
+// one; the mutex is not owned afterwards.
+TEST(SynchCriticalRegion, SignalledCancelEventFailsTheEnter)
 {
-  HANDLE hMutex = CreateMutexA(nullptr, FALSE, nullptr);
-  HANDLE hCancel = CreateEventA(nullptr, TRUE, TRUE, nullptr);
-  TraceCapture capture;
-  SetLastError(0);
-  EXPECT_FALSE(CriticalRegionEnter(hMutex, hCancel));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_CANCELLED), GetLastError());
-  EXPECT_TRUE(capture.Contains("Cancel event fired. Mutex not held."));
-  EXPECT_FALSE(OwnsMutex(hMutex));
-  CloseHandle(hCancel);
-  CloseHandle(hMutex);
-}
-
-TEST(SynchCriticalRegion, CancelEventAbortsWaitForHeldMutex)
-{
-  HANDLE hMutex = CreateMutexA(nullptr, FALSE, nullptr);
-  HANDLE hCancel = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  MutexHolder holder{ hMutex, CreateEventA(nullptr, TRUE, FALSE, nullptr), CreateEventA(nullptr, TRUE, FALSE, nullptr) };
-  HANDLE hThread = CreateThread(nullptr, 0, MutexHolderThread, &holder, 0, nullptr);
-  ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(holder.hTaken, 5000));
-
-  auto fire = [](void* pv) -> DWORD {
-    Sleep(200);
-    SetEvent(static_cast<HANDLE>(pv));
-    return 0;
-  };
-  HANDLE hFire = CreateThread(nullptr, 0, fire, hCancel, 0, nullptr);
-  SetLastError(0);
-  EXPECT_FALSE(CriticalRegionEnter(hMutex, hCancel));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_CANCELLED), GetLastError());
-
-  SetEvent(holder.hLetGo);
-  WaitForSingleObject(hThread, 5000);
-  WaitForSingleObject(hFire, 5000);
-  EXPECT_FALSE(OwnsMutex(hMutex));
-  for (HANDLE h : { hThread, hFire, holder.hTaken, holder.hLetGo, hCancel, hMutex }) {
-    CloseHandle(h);
+  for (bool bHeld : { false, true }) {
+    HANDLE hMutex = CreateMutexA(nullptr, FALSE, nullptr);
+    HANDLE hCancel = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+    MutexHolder holder{ hMutex, NewEvent(), NewEvent() };
+    HANDLE hThread = bHeld ? CreateThread(nullptr, 0, MutexHolderThread, &holder, 0, nullptr) : nullptr;
+    if (bHeld) {
+      ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(holder.hTaken, 5000));
+    }
+    TraceCapture capture;
+    SetLastError(0);
+    EXPECT_FALSE(CriticalRegionEnter(hMutex, hCancel)) << bHeld;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_CANCELLED), GetLastError()) << bHeld;
+    EXPECT_TRUE(capture.Contains("Cancel event fired. Mutex not held.")) << bHeld;
+    EXPECT_FALSE(OwnsMutex(hMutex)) << bHeld;
+    SetEvent(holder.hLetGo);
+    if (bHeld) {
+      WaitForSingleObject(hThread, 5000);
+      CloseHandle(hThread);
+    }
+    for (HANDLE h : { holder.hTaken, holder.hLetGo, hCancel, hMutex }) {
+      CloseHandle(h);
+    }
   }
 }
 
@@ -175,8 +161,8 @@ TEST(SynchCriticalRegion, AbandonedMutexCountsAsEntered)
   LockLines lines;
   for (bool bWithCancel : { false, true }) {
     HANDLE hMutex = CreateMutexA(nullptr, FALSE, nullptr);
-    HANDLE hCancel = bWithCancel ? CreateEventA(nullptr, TRUE, FALSE, nullptr) : nullptr;
-    MutexHolder holder{ hMutex, CreateEventA(nullptr, TRUE, FALSE, nullptr), nullptr };
+    HANDLE hCancel = bWithCancel ? NewEvent() : nullptr;
+    MutexHolder holder{ hMutex, NewEvent(), nullptr };
     HANDLE hThread = CreateThread(nullptr, 0, MutexHolderThread, &holder, 0, nullptr);
     ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(hThread, 5000));
 
@@ -187,9 +173,7 @@ TEST(SynchCriticalRegion, AbandonedMutexCountsAsEntered)
     EXPECT_TRUE(CriticalRegionLeave(hMutex));
     CloseHandle(hThread);
     CloseHandle(holder.hTaken);
-    if (hCancel != nullptr) {
-      CloseHandle(hCancel);
-    }
+    CloseHandle(hCancel);
     CloseHandle(hMutex);
   }
 }
@@ -197,7 +181,7 @@ TEST(SynchCriticalRegion, AbandonedMutexCountsAsEntered)
 TEST(SlowSynchCriticalRegion, HeldMutexTimesOutAfterTenSeconds)
 {
   HANDLE hMutex = CreateMutexA(nullptr, FALSE, nullptr);
-  MutexHolder holder{ hMutex, CreateEventA(nullptr, TRUE, FALSE, nullptr), CreateEventA(nullptr, TRUE, FALSE, nullptr) };
+  MutexHolder holder{ hMutex, NewEvent(), NewEvent() };
   HANDLE hThread = CreateThread(nullptr, 0, MutexHolderThread, &holder, 0, nullptr);
   ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(holder.hTaken, 5000));
 
@@ -218,29 +202,45 @@ TEST(SlowSynchCriticalRegion, HeldMutexTimesOutAfterTenSeconds)
 
 // ---- Dead handles ---------------------------------------------------------------------
 
-TEST(SynchDeadHandles, EarlyCloseThenOwnerCleanUpClosesOnceAndFreesTheSlot)
-{
-  HANDLE hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  ASSERT_NE(nullptr, hEvent);
-  TraceCapture capture;
+namespace {
 
+class SynchDeadHandles : public testing::Test {
+protected:
+  void SetUp() override { TestResetDeadHandles(); }
+  void TearDown() override { TestResetDeadHandles(); }
+};
+
+// Creates events, keeping them, until the system hands out hValue again; then
+// frees it, so that the next handle created gets it. False if it never comes.
+bool MakeNextHandle(HANDLE hValue, std::vector<HANDLE>* pKept)
+{
+  for (int i = 0; i < 4096; ++i) {
+    HANDLE h = NewEvent();
+    if (h == hValue) {
+      CloseHandle(h);
+      return true;
+    }
+    pKept->push_back(h);
+  }
+  return false;
+}
+
+}  // namespace
+
+TEST_F(SynchDeadHandles, EarlyCloseThenOwnerCleanUpClosesOnceAndFreesTheSlot)
+{
+  HANDLE hEvent = NewEvent();
+  TraceCapture capture;
   EXPECT_TRUE(CloseHandleCleanupLater(hEvent));
   EXPECT_FALSE(HandleIsOpen(hEvent));
   EXPECT_TRUE(IsDeadHandle(hEvent));
-  ASSERT_EQ(1u, capture.Count("added handle " + Hex8(hEvent) + " to DeadHandles list at slot "));
-  ULONG ulSlot = MAX_DEVICES;
-  for (ULONG i = 0; i < MAX_DEVICES; ++i) {
-    if (g_DeadHandles[i] == static_cast<LONG64>(reinterpret_cast<ULONG_PTR>(hEvent))) {
-      ulSlot = i;
-    }
-  }
-  ASSERT_LT(ulSlot, MAX_DEVICES);
-  EXPECT_LE(ulSlot + 1, g_ulDeadHandleCount);
+  ASSERT_EQ(static_cast<LONG64>(reinterpret_cast<ULONG_PTR>(hEvent)), g_DeadHandles[0]);
+  EXPECT_EQ(1u, g_ulDeadHandleCount);
+  EXPECT_TRUE(capture.Contains("added handle " + Hex(hEvent, "%08X") + " to DeadHandles list at slot 0"));
 
   // A second early close of the same value closes nothing.
   EXPECT_FALSE(CloseHandleCleanupLater(hEvent));
-  EXPECT_TRUE(capture.Contains("found handle 0x" + Hex8(hEvent) + " is already in DeadHandles list at slot " +
-                               std::to_string(ulSlot)));
+  EXPECT_TRUE(capture.Contains("found handle 0x" + Hex(hEvent, "%08X") + " is already in DeadHandles list at slot 0"));
   EXPECT_EQ(1u, capture.Count("Closed handle 0x" + Hex(hEvent) + ", status=1"));
 
   // The owner's clean-up: no second close, slot free, variable null, error 0.
@@ -249,89 +249,117 @@ TEST(SynchDeadHandles, EarlyCloseThenOwnerCleanUpClosesOnceAndFreesTheSlot)
   EXPECT_FALSE(CleanUpHandle(&hOwner));
   EXPECT_EQ(0u, GetLastError());
   EXPECT_EQ(nullptr, hOwner);
-  EXPECT_EQ(0, g_DeadHandles[ulSlot]);
+  EXPECT_EQ(0, g_DeadHandles[0]);
   EXPECT_FALSE(IsDeadHandle(hEvent));
-  EXPECT_TRUE(capture.Contains("found handle 0x" + Hex(hEvent) + " in DeadHandles list at slot " +
-                               std::to_string(ulSlot)));
-  EXPECT_FALSE(capture.Contains("Closed handle " + Hex8(hEvent)));
-}
+  EXPECT_TRUE(capture.Contains("found handle 0x" + Hex(hEvent) + " in DeadHandles list at slot 0"));
+  EXPECT_FALSE(capture.Contains("Closed handle " + Hex(hEvent, "%08X")));
 
-TEST(SynchDeadHandles, CleanUpHandleClosesAndNullsAnOrdinaryHandle)
-{
-  HANDLE hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  HANDLE hVar = hEvent;
+  // An ordinary handle is closed and nulled; no-handle values change nothing.
+  HANDLE hVar = NewEvent();
+  HANDLE hOpen = hVar;
   EXPECT_TRUE(CleanUpHandle(&hVar));
   EXPECT_EQ(nullptr, hVar);
-  EXPECT_FALSE(HandleIsOpen(hEvent));
-}
-
-TEST(SynchDeadHandles, CleanUpHandleLeavesNoHandleValuesAlone)
-{
-  TraceCapture capture;
-  HANDLE hVar = INVALID_HANDLE_VALUE;
-  SetLastError(777);
-  EXPECT_FALSE(CleanUpHandle(&hVar));
-  EXPECT_EQ(0u, GetLastError());
-  EXPECT_EQ(INVALID_HANDLE_VALUE, hVar);
-
-  hVar = nullptr;
-  SetLastError(777);
-  EXPECT_FALSE(CleanUpHandle(&hVar));
-  EXPECT_EQ(0u, GetLastError());
-  EXPECT_EQ(nullptr, hVar);
-
+  EXPECT_FALSE(HandleIsOpen(hOpen));
+  for (HANDLE hNone : { INVALID_HANDLE_VALUE, static_cast<HANDLE>(nullptr) }) {
+    hVar = hNone;
+    SetLastError(777);
+    EXPECT_FALSE(CleanUpHandle(&hVar));
+    EXPECT_EQ(0u, GetLastError());
+    EXPECT_EQ(hNone, hVar);
+    // With a free slot below the high-water mark, neither is ever recorded.
+    EXPECT_FALSE(CloseHandleCleanupLater(hNone));
+    EXPECT_FALSE(IsDeadHandle(hNone));
+  }
   EXPECT_FALSE(CleanUpHandle(nullptr));
   EXPECT_TRUE(capture.Contains("Got NULL pointer.n"));
 }
 
-TEST(SynchDeadHandles, NoHandleValuesAreNeverRecorded)
+// The value is in the table before the handle is closed: a request checking it
+// in between must already see it as gone.
+TEST_F(SynchDeadHandles, ValueIsRecordedBeforeTheHandleIsClosed)
 {
-  // Make sure a free slot sits below the high-water mark.
-  HANDLE hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  ASSERT_TRUE(CloseHandleCleanupLater(hEvent));
-  HANDLE hVar = hEvent;
-  CleanUpHandle(&hVar);
-  ASSERT_GT(g_ulDeadHandleCount, 0u);
-
-  EXPECT_FALSE(IsDeadHandle(nullptr));
-  EXPECT_FALSE(CloseHandleCleanupLater(nullptr));
-  EXPECT_FALSE(CloseHandleCleanupLater(INVALID_HANDLE_VALUE));
-  EXPECT_FALSE(IsDeadHandle(INVALID_HANDLE_VALUE));
+  HANDLE hEvent = NewEvent();
+  struct Probe {
+    HANDLE hEvent;
+    int iSeenAtClose;   // -1 no close line, 0 not recorded, 1 recorded
+  } probe{ hEvent, -1 };
+  TraceSetObserver(
+    [](DWORD, const char* sLine, void* pv) {
+      auto* p = static_cast<Probe*>(pv);
+      if (strstr(sLine, "Closed handle") != nullptr) {
+        p->iSeenAtClose = IsDeadHandle(p->hEvent) ? 1 : 0;
+      }
+    },
+    &probe);
+  BOOL bClosed = CloseHandleCleanupLater(hEvent);
+  TraceSetObserver(nullptr, nullptr);
+  EXPECT_TRUE(bClosed);
+  EXPECT_EQ(1, probe.iSeenAtClose);
+  EXPECT_FALSE(HandleIsOpen(hEvent));
 }
 
-TEST(SynchDeadHandles, FullTableLeavesTheNextHandleUnrecorded)
+// A full table leaves the next handle open and unrecorded, for its owner's
+// clean-up to close once.
+TEST_F(SynchDeadHandles, FullTableLeavesTheNextHandleOpenForItsOwner)
 {
-  TraceCapture capture;
-  // All open at once, so that no value is reused while it is recorded.
+  // All open at once, so that no value comes back while it is recorded.
   std::vector<HANDLE> events;
   for (ULONG n = 0; n <= MAX_DEVICES; ++n) {
-    events.push_back(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    events.push_back(NewEvent());
   }
-  std::vector<HANDLE> recorded;
-  HANDLE hOverflow = nullptr;
+  HANDLE hOverflow = events.back();
+  events.pop_back();
   for (HANDLE h : events) {
-    size_t before = capture.Count("assert i != MAX_DEVICES");
     EXPECT_TRUE(CloseHandleCleanupLater(h));
-    if (capture.Count("assert i != MAX_DEVICES") > before) {
-      hOverflow = h;
-      break;
-    }
-    recorded.push_back(h);
   }
-  ASSERT_NE(nullptr, hOverflow);
-  EXPECT_FALSE(IsDeadHandle(hOverflow));
-  EXPECT_FALSE(HandleIsOpen(hOverflow));
   EXPECT_EQ(MAX_DEVICES, g_ulDeadHandleCount);
-  for (HANDLE h : recorded) {
-    EXPECT_TRUE(IsDeadHandle(h));
-    HANDLE hVar = h;
-    EXPECT_FALSE(CleanUpHandle(&hVar));
+  TraceCapture capture;
+  EXPECT_FALSE(CloseHandleCleanupLater(hOverflow));
+  EXPECT_TRUE(capture.Contains("assert i != MAX_DEVICES"));
+  EXPECT_FALSE(IsDeadHandle(hOverflow));
+  EXPECT_TRUE(HandleIsOpen(hOverflow));
+  HANDLE hVar = hOverflow;
+  EXPECT_TRUE(CleanUpHandle(&hVar));
+  EXPECT_FALSE(HandleIsOpen(hOverflow));
+  for (HANDLE h : events) {
+    HANDLE hOwner = h;
+    EXPECT_FALSE(CleanUpHandle(&hOwner));
     EXPECT_FALSE(IsDeadHandle(h));
   }
-  for (HANDLE h : events) {
-    if (h != hOverflow && std::find(recorded.begin(), recorded.end(), h) == recorded.end()) {
-      CloseHandle(h);
-    }
+}
+
+// The system hands a closed value out again: a new handle must never carry a
+// value still recorded for a removed device's old owner, so neither the new
+// holder nor the old owner's clean-up closes the other's handle.
+TEST_F(SynchDeadHandles, RecycledValueIsNeverHandedToANewHolder)
+{
+  HANDLE hOld = NewEvent();
+  ASSERT_TRUE(CloseHandleCleanupLater(hOld));
+  std::vector<HANDLE> kept;
+  ASSERT_TRUE(MakeNextHandle(hOld, &kept));
+  HANDLE hNew = NewEvent();
+  ASSERT_EQ(hOld, hNew);   // really recycled
+  EXPECT_TRUE(TakeFreshHandle(&hNew));
+  EXPECT_NE(hOld, hNew);
+  EXPECT_TRUE(HandleIsOpen(hNew));
+  EXPECT_FALSE(IsDeadHandle(hNew));
+
+  // The same through an opener: the recorded value is held while it opens again.
+  ASSERT_TRUE(MakeNextHandle(hOld, &kept));
+  HANDLE hOpened = OpenFreshHandle([](void*) { return NewEvent(); }, nullptr);
+  EXPECT_NE(hOld, hOpened);
+  EXPECT_FALSE(IsDeadHandle(hOpened));
+
+  // The new holders' own early close and clean-up work on their own values;
+  // the old owner's clean-up closes nothing of theirs.
+  EXPECT_TRUE(CloseHandleCleanupLater(hNew));
+  EXPECT_FALSE(CleanUpHandle(&hNew));
+  HANDLE hOwner = hOld;
+  EXPECT_FALSE(CleanUpHandle(&hOwner));
+  EXPECT_TRUE(HandleIsOpen(hOpened));
+  EXPECT_TRUE(CleanUpHandle(&hOpened));
+  for (HANDLE h : kept) {
+    CloseHandle(h);
   }
 }
 
@@ -339,17 +367,19 @@ TEST(SynchDeadHandles, FullTableLeavesTheNextHandleUnrecorded)
 
 namespace {
 
+HANDLE g_hNever = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+
 DWORD WINAPI ObedientThread(void* pv)
 {
   WaitForSingleObject(static_cast<HANDLE>(pv), INFINITE);
   return 7;
 }
 
-DWORD WINAPI DeafThread(void*)
+// Waits on an event nobody signals.
+DWORD WINAPI DeafThread(void* pv)
 {
-  for (;;) {
-    Sleep(1000);
-  }
+  WaitForSingleObject(static_cast<HANDLE>(pv), INFINITE);
+  return 1;
 }
 
 }  // namespace
@@ -374,7 +404,7 @@ TEST(SynchStopNiceThread, ThreadThatObeysEndsByItself)
 
 TEST(SynchStopNiceThread, UnsignallableStopEventTerminatesAtOnce)
 {
-  HANDLE hThread = CreateThread(nullptr, 0, DeafThread, nullptr, 0, nullptr);
+  HANDLE hThread = CreateThread(nullptr, 0, DeafThread, g_hNever, 0, nullptr);
   TraceCapture capture;
   EXPECT_TRUE(StopNiceThread(hThread, nullptr));
   EXPECT_TRUE(capture.Contains("assert NULL != hStopEvent"));
@@ -390,7 +420,7 @@ TEST(SynchStopNiceThread, UnsignallableStopEventTerminatesAtOnce)
 TEST(SlowSynchStopNiceThread, ThreadThatIgnoresItsStopEventIsTerminatedAfterAMinute)
 {
   HANDLE hStop = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  HANDLE hThread = CreateThread(nullptr, 0, DeafThread, nullptr, 0, nullptr);
+  HANDLE hThread = CreateThread(nullptr, 0, DeafThread, g_hNever, 0, nullptr);
   TraceCapture capture;
   ULONGLONG ullStart = GetTickCount64();
   EXPECT_TRUE(StopNiceThread(hThread, hStop));
