@@ -257,6 +257,11 @@ DWORD AnswerGet(Device& device, const BYTE* pIn, ULONG ulInSize, BYTE* pOut, ULO
   if (ulId == ID_TIME_STAMP) {
     ULONG64 ull = device.ullTimeStamp++;
     reply.assign(reinterpret_cast<BYTE*>(&ull), reinterpret_cast<BYTE*>(&ull) + 8);
+    // A forced short reply holds for the time stamp too.
+    Param* pParam = FindParam(device, ulId);
+    if (pParam != nullptr && pParam->ulReplyLength < reply.size()) {
+      reply.resize(pParam->ulReplyLength);
+    }
   } else {
     Param* pParam = FindParam(device, ulId);
     if (pParam != nullptr) {

@@ -75,6 +75,19 @@ void TestResetDeadHandles()
   g_ulDeadHandleCount = 0;
 }
 
+bool TestMakeNextHandle(HANDLE hValue, std::vector<HANDLE>* pKept)
+{
+  for (int i = 0; i < 4096; ++i) {
+    HANDLE h = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (h == hValue) {
+      CloseHandle(h);
+      return true;
+    }
+    pKept->push_back(h);
+  }
+  return false;
+}
+
 std::string TestBinDir()
 {
   char sPath[MAX_PATH];

@@ -28,6 +28,10 @@ private:
 
 // Empties the process's dead-handle table (tests that record handles start clean).
 void TestResetDeadHandles();
+// Creates events, keeping them in *pKept, until the system hands out hValue
+// again; frees that one, so that the next handle created gets it. False if the
+// value never comes back.
+bool TestMakeNextHandle(HANDLE hValue, std::vector<HANDLE>* pKept);
 
 // Folder of the test executables (bin/ of the build).
 std::string TestBinDir();

@@ -243,36 +243,6 @@ TEST_F(PluginTest, NullReturnedSizeIsAssertedNotWritten)
   EXPECT_TRUE(capture.Contains("assert NULL != pReturnedSize"));
 }
 
-TEST_F(PluginTest, TheDllBindsByOrdinalAndAnswersByName)
-{
-  RefHostPlugin plugin;
-  ASSERT_TRUE(RefHostLoadPlugin(&plugin, "DRAVMOU.dll"));
-  RefHost* pHost = RefHostGet();
-  ASSERT_TRUE(RefHostInit(pHost));
-  // Null words are refused by the DLL too, without binding.
-  ULONG_PTR saved = pHost->Api[HOST_GBL];
-  pHost->Api[HOST_GBL] = 0;
-  EXPECT_EQ(plugin.MouMainInit(pHost->Api, 0, 0), 0u);
-  pHost->Api[HOST_GBL] = saved;
-  EXPECT_EQ(plugin.MouMainInit(nullptr, 0, 0), 0u);
-  EXPECT_EQ(plugin.MouMainInit(pHost->Api, 0, 0), 1u);
-  ULONG version[2] = { 9, 9 };
-  EXPECT_EQ(plugin.MouControl(LD_API_GET_VERSION, version, 0, 0), 1u);
-  EXPECT_EQ(version[0], 0u);
-  EXPECT_EQ(version[1], 1u);
-  EXPECT_EQ(plugin.MouControl(7, version, 0, 0), 0u);
-  ULONG size = 0xDEAD;
-  ULONG record[4] = { 8 };
-  EXPECT_EQ(plugin.MouDeviceControl(nullptr, LD_GET_MOUSE_DRIVER_TYPE, record, &size, 0),
-            (LD_STATUS)LD_INVALID_FUNCTION);
-  EXPECT_EQ(size, 0u);
-  EXPECT_EQ(plugin.MouMainExit(0, 0), 1u);
-  MSG msg;
-  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
-  RefHostShutdown(pHost);
-  RefHostUnloadPlugin(&plugin);
-}
-
 namespace {
 // The module that holds the procedure of the plug-in's window class.
 HMODULE WindowClassOwner()
@@ -293,9 +263,11 @@ void PumpMessages()
 }
 }  // namespace
 
-// The window class belongs to the host's instance and outlives an unloaded
-// plug-in: binding a new copy must not reuse the procedure of the old one.
-TEST_F(PluginTest, ABindAfterAnUnloadUsesItsOwnWindowProcedure)
+// Both DLLs (simulated driver, and production without a driver) bind by
+// ordinal, refuse null words without binding, and answer by name. The window
+// class belongs to the host's instance and outlives an unloaded plug-in: each
+// bind uses its own copy's procedure, and so does the linked code after them.
+TEST_F(PluginTest, TheDllsBindByOrdinalAndUseTheirOwnWindowProcedure)
 {
   PumpMessages();   // windows of earlier cases are closed
   RefHost* pHost = RefHostGet();
@@ -304,35 +276,34 @@ TEST_F(PluginTest, ABindAfterAnUnloadUsesItsOwnWindowProcedure)
     RefHostPlugin plugin;
     std::string path = TestBinDir() + "\\" + sDll;
     ASSERT_TRUE(RefHostLoadPlugin(&plugin, path.c_str())) << sDll;
+    ULONG_PTR saved = pHost->Api[HOST_GBL];
+    pHost->Api[HOST_GBL] = 0;
+    EXPECT_EQ(plugin.MouMainInit(pHost->Api, 0, 0), 0u) << sDll;
+    pHost->Api[HOST_GBL] = saved;
+    EXPECT_EQ(plugin.MouMainInit(nullptr, 0, 0), 0u) << sDll;
     ASSERT_EQ(plugin.MouMainInit(pHost->Api, 0, 0), 1u) << sDll;
     EXPECT_EQ(WindowClassOwner(), plugin.hModule) << sDll;
+    ULONG version[2] = { 9, 9 };
+    EXPECT_EQ(plugin.MouControl(LD_API_GET_VERSION, version, 0, 0), 1u);
+    EXPECT_EQ(version[0], 0u);
+    EXPECT_EQ(version[1], 1u);
+    EXPECT_EQ(plugin.MouControl(7, version, 0, 0), 0u);
+    EXPECT_EQ(plugin.MouControl(LD_API_SUSPEND, nullptr, 0, 0), 1u);
+    ULONG size = 0xDEAD;
+    ULONG record[4] = { 8 };
+    EXPECT_EQ(plugin.MouDeviceControl(nullptr, LD_GET_MOUSE_DRIVER_TYPE, record, &size, 0),
+              (LD_STATUS)LD_INVALID_FUNCTION);
+    EXPECT_EQ(size, 0u);
     EXPECT_EQ(plugin.MouMainExit(0, 0), 1u);
     PumpMessages();
     RefHostUnloadPlugin(&plugin);
   }
-  // And the code linked into this program binds after both.
   FakeHost host;
   ASSERT_EQ(MouMainInit(host.Api, 0, 0), 1u);
   EXPECT_EQ(WindowClassOwner(), GetModuleHandleA(nullptr));
   MouMainExit(0, 0);
   PumpMessages();
   RefHostShutdown(pHost);
-}
-
-TEST_F(PluginTest, ProductionDllLoadsAndBindsWithoutADriver)
-{
-  RefHostPlugin plugin;
-  std::string path = TestBinDir() + "\\..\\dist\\DRAVMOU.dll";
-  ASSERT_TRUE(RefHostLoadPlugin(&plugin, path.c_str()));
-  RefHost* pHost = RefHostGet();
-  ASSERT_TRUE(RefHostInit(pHost));
-  EXPECT_EQ(plugin.MouMainInit(pHost->Api, 0, 0), 1u);
-  EXPECT_EQ(plugin.MouControl(LD_API_SUSPEND, nullptr, 0, 0), 1u);
-  EXPECT_EQ(plugin.MouMainExit(0, 0), 1u);
-  MSG msg;
-  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
-  RefHostShutdown(pHost);
-  RefHostUnloadPlugin(&plugin);
 }
 
 TEST_F(PluginTest, EveryServedCodeReachesItsOwnHandler)

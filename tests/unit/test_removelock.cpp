@@ -43,30 +43,20 @@ public:
   HANDLE hMutex;
 };
 
-struct ReleaseLater {
-  tDevice* pDevice;
-  ULONG ulIndex;
-  DWORD dwDelayMs;
-};
-
-DWORD WINAPI ReleaseLaterThread(void* pv)
-{
-  auto* p = static_cast<ReleaseLater*>(pv);
-  Sleep(p->dwDelayMs);
-  ReleaseRemoveLock(p->ulIndex, LOCK_UmdProcessEvent, p->pDevice);
-  return 0;
-}
-
+// Calls RequestRemoval from another thread.
 struct RemovalCall {
   tDevice* pDevice;
-  ULONG ulIndex;
+  BOOL bReleaseOwnLock;
   BOOL bResult;
 };
 
 DWORD WINAPI RequestRemovalThread(void* pv)
 {
   auto* p = static_cast<RemovalCall*>(pv);
-  p->bResult = RequestRemoval(p->ulIndex, p->pDevice, FALSE, LOCK_UmdProcessDeviceChanges);
+  if (p->bReleaseOwnLock) {
+    AcquireRemoveLock(UMD_MOUFILT, LOCK_UmdFoundDevice, p->pDevice);
+  }
+  p->bResult = RequestRemoval(UMD_MOUFILT, p->pDevice, p->bReleaseOwnLock, LOCK_UmdFoundDevice);
   return 0;
 }
 
@@ -186,31 +176,30 @@ TEST(RemoveLockDevice, RemovalMarksTheEntryAndRefusesLaterAcquires)
 
 TEST(RemoveLockDevice, SecondRequesterReturnsAtOnceWhileTheFirstWaitsForTheHolder)
 {
+  TraceLevel level(TRACE_CAT_LOCK);
   auto pDevice = NewDevice(1u << UMD_MOUFILT);
-  ASSERT_TRUE(AcquireRemoveLock(UMD_MOUFILT, LOCK_UmdProcessEvent, pDevice.get()));
+  ASSERT_TRUE(AcquireRemoveLock(UMD_MOUFILT, LOCK_UmdProcessEvent, pDevice.get()));   // the holder
 
+  // The first requester gives up its own hold after marking the entry; its
+  // release line says it is inside.
   TraceCapture capture;
-  RemovalCall first{ pDevice.get(), UMD_MOUFILT, FALSE };
+  HANDLE hMarked = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  capture.SignalOn("ReleaseRemoveLock - UN-locking UMDs 9 to 10.", hMarked);
+  RemovalCall first{ pDevice.get(), TRUE, FALSE };
   HANDLE hFirst = CreateThread(nullptr, 0, RequestRemovalThread, &first, 0, nullptr);
-  while (pDevice->RemoveLock[UMD_MOUFILT].lRemove == 0) {
-    Sleep(5);
-  }
+  ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(hMarked, 10000));
   EXPECT_FALSE(RequestRemoval(UMD_MOUFILT, pDevice.get(), FALSE, LOCK_UmdProcessDeviceChanges));
   EXPECT_TRUE(capture.Contains("Device is already being removed by someone else"));
   EXPECT_EQ(2, pDevice->RemoveLock[UMD_MOUFILT].lRemove);
-  // The first is still waiting for the holder.
-  EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(hFirst, 300));
+  EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(hFirst, 0));   // still waiting
 
-  ReleaseLater release{ pDevice.get(), UMD_MOUFILT, 100 };
-  HANDLE hRelease = CreateThread(nullptr, 0, ReleaseLaterThread, &release, 0, nullptr);
+  ReleaseRemoveLock(UMD_MOUFILT, LOCK_UmdProcessEvent, pDevice.get());
   ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(hFirst, 10000));
   EXPECT_TRUE(first.bResult);
   EXPECT_EQ(0, pDevice->RemoveLock[UMD_MOUFILT].lLock);
-  EXPECT_EQ(2, pDevice->RemoveLock[UMD_MOUFILT].lRemove);
   EXPECT_FALSE(capture.Contains("assert ulTimeOut < REMOVAL_TIMEOUT"));
-  WaitForSingleObject(hRelease, 5000);
-  CloseHandle(hRelease);
   CloseHandle(hFirst);
+  CloseHandle(hMarked);
 }
 
 TEST(RemoveLockDevice, RemovalAndAcquiresRaceWithoutAHoldSurvivingTheRemoval)
@@ -218,34 +207,44 @@ TEST(RemoveLockDevice, RemovalAndAcquiresRaceWithoutAHoldSurvivingTheRemoval)
   auto pDevice = NewDevice(1u << UMD_MOUFILT);
   struct Context {
     tDevice* pDevice;
-    volatile LONG lStop;
+    HANDLE hStarted[4];
     volatile LONG lHeldAfterRemoval;
     volatile LONG lRemoved;
-  } ctx{ pDevice.get(), 0, 0, 0 };
+  } ctx{ pDevice.get(), {}, 0, 0 };
+  struct Worker {
+    Context* pCtx;
+    HANDLE hStarted;
+  } workers[4];
+  // Each worker acquires and releases until it has tried 1000 times after the removal.
   auto worker = [](void* pv) -> DWORD {
-    auto* c = static_cast<Context*>(pv);
-    while (!c->lStop) {
+    auto* w = static_cast<Worker*>(pv);
+    Context* c = w->pCtx;
+    for (int iAfter = 0; iAfter < 1000;) {
+      BOOL bRemoved = c->lRemoved;
       if (AcquireRemoveLock(UMD_MOUFILT, LOCK_UmdProcessEvent, c->pDevice)) {
-        if (c->lRemoved) {
+        if (bRemoved) {
           InterlockedIncrement(&c->lHeldAfterRemoval);
         }
         ReleaseRemoveLock(UMD_MOUFILT, LOCK_UmdProcessEvent, c->pDevice);
       }
+      SetEvent(w->hStarted);
+      iAfter += bRemoved ? 1 : 0;
     }
     return 0;
   };
   HANDLE hThreads[4];
-  for (HANDLE& h : hThreads) {
-    h = CreateThread(nullptr, 0, worker, &ctx, 0, nullptr);
+  for (int i = 0; i < 4; ++i) {
+    ctx.hStarted[i] = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    workers[i] = { &ctx, ctx.hStarted[i] };
+    hThreads[i] = CreateThread(nullptr, 0, worker, &workers[i], 0, nullptr);
   }
-  Sleep(50);
+  ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForMultipleObjects(4, ctx.hStarted, TRUE, 10000));
   EXPECT_TRUE(RequestRemoval(UMD_MOUFILT, pDevice.get(), FALSE, LOCK_UmdProcessDeviceChanges));
   InterlockedExchange(&ctx.lRemoved, 1);
-  Sleep(100);
-  InterlockedExchange(&ctx.lStop, 1);
-  WaitForMultipleObjects(4, hThreads, TRUE, 10000);
-  for (HANDLE h : hThreads) {
-    CloseHandle(h);
+  EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForMultipleObjects(4, hThreads, TRUE, 30000));
+  for (int i = 0; i < 4; ++i) {
+    CloseHandle(hThreads[i]);
+    CloseHandle(ctx.hStarted[i]);
   }
   EXPECT_EQ(0, ctx.lHeldAfterRemoval);
   EXPECT_EQ(0, pDevice->RemoveLock[UMD_MOUFILT].lLock);
@@ -275,16 +274,22 @@ TEST(RemoveLockDevice, DeviceLockTestsTheCreatedMaskUnderTheDeviceListMutex)
   DeviceListMutex mutex;
   auto pDevice = NewDevice(0);
   // A plug-in attaches while holding the device list; the removal must see it.
+  // It attaches once the removal is waiting for the device list.
+  TraceLevel level(TRACE_CAT_LOCK);
+  TraceCapture capture;
   struct Attach {
     HANDLE hMutex;
     HANDLE hTaken;
+    HANDLE hWaiting;
     tDevice* pDevice;
-  } attach{ mutex.hMutex, CreateEventA(nullptr, TRUE, FALSE, nullptr), pDevice.get() };
+  } attach{ mutex.hMutex, CreateEventA(nullptr, TRUE, FALSE, nullptr), CreateEventA(nullptr, TRUE, FALSE, nullptr),
+            pDevice.get() };
+  capture.SignalOn("CriticalRegionEnter( ", attach.hWaiting);
   auto attacher = [](void* pv) -> DWORD {
     auto* a = static_cast<Attach*>(pv);
     WaitForSingleObject(a->hMutex, INFINITE);
     SetEvent(a->hTaken);
-    Sleep(300);
+    WaitForSingleObject(a->hWaiting, 10000);
     a->pDevice->ulUMDCreated |= 1u << UMD_MOUFILT;
     ReleaseMutex(a->hMutex);
     return 0;
@@ -296,6 +301,7 @@ TEST(RemoveLockDevice, DeviceLockTestsTheCreatedMaskUnderTheDeviceListMutex)
   WaitForSingleObject(hThread, 5000);
   CloseHandle(hThread);
   CloseHandle(attach.hTaken);
+  CloseHandle(attach.hWaiting);
 
   // Once nobody has it, the first request wins.
   pDevice->ulUMDCreated = 0;
@@ -370,19 +376,27 @@ TEST(RemoveLockLone, RemovalWaitsForTheOtherHolder)
   tRemoveLock lock{ 0, 0 };
   ASSERT_TRUE(AcquireRemoveLock(&lock));   // the other holder
   ASSERT_TRUE(AcquireRemoveLock(&lock));   // ours
+  // The other holder lets go once the removal says it waits.
+  struct Other {
+    tRemoveLock* pLock;
+    HANDLE hWaiting;
+  } other{ &lock, CreateEventA(nullptr, TRUE, FALSE, nullptr) };
   auto releaser = [](void* pv) -> DWORD {
-    Sleep(350);
-    ReleaseRemoveLock(static_cast<tRemoveLock*>(pv));
+    auto* o = static_cast<Other*>(pv);
+    WaitForSingleObject(o->hWaiting, 10000);
+    ReleaseRemoveLock(o->pLock);
     return 0;
   };
-  HANDLE hThread = CreateThread(nullptr, 0, releaser, &lock, 0, nullptr);
   TraceCapture capture;
+  capture.SignalOn("Lock is held. Waiting for 100 ms... (1/300)", other.hWaiting);
+  HANDLE hThread = CreateThread(nullptr, 0, releaser, &other, 0, nullptr);
   EXPECT_TRUE(RequestLockRemoval(&lock));
   EXPECT_EQ(1, lock.lLock);
   EXPECT_TRUE(capture.Contains("Lock is held. Waiting for 100 ms... (1/300)"));
   EXPECT_FALSE(capture.Contains("assert ulTimeOut < REMOVAL_TIMEOUT"));
   WaitForSingleObject(hThread, 5000);
   CloseHandle(hThread);
+  CloseHandle(other.hWaiting);
 }
 
 TEST(RemoveLockLone, CountsOutOfRangeAreReported)

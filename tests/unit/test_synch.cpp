@@ -210,21 +210,6 @@ protected:
   void TearDown() override { TestResetDeadHandles(); }
 };
 
-// Creates events, keeping them, until the system hands out hValue again; then
-// frees it, so that the next handle created gets it. False if it never comes.
-bool MakeNextHandle(HANDLE hValue, std::vector<HANDLE>* pKept)
-{
-  for (int i = 0; i < 4096; ++i) {
-    HANDLE h = NewEvent();
-    if (h == hValue) {
-      CloseHandle(h);
-      return true;
-    }
-    pKept->push_back(h);
-  }
-  return false;
-}
-
 }  // namespace
 
 TEST_F(SynchDeadHandles, EarlyCloseThenOwnerCleanUpClosesOnceAndFreesTheSlot)
@@ -336,7 +321,7 @@ TEST_F(SynchDeadHandles, RecycledValueIsNeverHandedToANewHolder)
   HANDLE hOld = NewEvent();
   ASSERT_TRUE(CloseHandleCleanupLater(hOld));
   std::vector<HANDLE> kept;
-  ASSERT_TRUE(MakeNextHandle(hOld, &kept));
+  ASSERT_TRUE(TestMakeNextHandle(hOld, &kept));
   HANDLE hNew = NewEvent();
   ASSERT_EQ(hOld, hNew);   // really recycled
   EXPECT_TRUE(TakeFreshHandle(&hNew));
@@ -345,7 +330,7 @@ TEST_F(SynchDeadHandles, RecycledValueIsNeverHandedToANewHolder)
   EXPECT_FALSE(IsDeadHandle(hNew));
 
   // The same through an opener: the recorded value is held while it opens again.
-  ASSERT_TRUE(MakeNextHandle(hOld, &kept));
+  ASSERT_TRUE(TestMakeNextHandle(hOld, &kept));
   HANDLE hOpened = OpenFreshHandle([](void*) { return NewEvent(); }, nullptr);
   EXPECT_NE(hOld, hOpened);
   EXPECT_FALSE(IsDeadHandle(hOpened));

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "diag/Trace.h"
 #include "framework/UmdMgr.h"
@@ -33,6 +34,7 @@ class TransportTest : public testing::Test {
 protected:
   void SetUp() override
   {
+    TestResetDeadHandles();
     static LONG s_lCounter = 0;
     m_sPath = "\\\\?\\HID#VID_1A2B&PID_0009#transport-" + std::to_string(InterlockedIncrement(&s_lCounter));
     m_ulSimDevice = SimDrvAddDevice(m_sPath.c_str());
@@ -52,7 +54,7 @@ protected:
     m_pDevice->ulDeviceType = LD_DEVICETYPE_MOUSE;
     memset(m_Block, 0, sizeof m_Block);
     m_pDevice->pUMDinfo[UMD_MOUFILT] = m_Block;
-    DevInfo()->hHandle = DevIoOpen(m_sPath.c_str());
+    DevInfo()->hHandle = UmdOpenDeviceHandle(m_sPath.c_str());
     ASSERT_NE(INVALID_HANDLE_VALUE, DevInfo()->hHandle);
     SimDrvClearRequests();
   }
@@ -60,6 +62,7 @@ protected:
   {
     SimDrvRemoveDevice(m_ulSimDevice);
     CleanUpHandle(&DevInfo()->hHandle);
+    TestResetDeadHandles();
   }
   UmdDevInfo* DevInfo() { return reinterpret_cast<UmdDevInfo*>(m_Block); }
   LD_STATUS Send(ULONG ulIoctl, const void* pIn, ULONG ulIn, void* pOut, ULONG ulOut, ULONG* pulReturned)
@@ -90,39 +93,23 @@ protected:
   alignas(8) BYTE m_Block[MOU_DEVINFO_SIZE];
 };
 
-struct DelayedAction {
-  DWORD dwDelayMs;
+// Removes the device once the request is waiting; first gives the handle up
+// as the message window does on a removal notice, if asked to.
+struct Vanish {
+  HANDLE hWaiting;
   ULONG ulSimDevice;
-  HANDLE hMarkDead;   // written into the dead-handle table first, if set
+  HANDLE hGiveUp;
 };
 
-DWORD WINAPI VanishLaterThread(void* pv)
+DWORD WINAPI VanishThread(void* pv)
 {
-  auto* p = static_cast<DelayedAction*>(pv);
-  Sleep(p->dwDelayMs);
-  if (p->hMarkDead != nullptr) {
-    // What the message window does on a removal notice, minus the close, so
-    // that the driver's own answer still decides the request.
-    LONG64 llValue = static_cast<LONG64>(reinterpret_cast<ULONG_PTR>(p->hMarkDead));
-    for (ULONG i = 0; i < MAX_DEVICES; ++i) {
-      if (InterlockedCompareExchange64(&g_DeadHandles[i], llValue, 0) == 0) {
-        if (g_ulDeadHandleCount <= i) {
-          g_ulDeadHandleCount = i + 1;
-        }
-        break;
-      }
-    }
+  auto* p = static_cast<Vanish*>(pv);
+  WaitForSingleObject(p->hWaiting, 10000);
+  if (p->hGiveUp != nullptr) {
+    CloseHandleCleanupLater(p->hGiveUp);
   }
   SimDrvRemoveDevice(p->ulSimDevice);
   return 0;
-}
-
-void ForgetDeadHandle(HANDLE h)
-{
-  LONG64 llValue = static_cast<LONG64>(reinterpret_cast<ULONG_PTR>(h));
-  for (ULONG i = 0; i < MAX_DEVICES; ++i) {
-    InterlockedCompareExchange64(&g_DeadHandles[i], 0, llValue);
-  }
 }
 
 }  // namespace
@@ -153,8 +140,8 @@ TEST_F(TransportTest, SetReachesTheDriverByteForByte)
   EXPECT_TRUE(capture.Contains("hDriver:0x" + HexValue(DevInfo()->hHandle) + " - bStatus:1 - LastError:"));
   EXPECT_TRUE(capture.Contains("DeviceIoControl( ) Success - Device:'Transport Mouse' - dwWritten:0."));
   EXPECT_TRUE(capture.Contains("Exit"));
-  // The call's own event went through the handle clean-up.
-  EXPECT_EQ(1u, capture.Count("Handle is 0x"));
+  // The call's own event is closed plainly, not through the dead-handle path.
+  EXPECT_EQ(0u, capture.Count("Handle is 0x"));
 }
 
 TEST_F(TransportTest, GetCopiesTheReplyAndItsLength)
@@ -209,81 +196,59 @@ TEST_F(TransportTest, MissingDeviceOrDeviceRecordIsAnInternalError)
   EXPECT_EQ(0u, DeviceRequests());
 }
 
-TEST_F(TransportTest, DeadHandleIsARemovalWithoutARequest)
-{
-  ASSERT_TRUE(CloseHandleCleanupLater(DevInfo()->hHandle));
-  TraceCapture capture;
-  ULONG in[2] = { 3103, 1 };
-  ULONG ulReturned = NOT_WRITTEN;
-  EXPECT_EQ(LD_DEVICE_REMOVAL, Send(IOCTL_SET, in, 8, nullptr, 0, &ulReturned));
-  EXPECT_EQ(NOT_WRITTEN, ulReturned);
-  EXPECT_EQ(0u, DeviceRequests());
-  EXPECT_TRUE(capture.Contains("hDriver == INVALID_HANDLE_VALUE."));
-  EXPECT_FALSE(capture.Contains("removal event may have been missed"));
-  // TearDown's clean-up frees the slot without closing again.
-}
-
-TEST_F(TransportTest, InvalidHandleValueIsARemovalWithoutARequest)
+// A handle given up on a removal notice, or none at all: a removal at once,
+// nothing sent, nothing returned, and the last error tells why.
+TEST_F(TransportTest, DeadOrInvalidHandleIsARemovalWithoutARequest)
 {
   HANDLE hOpen = DevInfo()->hHandle;
-  DevInfo()->hHandle = INVALID_HANDLE_VALUE;
-  ULONG ulId = 3102;
-  ULONG ulValue = NOT_WRITTEN;
-  ULONG ulReturned = NOT_WRITTEN;
-  EXPECT_EQ(LD_DEVICE_REMOVAL, Send(IOCTL_GET, &ulId, 4, &ulValue, 4, &ulReturned));
-  EXPECT_EQ(NOT_WRITTEN, ulReturned);
-  EXPECT_EQ(NOT_WRITTEN, ulValue);
-  EXPECT_EQ(0u, DeviceRequests());
-  DevInfo()->hHandle = hOpen;
+  for (bool bDead : { true, false }) {
+    if (bDead) {
+      ASSERT_TRUE(CloseHandleCleanupLater(hOpen));
+    } else {
+      DevInfo()->hHandle = INVALID_HANDLE_VALUE;
+    }
+    TraceCapture capture;
+    ULONG ulId = 3102;
+    ULONG ulValue = NOT_WRITTEN;
+    ULONG ulReturned = NOT_WRITTEN;
+    SetLastError(12345);
+    EXPECT_EQ(LD_DEVICE_REMOVAL, Send(IOCTL_GET, &ulId, 4, &ulValue, 4, &ulReturned)) << bDead;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+    EXPECT_EQ(NOT_WRITTEN, ulReturned);
+    EXPECT_EQ(NOT_WRITTEN, ulValue);
+    EXPECT_EQ(0u, DeviceRequests());
+    EXPECT_TRUE(capture.Contains("hDriver == INVALID_HANDLE_VALUE."));
+    EXPECT_FALSE(capture.Contains("removal event may have been missed"));
+  }
+  DevInfo()->hHandle = hOpen;   // TearDown's clean-up frees the slot without closing again
 }
 
-TEST_F(TransportTest, VanishedDeviceIsARemovalWithAMissedNoticeWarning)
-{
-  SimDrvRemoveDevice(m_ulSimDevice);
-  TraceCapture capture;
-  ULONG ulId = 3102;
-  ULONG ulValue = 0;
-  ULONG ulReturned = NOT_WRITTEN;
-  EXPECT_EQ(LD_DEVICE_REMOVAL, Send(IOCTL_GET, &ulId, 4, &ulValue, 4, &ulReturned));
-  EXPECT_EQ(0u, ulReturned);
-  EXPECT_TRUE(capture.Contains("Handle (0x" + HexValue(DevInfo()->hHandle) + ") removal event may have been missed."));
-  SimDrvRequest r{};
-  ASSERT_EQ(1u, DeviceRequests(&r));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED), r.dwResult);
-}
-
+// A device unplugged while the request waits: a removal, with the warning only
+// when the removal notice has not been seen.
 TEST_F(TransportTest, DeviceVanishingDuringAPendingRequest)
 {
-  SimDrvSetMode(m_ulSimDevice, SIMDRV_NEVER_ANSWER, 0, 0);
-  DelayedAction vanish{ 200, m_ulSimDevice, nullptr };
-  HANDLE hThread = CreateThread(nullptr, 0, VanishLaterThread, &vanish, 0, nullptr);
-  TraceCapture capture;
-  ULONG ulId = 3102;
-  ULONG ulValue = 0;
-  ULONG ulReturned = NOT_WRITTEN;
-  EXPECT_EQ(LD_DEVICE_REMOVAL, Send(IOCTL_GET, &ulId, 4, &ulValue, 4, &ulReturned));
-  EXPECT_EQ(0u, ulReturned);
-  EXPECT_TRUE(capture.Contains("UmdSendIoctl - WAITING ON WRITE TO COMPLETE"));
-  EXPECT_TRUE(capture.Contains("UmdSendIoctl - Write complete. bStatus = 0 dwLastError 1167"));
-  EXPECT_TRUE(capture.Contains("removal event may have been missed."));
-  EXPECT_FALSE(capture.Contains("WRITE TIMEOUT"));
-  WaitForSingleObject(hThread, 5000);
-  CloseHandle(hThread);
-}
-
-TEST_F(TransportTest, NoMissedNoticeWarningWhenTheRemovalWasSeen)
-{
-  SimDrvSetMode(m_ulSimDevice, SIMDRV_NEVER_ANSWER, 0, 0);
-  DelayedAction vanish{ 200, m_ulSimDevice, DevInfo()->hHandle };
-  HANDLE hThread = CreateThread(nullptr, 0, VanishLaterThread, &vanish, 0, nullptr);
-  TraceCapture capture;
-  ULONG ulId = 3102;
-  ULONG ulValue = 0;
-  EXPECT_EQ(LD_DEVICE_REMOVAL, Send(IOCTL_GET, &ulId, 4, &ulValue, 4, nullptr));
-  EXPECT_FALSE(capture.Contains("removal event may have been missed"));
-  WaitForSingleObject(hThread, 5000);
-  CloseHandle(hThread);
-  ForgetDeadHandle(DevInfo()->hHandle);
+  for (bool bSeen : { false, true }) {
+    if (bSeen) {
+      TearDown();
+      SetUp();
+    }
+    SimDrvSetMode(m_ulSimDevice, SIMDRV_NEVER_ANSWER, 0, 0);
+    TraceCapture capture;
+    Vanish vanish{ CreateEventA(nullptr, TRUE, FALSE, nullptr), m_ulSimDevice, bSeen ? DevInfo()->hHandle : nullptr };
+    capture.SignalOn("UmdSendIoctl - WAITING ON WRITE TO COMPLETE", vanish.hWaiting);
+    HANDLE hThread = CreateThread(nullptr, 0, VanishThread, &vanish, 0, nullptr);
+    ULONG ulId = 3102;
+    ULONG ulValue = 0;
+    ULONG ulReturned = NOT_WRITTEN;
+    EXPECT_EQ(LD_DEVICE_REMOVAL, Send(IOCTL_GET, &ulId, 4, &ulValue, 4, &ulReturned)) << bSeen;
+    EXPECT_EQ(0u, ulReturned);
+    EXPECT_TRUE(capture.Contains("UmdSendIoctl - Write complete. bStatus = 0 dwLastError 1167"));
+    EXPECT_EQ(!bSeen, capture.Contains("Handle (0x" + HexValue(DevInfo()->hHandle) + ") removal event may have been missed."));
+    EXPECT_FALSE(capture.Contains("WRITE TIMEOUT"));
+    WaitForSingleObject(hThread, 5000);
+    CloseHandle(hThread);
+    CloseHandle(vanish.hWaiting);
+  }
 }
 
 TEST_F(TransportTest, ErrorsMapByTheTable)
@@ -304,6 +269,7 @@ TEST_F(TransportTest, ErrorsMapByTheTable)
     ULONG ulReturned = NOT_WRITTEN;
     EXPECT_EQ(row.status, Send(IOCTL_SET, in, 8, nullptr, 0, &ulReturned)) << row.dwError;
     EXPECT_EQ(0u, ulReturned) << row.dwError;
+    EXPECT_EQ(row.dwError, GetLastError());
     if (row.status == LD_DEVICE_REMOVAL) {
       EXPECT_TRUE(capture.Contains("removal event may have been missed.")) << row.dwError;
     } else {
@@ -358,16 +324,76 @@ TEST_F(TransportTest, TimeStampFillsTheRecord)
   EXPECT_TRUE(capture.Contains("querying 0xC0FFEE "));
 }
 
-TEST_F(TransportTest, RejectedTimeStampGivesTheDuidAndZero)
+// A rejected request, a reply shorter than the stamp, or a handle known gone:
+// the record holds the DUID word and a stamp of 0, and the line prints the
+// error of this request, not an older one.
+TEST_F(TransportTest, FailedTimeStampGivesTheDuidAndZero)
 {
-  SimDrvSetMode(m_ulSimDevice, SIMDRV_FAIL, ERROR_ACCESS_DENIED, 0);
-  TraceCapture capture;
-  ULONG64 record[3] = { 0x2222222222222222ull, 7, 7 };
-  EXPECT_EQ(LD_IOCONTROL_ERROR, UmdMgrGetTimeStamp(m_pGlobal.get(), m_pDevice.get(), record, nullptr));
-  EXPECT_EQ(0x2222222222222222ull, record[0]);
-  EXPECT_EQ(0x1234567800C0FFEEull, record[1]);
-  EXPECT_EQ(0u, record[2]);
-  EXPECT_TRUE(capture.Contains("queried 0xC0FFEE Ioctl Failed status: 80000010 error:5"));
+  struct Row {
+    int iCase;   // 0 rejected, 1 reply of 4 bytes, 2 handle given up
+    LD_STATUS status;
+    const char* sLine;
+  } rows[] = {
+    { 0, LD_IOCONTROL_ERROR, "queried 0xC0FFEE Ioctl Failed status: 80000010 error:5" },
+    { 1, LD_DEVICE_RETURNED_INVALID_DATA, "queried 0xC0FFEE Ioctl Failed status: 8000001d error:0" },
+    { 2, LD_DEVICE_REMOVAL, "queried 0xC0FFEE Ioctl Failed status: 8000000a error:6" },
+  };
+  for (const Row& row : rows) {
+    if (row.iCase == 0) {
+      SimDrvSetMode(m_ulSimDevice, SIMDRV_FAIL, ERROR_ACCESS_DENIED, 0);
+    } else if (row.iCase == 1) {
+      SimDrvSetMode(m_ulSimDevice, SIMDRV_COMPLETE_AT_ONCE, 0, 0);
+      SimDrvSetReplyLength(m_ulSimDevice, 4000, 4);
+    } else {
+      CloseHandleCleanupLater(DevInfo()->hHandle);
+    }
+    TraceCapture capture;
+    ULONG64 record[3] = { 0x2222222222222222ull, 7, 7 };
+    SetLastError(12345);
+    EXPECT_EQ(row.status, UmdMgrGetTimeStamp(m_pGlobal.get(), m_pDevice.get(), record, nullptr)) << row.sLine;
+    EXPECT_EQ(0x2222222222222222ull, record[0]);
+    EXPECT_EQ(0x1234567800C0FFEEull, record[1]);
+    EXPECT_EQ(0u, record[2]);
+    EXPECT_TRUE(capture.Contains(row.sLine)) << row.sLine;
+  }
+}
+
+// The system hands a closed value out again at once. The device handle given
+// up on a removal notice stays recorded until its owner cleans up: a device
+// opened meanwhile never gets that value, and the transport's own event, which
+// may get it, is closed plainly without taking the record along.
+TEST_F(TransportTest, RecycledValueOfARemovedDeviceHandle)
+{
+  std::string sOld = m_sPath + "-old";
+  ULONG ulOld = SimDrvAddDevice(sOld.c_str());
+  HANDLE hOld = DevIoOpen(sOld.c_str());
+  ASSERT_TRUE(CloseHandleCleanupLater(hOld));
+  CleanUpHandle(&DevInfo()->hHandle);
+  std::vector<HANDLE> kept;
+  ASSERT_TRUE(TestMakeNextHandle(hOld, &kept));
+  DevInfo()->hHandle = UmdOpenDeviceHandle(m_sPath.c_str());
+  EXPECT_NE(hOld, DevInfo()->hHandle);
+
+  // The request's event is the next handle created: it gets the old value.
+  ASSERT_TRUE(TestMakeNextHandle(hOld, &kept));
+  ULONG ulId = 3102;
+  ULONG ulValue = 0;
+  EXPECT_EQ(LD_SUCCESS, Send(IOCTL_GET, &ulId, 4, &ulValue, 4, nullptr));
+  DWORD dwFlags;
+  EXPECT_FALSE(GetHandleInformation(hOld, &dwFlags));   // the event was closed
+  EXPECT_TRUE(IsDeadHandle(hOld));
+
+  // The old owner's clean-up closes nothing that now carries the value.
+  ASSERT_TRUE(TestMakeNextHandle(hOld, &kept));
+  HANDLE hOther = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_EQ(hOld, hOther);
+  EXPECT_FALSE(CleanUpHandle(&hOld));
+  EXPECT_TRUE(GetHandleInformation(hOther, &dwFlags));
+  kept.push_back(hOther);
+  for (HANDLE h : kept) {
+    CloseHandle(h);
+  }
+  SimDrvRemoveDevice(ulOld);
 }
 
 // ---- Time-outs ------------------------------------------------------------------------
