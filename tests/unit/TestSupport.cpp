@@ -67,6 +67,16 @@ void TraceCapture::SignalOn(const std::string& sText, HANDLE hEvent)
   LeaveCriticalSection(&m_cs);
 }
 
+TraceLevel::TraceLevel(DWORD dwAdd) : m_dwOld(g_dwDebugLevel)
+{
+  g_dwDebugLevel |= dwAdd;
+}
+
+TraceLevel::~TraceLevel()
+{
+  g_dwDebugLevel = m_dwOld;
+}
+
 void TestResetDeadHandles()
 {
   for (volatile LONG64& slot : g_DeadHandles) {

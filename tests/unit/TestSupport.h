@@ -33,6 +33,16 @@ void TestResetDeadHandles();
 // value never comes back.
 bool TestMakeNextHandle(HANDLE hValue, std::vector<HANDLE>* pKept);
 
+// Adds trace categories for its lifetime.
+class TraceLevel {
+public:
+  explicit TraceLevel(DWORD dwAdd);
+  ~TraceLevel();
+
+private:
+  DWORD m_dwOld;
+};
+
 // Folder of the test executables (bin/ of the build).
 std::string TestBinDir();
 // A fresh, empty scratch folder for one test, under the build's bin/.

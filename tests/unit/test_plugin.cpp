@@ -223,7 +223,9 @@ TEST_F(PluginTest, UnservedFunctionCodesAnswerInvalidFunction)
   EXPECT_EQ(unserved, 26 - 3 + 0x37 - 19 + 8 + 5 + 10 + 3 + 1 + 1);
 }
 
-TEST_F(PluginTest, DriverTypeNamingADeviceIsRefusedWithoutExitLine)
+// Refused before any handler: a driver type naming a device (no exit line),
+// and a null returned-size pointer (asserted, not written).
+TEST_F(PluginTest, RefusedBeforeAnyHandler)
 {
   tDevice device = {};
   ULONG record[2] = { 8, 1 };
@@ -233,11 +235,6 @@ TEST_F(PluginTest, DriverTypeNamingADeviceIsRefusedWithoutExitLine)
   EXPECT_EQ(size, 0u);
   EXPECT_TRUE(capture.Contains("entry func=LD_SET_MOUSE_DRIVER_TYPE"));
   EXPECT_FALSE(capture.Contains("exit"));
-}
-
-TEST_F(PluginTest, NullReturnedSizeIsAssertedNotWritten)
-{
-  TraceCapture capture;
   EXPECT_EQ(MouDeviceControl(nullptr, LD_GET_MOUSE_BUTTON_MAPPING, nullptr, nullptr, 0),
             (LD_STATUS)LD_INVALID_FUNCTION);
   EXPECT_TRUE(capture.Contains("assert NULL != pReturnedSize"));

@@ -22,15 +22,6 @@ std::unique_ptr<tDevice> NewDevice(ULONG ulUMDCreated)
   return p;
 }
 
-class TraceLevel {
-public:
-  explicit TraceLevel(DWORD dwAdd) : m_dwOld(g_dwDebugLevel) { g_dwDebugLevel |= dwAdd; }
-  ~TraceLevel() { g_dwDebugLevel = m_dwOld; }
-
-private:
-  DWORD m_dwOld;
-};
-
 // The device-list mutex that RequestRemoval takes for LD_DEVICE_LOCK.
 class DeviceListMutex {
 public:

@@ -30,35 +30,42 @@ HANDLE NewEvent()
   return CreateEventA(nullptr, TRUE, FALSE, nullptr);
 }
 
-// Turns on the lock-category lines for the test's duration.
-class LockLines {
-public:
-  LockLines() : m_dwOld(g_dwDebugLevel) { g_dwDebugLevel |= TRACE_CAT_LOCK | TRACE_CAT_SYSTEM; }
-  ~LockLines() { g_dwDebugLevel = m_dwOld; }
-
-private:
-  DWORD m_dwOld;
-};
-
-// A thread that takes a mutex and then either waits for hLetGo and releases
-// it, or (hLetGo null) ends at once without releasing it.
+// Another thread holds the mutex until Let() (or, abandoning, ends at once
+// without releasing it). Nothing of it is left after Let().
 struct MutexHolder {
   HANDLE hMutex;
-  HANDLE hTaken;
-  HANDLE hLetGo;
-};
-
-DWORD WINAPI MutexHolderThread(void* pv)
-{
-  auto* p = static_cast<MutexHolder*>(pv);
-  WaitForSingleObject(p->hMutex, INFINITE);
-  SetEvent(p->hTaken);
-  if (p->hLetGo != nullptr) {
-    WaitForSingleObject(p->hLetGo, INFINITE);
-    ReleaseMutex(p->hMutex);
+  HANDLE hTaken = NewEvent();
+  HANDLE hLetGo = NewEvent();
+  HANDLE hThread;
+  MutexHolder(HANDLE h, bool bAbandon) : hMutex(h)
+  {
+    if (bAbandon) {
+      CloseHandle(hLetGo);
+      hLetGo = nullptr;
+    }
+    hThread = CreateThread(nullptr, 0, Run, this, 0, nullptr);
+    WaitForSingleObject(bAbandon ? hThread : hTaken, 5000);
   }
-  return 0;
-}
+  static DWORD WINAPI Run(void* pv)
+  {
+    auto* p = static_cast<MutexHolder*>(pv);
+    WaitForSingleObject(p->hMutex, INFINITE);
+    SetEvent(p->hTaken);
+    if (p->hLetGo != nullptr) {
+      WaitForSingleObject(p->hLetGo, INFINITE);
+      ReleaseMutex(p->hMutex);
+    }
+    return 0;
+  }
+  void Let()
+  {
+    SetEvent(hLetGo);
+    WaitForSingleObject(hThread, 5000);
+    for (HANDLE h : { hThread, hTaken, hLetGo }) {
+      CloseHandle(h);
+    }
+  }
+};
 
 // Owned by the calling thread? ReleaseMutex fails with ERROR_NOT_OWNER if not.
 bool OwnsMutex(HANDLE hMutex)
@@ -74,24 +81,19 @@ bool OwnsMutex(HANDLE hMutex)
 
 // ---- Critical regions ---------------------------------------------------------------
 
-TEST(SynchCriticalRegion, NullMutexFailsWithInvalidHandleAndNoExitLine)
+TEST(SynchCriticalRegion, EntersNestsAndExcludesOtherThreads)
 {
-  LockLines lines;
+  TraceLevel lines(TRACE_CAT_LOCK | TRACE_CAT_SYSTEM);
   TraceCapture capture;
+  // A null mutex: FALSE, error 6, and no exit line.
   SetLastError(0);
   EXPECT_FALSE(CriticalRegionEnter(nullptr, nullptr));
   EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
   EXPECT_TRUE(capture.Contains("CriticalRegionEnter( 00000000, 00000000 ) - Entry."));
   EXPECT_TRUE(capture.Contains("CriticalRegionEnter - hMutex is NULL."));
   EXPECT_FALSE(capture.Contains("CriticalRegionEnter - Exit"));
-}
 
-TEST(SynchCriticalRegion, EntersNestsAndExcludesOtherThreads)
-{
-  LockLines lines;
   HANDLE hMutex = CreateMutexA(nullptr, FALSE, nullptr);
-  ASSERT_NE(nullptr, hMutex);
-  TraceCapture capture;
   ASSERT_TRUE(CriticalRegionEnter(hMutex, nullptr));
   ASSERT_TRUE(CriticalRegionEnter(hMutex, nullptr));
   EXPECT_TRUE(capture.Contains("CriticalRegionEnter - Exit - bStatus:1 - dwStatus:0x1."));
@@ -134,45 +136,35 @@ TEST(SynchCriticalRegion, SignalledCancelEventFailsTheEnter)
   for (bool bHeld : { false, true }) {
     HANDLE hMutex = CreateMutexA(nullptr, FALSE, nullptr);
     HANDLE hCancel = CreateEventA(nullptr, TRUE, TRUE, nullptr);
-    MutexHolder holder{ hMutex, NewEvent(), NewEvent() };
-    HANDLE hThread = bHeld ? CreateThread(nullptr, 0, MutexHolderThread, &holder, 0, nullptr) : nullptr;
-    if (bHeld) {
-      ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(holder.hTaken, 5000));
-    }
+    MutexHolder* pHolder = bHeld ? new MutexHolder(hMutex, false) : nullptr;
     TraceCapture capture;
     SetLastError(0);
     EXPECT_FALSE(CriticalRegionEnter(hMutex, hCancel)) << bHeld;
     EXPECT_EQ(static_cast<DWORD>(ERROR_CANCELLED), GetLastError()) << bHeld;
     EXPECT_TRUE(capture.Contains("Cancel event fired. Mutex not held.")) << bHeld;
     EXPECT_FALSE(OwnsMutex(hMutex)) << bHeld;
-    SetEvent(holder.hLetGo);
-    if (bHeld) {
-      WaitForSingleObject(hThread, 5000);
-      CloseHandle(hThread);
+    if (pHolder != nullptr) {
+      pHolder->Let();
+      delete pHolder;
     }
-    for (HANDLE h : { holder.hTaken, holder.hLetGo, hCancel, hMutex }) {
-      CloseHandle(h);
-    }
+    CloseHandle(hCancel);
+    CloseHandle(hMutex);
   }
 }
 
 TEST(SynchCriticalRegion, AbandonedMutexCountsAsEntered)
 {
-  LockLines lines;
+  TraceLevel lines(TRACE_CAT_LOCK | TRACE_CAT_SYSTEM);
   for (bool bWithCancel : { false, true }) {
     HANDLE hMutex = CreateMutexA(nullptr, FALSE, nullptr);
     HANDLE hCancel = bWithCancel ? NewEvent() : nullptr;
-    MutexHolder holder{ hMutex, NewEvent(), nullptr };
-    HANDLE hThread = CreateThread(nullptr, 0, MutexHolderThread, &holder, 0, nullptr);
-    ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(hThread, 5000));
-
+    MutexHolder holder(hMutex, true);
     TraceCapture capture;
     EXPECT_TRUE(CriticalRegionEnter(hMutex, hCancel)) << "cancel event: " << bWithCancel;
     EXPECT_TRUE(capture.Contains("CriticalRegionEnter - Exit - bStatus:1 - dwStatus:0x81."));
     EXPECT_TRUE(OwnsMutex(hMutex));
     EXPECT_TRUE(CriticalRegionLeave(hMutex));
-    CloseHandle(hThread);
-    CloseHandle(holder.hTaken);
+    holder.Let();
     CloseHandle(hCancel);
     CloseHandle(hMutex);
   }
@@ -181,10 +173,7 @@ TEST(SynchCriticalRegion, AbandonedMutexCountsAsEntered)
 TEST(SlowSynchCriticalRegion, HeldMutexTimesOutAfterTenSeconds)
 {
   HANDLE hMutex = CreateMutexA(nullptr, FALSE, nullptr);
-  MutexHolder holder{ hMutex, NewEvent(), NewEvent() };
-  HANDLE hThread = CreateThread(nullptr, 0, MutexHolderThread, &holder, 0, nullptr);
-  ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(holder.hTaken, 5000));
-
+  MutexHolder holder(hMutex, false);
   TraceCapture capture;
   ULONGLONG ullStart = GetTickCount64();
   EXPECT_FALSE(CriticalRegionEnter(hMutex, nullptr));
@@ -193,11 +182,8 @@ TEST(SlowSynchCriticalRegion, HeldMutexTimesOutAfterTenSeconds)
   EXPECT_TRUE(capture.Contains("Failed to enter critical region 0x" + Hex(hMutex) + ", dwStatus=0x102"));
   EXPECT_FALSE(OwnsMutex(hMutex));
 
-  SetEvent(holder.hLetGo);
-  WaitForSingleObject(hThread, 5000);
-  for (HANDLE h : { hThread, holder.hTaken, holder.hLetGo, hMutex }) {
-    CloseHandle(h);
-  }
+  holder.Let();
+  CloseHandle(hMutex);
 }
 
 // ---- Dead handles ---------------------------------------------------------------------

@@ -70,6 +70,13 @@ protected:
     return UmdSendIoctl(m_pGlobal.get(), m_pDevice.get(), ulIoctl, const_cast<void*>(pIn), ulIn, pOut, ulOut,
                         pulReturned);
   }
+  // A get of parameter 3102 into m_ulValue and m_ulReturned, both preset to NOT_WRITTEN.
+  LD_STATUS Get(bool bReturned = true)
+  {
+    ULONG ulId = 3102;
+    m_ulValue = m_ulReturned = NOT_WRITTEN;
+    return Send(IOCTL_GET, &ulId, 4, &m_ulValue, 4, bReturned ? &m_ulReturned : nullptr);
+  }
   // Requests of this test's device that reached the driver.
   ULONG DeviceRequests(SimDrvRequest* pLast = nullptr)
   {
@@ -91,6 +98,8 @@ protected:
   std::unique_ptr<UmdGlobal> m_pGlobal;
   std::unique_ptr<tDevice> m_pDevice;
   alignas(8) BYTE m_Block[MOU_DEVINFO_SIZE];
+  ULONG m_ulValue = 0;
+  ULONG m_ulReturned = 0;
 };
 
 // Removes the device once the request is waiting; first gives the handle up
@@ -208,14 +217,11 @@ TEST_F(TransportTest, DeadOrInvalidHandleIsARemovalWithoutARequest)
       DevInfo()->hHandle = INVALID_HANDLE_VALUE;
     }
     TraceCapture capture;
-    ULONG ulId = 3102;
-    ULONG ulValue = NOT_WRITTEN;
-    ULONG ulReturned = NOT_WRITTEN;
     SetLastError(12345);
-    EXPECT_EQ(LD_DEVICE_REMOVAL, Send(IOCTL_GET, &ulId, 4, &ulValue, 4, &ulReturned)) << bDead;
+    EXPECT_EQ(LD_DEVICE_REMOVAL, Get()) << bDead;
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
-    EXPECT_EQ(NOT_WRITTEN, ulReturned);
-    EXPECT_EQ(NOT_WRITTEN, ulValue);
+    EXPECT_EQ(NOT_WRITTEN, m_ulReturned);
+    EXPECT_EQ(NOT_WRITTEN, m_ulValue);
     EXPECT_EQ(0u, DeviceRequests());
     EXPECT_TRUE(capture.Contains("hDriver == INVALID_HANDLE_VALUE."));
     EXPECT_FALSE(capture.Contains("removal event may have been missed"));
@@ -237,11 +243,8 @@ TEST_F(TransportTest, DeviceVanishingDuringAPendingRequest)
     Vanish vanish{ CreateEventA(nullptr, TRUE, FALSE, nullptr), m_ulSimDevice, bSeen ? DevInfo()->hHandle : nullptr };
     capture.SignalOn("UmdSendIoctl - WAITING ON WRITE TO COMPLETE", vanish.hWaiting);
     HANDLE hThread = CreateThread(nullptr, 0, VanishThread, &vanish, 0, nullptr);
-    ULONG ulId = 3102;
-    ULONG ulValue = 0;
-    ULONG ulReturned = NOT_WRITTEN;
-    EXPECT_EQ(LD_DEVICE_REMOVAL, Send(IOCTL_GET, &ulId, 4, &ulValue, 4, &ulReturned)) << bSeen;
-    EXPECT_EQ(0u, ulReturned);
+    EXPECT_EQ(LD_DEVICE_REMOVAL, Get()) << bSeen;
+    EXPECT_EQ(0u, m_ulReturned);
     EXPECT_TRUE(capture.Contains("UmdSendIoctl - Write complete. bStatus = 0 dwLastError 1167"));
     EXPECT_EQ(!bSeen, capture.Contains("Handle (0x" + HexValue(DevInfo()->hHandle) + ") removal event may have been missed."));
     EXPECT_FALSE(capture.Contains("WRITE TIMEOUT"));
@@ -282,12 +285,9 @@ TEST_F(TransportTest, LaterCompletionSucceeds)
 {
   SimDrvSetMode(m_ulSimDevice, SIMDRV_COMPLETE_LATER, 0, 300);
   TraceCapture capture;
-  ULONG ulId = 3102;
-  ULONG ulValue = 0;
-  ULONG ulReturned = 0;
-  EXPECT_EQ(LD_SUCCESS, Send(IOCTL_GET, &ulId, 4, &ulValue, 4, &ulReturned));
-  EXPECT_EQ(4u, ulReturned);
-  EXPECT_EQ(0x10001000u, ulValue);
+  EXPECT_EQ(LD_SUCCESS, Get());
+  EXPECT_EQ(4u, m_ulReturned);
+  EXPECT_EQ(0x10001000u, m_ulValue);
   EXPECT_TRUE(capture.Contains("hDriver:0x" + HexValue(DevInfo()->hHandle) + " - bStatus:0 - LastError:0x3E5(997)."));
   EXPECT_TRUE(capture.Contains("UmdSendIoctl - WAITING ON WRITE TO COMPLETE"));
   EXPECT_TRUE(capture.Contains("DeviceIoControl( ) Success - Device:'Transport Mouse' - dwWritten:4."));
@@ -376,9 +376,7 @@ TEST_F(TransportTest, RecycledValueOfARemovedDeviceHandle)
 
   // The request's event is the next handle created: it gets the old value.
   ASSERT_TRUE(TestMakeNextHandle(hOld, &kept));
-  ULONG ulId = 3102;
-  ULONG ulValue = 0;
-  EXPECT_EQ(LD_SUCCESS, Send(IOCTL_GET, &ulId, 4, &ulValue, 4, nullptr));
+  EXPECT_EQ(LD_SUCCESS, Get(false));
   DWORD dwFlags;
   EXPECT_FALSE(GetHandleInformation(hOld, &dwFlags));   // the event was closed
   EXPECT_TRUE(IsDeadHandle(hOld));
@@ -406,15 +404,12 @@ TEST_F(SlowTransportTest, NeverAnsweringDriverIsCancelledAndHasEndedOnReturn)
 {
   SimDrvSetMode(m_ulSimDevice, SIMDRV_NEVER_ANSWER, 0, 0);
   TraceCapture capture;
-  ULONG ulId = 3102;
-  ULONG ulValue = NOT_WRITTEN;
-  ULONG ulReturned = NOT_WRITTEN;
   ULONGLONG ullStart = GetTickCount64();
-  EXPECT_EQ(LD_INTERNAL_ERROR, Send(IOCTL_GET, &ulId, 4, &ulValue, 4, &ulReturned));
+  EXPECT_EQ(LD_INTERNAL_ERROR, Get());
   ULONGLONG ullElapsed = GetTickCount64() - ullStart;
   EXPECT_EQ(0u, SimDrvPendingCount(m_ulSimDevice));
-  EXPECT_EQ(0u, ulReturned);
-  EXPECT_EQ(NOT_WRITTEN, ulValue);
+  EXPECT_EQ(0u, m_ulReturned);
+  EXPECT_EQ(NOT_WRITTEN, m_ulValue);
   EXPECT_GE(ullElapsed, 1900u);
 
   SimDrvRequest r{};
@@ -455,9 +450,7 @@ TEST_F(SlowTransportTest, TimeOutCancelsOnlyTheCallersOwnRequest)
   HANDLE hThread = CreateThread(nullptr, 0, otherThread, &other, 0, nullptr);
   ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(other.hIssued, 5000));
 
-  ULONG ulId = 3102;
-  ULONG ulValue = 0;
-  EXPECT_EQ(LD_INTERNAL_ERROR, Send(IOCTL_GET, &ulId, 4, &ulValue, 4, nullptr));
+  EXPECT_EQ(LD_INTERNAL_ERROR, Get(false));
   EXPECT_EQ(1u, SimDrvPendingCount(m_ulSimDevice));
   EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(other.hEvent, 0));
 
@@ -473,11 +466,8 @@ TEST_F(SlowTransportTest, RequestThatSurvivesTheCancelLeavesItsStorageBehind)
 {
   SimDrvSetMode(m_ulSimDevice, SIMDRV_IGNORE_CANCEL, 0, 0);
   TraceCapture capture;
-  ULONG ulId = 3102;
-  ULONG ulValue = NOT_WRITTEN;
-  ULONG ulReturned = NOT_WRITTEN;
-  EXPECT_EQ(LD_INTERNAL_ERROR, Send(IOCTL_GET, &ulId, 4, &ulValue, 4, &ulReturned));
-  EXPECT_EQ(0u, ulReturned);
+  EXPECT_EQ(LD_INTERNAL_ERROR, Get());
+  EXPECT_EQ(0u, m_ulReturned);
   EXPECT_EQ(1u, SimDrvPendingCount(m_ulSimDevice));
   EXPECT_TRUE(capture.Contains("cancelled request on 0x" + HexValue(DevInfo()->hHandle) + " still outstanding"));
   EXPECT_TRUE(capture.Contains("left behind"));
@@ -487,5 +477,5 @@ TEST_F(SlowTransportTest, RequestThatSurvivesTheCancelLeavesItsStorageBehind)
   // the abandoned event, never into the caller's buffer.
   SimDrvRemoveDevice(m_ulSimDevice);
   EXPECT_EQ(0u, SimDrvPendingCount(m_ulSimDevice));
-  EXPECT_EQ(NOT_WRITTEN, ulValue);
+  EXPECT_EQ(NOT_WRITTEN, m_ulValue);
 }
