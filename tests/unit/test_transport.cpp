@@ -102,8 +102,9 @@ protected:
   ULONG m_ulReturned = 0;
 };
 
-// Removes the device once the request is waiting; first gives the handle up
-// as the message window does on a removal notice, if asked to.
+// Removes the device once the request is waiting; first records the handle
+// as the message window does on a removal notice, if asked to, but without the
+// close, so that the driver's own answer still decides the request.
 struct Vanish {
   HANDLE hWaiting;
   ULONG ulSimDevice;
@@ -115,7 +116,8 @@ DWORD WINAPI VanishThread(void* pv)
   auto* p = static_cast<Vanish*>(pv);
   WaitForSingleObject(p->hWaiting, 10000);
   if (p->hGiveUp != nullptr) {
-    CloseHandleCleanupLater(p->hGiveUp);
+    g_DeadHandles[0] = static_cast<LONG64>(reinterpret_cast<ULONG_PTR>(p->hGiveUp));
+    g_ulDeadHandleCount = 1;
   }
   SimDrvRemoveDevice(p->ulSimDevice);
   return 0;
@@ -251,6 +253,7 @@ TEST_F(TransportTest, DeviceVanishingDuringAPendingRequest)
     WaitForSingleObject(hThread, 5000);
     CloseHandle(hThread);
     CloseHandle(vanish.hWaiting);
+    TestResetDeadHandles();   // the handle was never closed
   }
 }
 
