@@ -7,45 +7,32 @@
 
 #include "diag/BsRing.h"
 
-TEST(BsRing, TextIsCutTo249CharactersAndTerminator)
+TEST(BsRing, SizesTypesAndFreeSpace)
 {
+  // Texts are cut to 249 characters and a terminator: 269 bytes a record at most.
   EXPECT_EQ(BsRingTextLength(300), 250u);
   EXPECT_EQ(BsRingRecordSize(BsRingTextLength(300)), 269u);
   EXPECT_EQ(BsRingTextLength(249), 250u);
   EXPECT_EQ(BsRingTextLength(248), 249u);
-  EXPECT_EQ(BsRingTextLength(0), 1u);
   EXPECT_EQ(BsRingRecordSize(BsRingTextLength(0)), 20u);
-}
-
-TEST(BsRing, FreeSpaceAndCorruptPositions)
-{
-  int32_t lFree = -1;
-  ASSERT_TRUE(BsRingFreeSpace(0, 0, &lFree));
-  EXPECT_EQ(lFree, 102397);
-  ASSERT_TRUE(BsRingFreeSpace(100, 50, &lFree));
-  EXPECT_EQ(lFree, 50 + 102400 - 100 - 3);
-  ASSERT_TRUE(BsRingFreeSpace(100, 200, &lFree));
-  EXPECT_EQ(lFree, 97);
-  ASSERT_TRUE(BsRingFreeSpace(100, 103, &lFree));   // the spare bytes only
-  EXPECT_EQ(lFree, 0);
-  // A tail just ahead of the head gives a free space below 0; positions
-  // outside the ring cannot belong to it at all.
-  EXPECT_FALSE(BsRingFreeSpace(100, 101, &lFree));
-  EXPECT_FALSE(BsRingFreeSpace(100, 102, &lFree));
-  EXPECT_FALSE(BsRingFreeSpace(102400, 0, &lFree));
-  EXPECT_FALSE(BsRingFreeSpace(0, 102400, &lFree));
-  EXPECT_FALSE(BsRingFreeSpace(0xFFFFFFFF, 5, &lFree));
-  EXPECT_EQ(BsRingUsed(10, 102390), 20u);
-  EXPECT_EQ(BsRingAdvance(102390, 20), 10u);
-}
-
-TEST(BsRing, RecordTypeFollowsTheCategoryBits)
-{
   EXPECT_EQ(BsRingRecordType(0x08000000), 'e');
   EXPECT_EQ(BsRingRecordType(0x0C000000), 'e');
   EXPECT_EQ(BsRingRecordType(0x04000000), 'w');
   EXPECT_EQ(BsRingRecordType(0x20000000), 't');
   EXPECT_EQ(BsRingRecordType(0x00000010), 't');
+  struct {
+    uint32_t head, tail;
+    int32_t lFree;   // -1: no sound ring has these positions
+  } cases[] = {{0, 0, 102397},     {100, 50, 50 + 102400 - 100 - 3}, {100, 200, 97}, {100, 103, 0},
+               {100, 101, -1},     {100, 102, -1},                   {102400, 0, -1}, {0, 102400, -1},
+               {0xFFFFFFFF, 5, -1}};
+  for (const auto& c : cases) {
+    int32_t lFree = -1;
+    EXPECT_EQ(BsRingFreeSpace(c.head, c.tail, &lFree), c.lFree >= 0) << c.head << "/" << c.tail;
+    EXPECT_EQ(lFree, c.lFree) << c.head << "/" << c.tail;
+  }
+  EXPECT_EQ(BsRingUsed(10, 102390), 20u);
+  EXPECT_EQ(BsRingAdvance(102390, 20), 10u);
 }
 
 // Every start position near the end: the record straddles it at each field.
@@ -71,8 +58,7 @@ TEST(BsRing, RecordsStraddlingTheEndReadBackIntact)
     EXPECT_EQ(rec.ucCheck, (uint8_t)((0x08 + pos) & 0xFF));
     EXPECT_EQ(std::string(rec.sText), text);
     // Nothing outside the record changed, inside the ring or beyond it.
-    uint32_t end = BsRingAdvance(pos, size);
-    for (uint32_t i = end; i != pos; i = BsRingAdvance(i, 1)) {
+    for (uint32_t i = BsRingAdvance(pos, size); i != pos; i = BsRingAdvance(i, 1)) {
       ASSERT_EQ(pRing[i], 0xEE) << "pos " << pos << " byte " << i;
     }
     for (int i = 0; i < 32; ++i) {
@@ -82,47 +68,32 @@ TEST(BsRing, RecordsStraddlingTheEndReadBackIntact)
   }
 }
 
-TEST(BsRing, TextIsTerminatedAndCut)
-{
-  std::vector<uint8_t> ring(BS_RING_SIZE, 0);
-  std::string line(300, 'x');
-  uint32_t n = BsRingTextLength(line.size());
-  BsRingBeginRecord(ring.data(), 7);
-  BsRingFinishRecord(ring.data(), 7, 'e', 1, 2, 3, line.c_str(), n);
-  EXPECT_EQ(ring[7], 250u);
-  EXPECT_EQ(ring[7 + 18 + 248], 'x');
-  EXPECT_EQ(ring[7 + 18 + 249], 0u);   // the 250th text byte is forced to 0
-  EXPECT_EQ(ring[7 + 18 + 250], 3u);   // check byte
-  BsRecord rec;
-  ASSERT_EQ(BsRingReadRecord(ring.data(), 7, 269, &rec), BS_RECORD_OK);
-  EXPECT_EQ(std::string(rec.sText), std::string(249, 'x'));
-}
-
-TEST(BsRing, PeekAndReadRefuseWhatIsNotARecord)
+TEST(BsRing, LongTextIsCutAndWhatIsNotARecordIsRefused)
 {
   std::vector<uint8_t> ring(BS_RING_SIZE, 0);
   uint32_t size = 0;
   char type = 0;
   BsRecord rec;
-  EXPECT_EQ(BsRingPeekRecord(ring.data(), 0, 1000, &size, &type), BS_RECORD_UNPUBLISHED);
-
-  BsRingBeginRecord(ring.data(), 0);
-  BsRingFinishRecord(ring.data(), 0, 't', 1, 2, 0x1234, "hello", 6);
-  ASSERT_EQ(BsRingPeekRecord(ring.data(), 0, 25, &size, &type), BS_RECORD_OK);
-  EXPECT_EQ(size, 25u);
-  EXPECT_EQ(type, 't');
+  EXPECT_EQ(BsRingPeekRecord(ring.data(), 7, 1000, &size, &type), BS_RECORD_UNPUBLISHED);
+  BsRingBeginRecord(ring.data(), 7);
+  BsRingFinishRecord(ring.data(), 7, 'e', 1, 2, 3, std::string(300, 'x').c_str(), 250);
+  EXPECT_EQ(ring[7], 250u);
+  EXPECT_EQ(ring[7 + 18 + 248], 'x');
+  EXPECT_EQ(ring[7 + 18 + 249], 0u);   // the 250th text byte is forced to 0
+  EXPECT_EQ(ring[7 + 18 + 250], 3u);   // check byte
+  ASSERT_EQ(BsRingReadRecord(ring.data(), 7, 269, &rec), BS_RECORD_OK);
+  EXPECT_EQ(std::string(rec.sText), std::string(249, 'x'));
+  ASSERT_EQ(BsRingPeekRecord(ring.data(), 7, 269, &size, &type), BS_RECORD_OK);
+  EXPECT_EQ(size, 269u);
+  EXPECT_EQ(type, 'e');
   // The written part ends before the record does.
-  EXPECT_EQ(BsRingPeekRecord(ring.data(), 0, 24, &size, &type), BS_RECORD_PAST_HEAD);
-  EXPECT_EQ(BsRingReadRecord(ring.data(), 0, 24, &rec), BS_RECORD_PAST_HEAD);
-
-  ring[0 + 18 + 6] ^= 0xFF;   // check byte
-  EXPECT_EQ(BsRingReadRecord(ring.data(), 0, 25, &rec), BS_RECORD_BAD_CHECK);
-  ring[0 + 18 + 6] ^= 0xFF;
-  EXPECT_EQ(BsRingReadRecord(ring.data(), 0, 25, &rec), BS_RECORD_OK);
-
-  ring[1] = 'x';
-  EXPECT_EQ(BsRingPeekRecord(ring.data(), 0, 1000, &size, &type), BS_RECORD_BAD_TYPE);
-  ring[1] = 'e';
-  ring[0] = 251;
-  EXPECT_EQ(BsRingPeekRecord(ring.data(), 0, 1000, &size, &type), BS_RECORD_BAD_LENGTH);
+  EXPECT_EQ(BsRingPeekRecord(ring.data(), 7, 268, &size, &type), BS_RECORD_PAST_HEAD);
+  EXPECT_EQ(BsRingReadRecord(ring.data(), 7, 268, &rec), BS_RECORD_PAST_HEAD);
+  ring[7 + 18 + 250] ^= 0xFF;
+  EXPECT_EQ(BsRingReadRecord(ring.data(), 7, 269, &rec), BS_RECORD_BAD_CHECK);
+  ring[8] = 'x';
+  EXPECT_EQ(BsRingPeekRecord(ring.data(), 7, 1000, &size, &type), BS_RECORD_BAD_TYPE);
+  ring[8] = 'e';
+  ring[7] = 251;
+  EXPECT_EQ(BsRingPeekRecord(ring.data(), 7, 1000, &size, &type), BS_RECORD_BAD_LENGTH);
 }
