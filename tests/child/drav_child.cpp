@@ -22,14 +22,6 @@
 #include "host/RefHost.h"
 #include "tests/unit/DiagTestSupport.h"
 
-// Lines of the bspost mode: the padding varies so records straddle the ring's end.
-static std::string ChildBsLine(const char* sTag, int i)
-{
-  char sHead[64];
-  snprintf(sHead, sizeof sHead, "%s line %05d ", sTag, i);
-  return std::string(sHead) + std::string((size_t)(i * 37 % 180), (char)('a' + i % 26)) + "\n";
-}
-
 static void ChildAtGate(const std::string& sGate)
 {
   if (sGate == "-") {
@@ -59,9 +51,12 @@ static void ChildCount(DWORD, const char* sLine, void* pContext)
   }
 }
 
+// Every other read of the head: others move the ring meanwhile, but not so
+// often that the contention bound switches posting off.
 static void ChildYield(BsTestPointId point, void*)
 {
-  if (point == BS_POINT_HEAD_READ) {
+  static int s_nCalls = 0;
+  if (point == BS_POINT_HEAD_READ && s_nCalls++ % 2 == 0) {
     SwitchToThread();
   }
 }

@@ -1,8 +1,10 @@
-// Helpers of the trace and viewer-channel tests: programs started without
-// waiting, a start gate for them, and opening the channel without tracing.
+// Helpers of the trace and viewer-channel tests and of drav_child: programs
+// started without waiting, their start gate, the channel opened quietly.
 #pragma once
 #include <windows.h>
 
+#include <cstdio>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -10,8 +12,29 @@
 #include "diag/TraceInternal.h"
 #include "tests/unit/TestSupport.h"
 
-// A program of bin/ started without waiting for it; killed if still running
-// when the record goes.
+// Line i of drav_child's bspost mode: the padding varies so records straddle the ring's end.
+inline std::string ChildBsLine(const std::string& sTag, int i)
+{
+  char sHead[64];
+  snprintf(sHead, sizeof sHead, "%s line %05d ", sTag.c_str(), i);
+  return std::string(sHead) + std::string((size_t)(i * 37 % 180), (char)('a' + i % 26)) + "\n";
+}
+
+// The lines of a text file, without their CR LF.
+inline std::vector<std::string> FileLines(const std::string& sPath)
+{
+  std::vector<std::string> lines;
+  std::istringstream in(TestReadFile(sPath));
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') {
+      line.pop_back();
+    }
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+// A program of bin/ started without waiting; killed if still running when the record goes.
 struct Started {
   HANDLE hProcess = nullptr;
   DWORD Wait(DWORD dwTimeoutMs = 60000)
@@ -62,14 +85,13 @@ struct Gate {
     CloseHandle(hGo);
     CloseHandle(hReady);
   }
-  bool AwaitReady(int nChildren, DWORD dwTimeoutMs = 30000)
+  bool AwaitReady(int nChildren)
   {
-    for (int i = 0; i < nChildren; ++i) {
-      if (WaitForSingleObject(hReady, dwTimeoutMs) != WAIT_OBJECT_0) {
-        return false;
-      }
+    int i = 0;
+    while (i < nChildren && WaitForSingleObject(hReady, 30000) == WAIT_OBJECT_0) {
+      ++i;
     }
-    return true;
+    return i == nChildren;
   }
   void Open() { SetEvent(hGo); }
 };
