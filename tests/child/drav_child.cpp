@@ -2,8 +2,9 @@
 // the semaphore "<gate>_ready" once and waits for the event "<gate>"; "-" is no gate.
 //   log <count> <tag> <gate> <hold>  at <gate>, then writes <count> trace lines, then at <hold>
 //   switches                         exit: bit 1 info switch, bit 0 warning switch, after the first line
-//   bspost <count> <tag> [gate]      opens the viewer channel, at <gate>, posts <count> lines
-//                                    (yielding between its reads of head and tail); exit 0, 3 without a region
+//   bspost <count> <tag> [gate [yield]]  opens the viewer channel, at <gate>, posts <count> lines
+//                                    (with yield: yielding between its reads of head and tail);
+//                                    exit 0, 3 without a region
 //   bsslot                           opens the channel; exit: slot index of its process id + 1
 //                                    (0 = none), 0x100 if it warned about clobbering the last slot
 //   bsfail <count>                   writes <count> error lines; exit: how many said the region failed to open
@@ -51,12 +52,10 @@ static void ChildCount(DWORD, const char* sLine, void* pContext)
   }
 }
 
-// Every other read of the head: others move the ring meanwhile, but not so
-// often that the contention bound switches posting off.
+// Between the reads of head and tail: others move the ring meanwhile.
 static void ChildYield(BsTestPointId point, void*)
 {
-  static int s_nCalls = 0;
-  if (point == BS_POINT_HEAD_READ && s_nCalls++ % 2 == 0) {
+  if (point == BS_POINT_HEAD_READ) {
     SwitchToThread();
   }
 }
@@ -87,7 +86,9 @@ int main(int argc, char** argv)
       return 3;
     }
     ChildAtGate(argc >= 5 ? argv[4] : "-");
-    BsSetTestHook(&ChildYield, nullptr);
+    if (argc >= 6 && strcmp(argv[5], "yield") == 0) {
+      BsSetTestHook(&ChildYield, nullptr);
+    }
     for (int i = 0; i < atoi(argv[2]); ++i) {
       BsPostLine(i % 3 == 0 ? TRACE_CAT_WARNING : TRACE_CAT_INFO, ChildBsLine(argv[3], i).c_str());
     }
