@@ -18,10 +18,12 @@ static volatile LONG s_lBsOpening = 0;        // one thread sets the channel up 
 static volatile LONG s_lBsEventUsers = 0;     // posters signalling the event right now
 static HANDLE s_hBsMapping = nullptr;
 static void* s_pBsSpareView = nullptr;        // mapped but withdrawn: kept for the next open
-static volatile LONG s_lBsWaitedForViewer = 0;
-static volatile LONG s_lBsOpenFailReported = 0;
-static volatile LONG s_lBsEventFailReported = 0;
 static volatile LONG s_lBsCorruptReported = 0;
+static PFN_BS_TEST_HOOK s_pfnTestHook = nullptr;
+static void* s_pTestHookContext = nullptr;
+
+// Bound of the wait for posters still signalling the event when it is closed.
+constexpr DWORD BS_CLOSE_WAIT_MS = 1000;
 
 static BsSharedData* BsView()
 {
@@ -60,13 +62,9 @@ BOOL BsCreateEvent(const char* sRegionName)
   snprintf(sName, sizeof sName, "%s%s", sRegionName, BS_EVENT_SUFFIX);
   HANDLE hEvent = CreateEventA(nullptr, FALSE, FALSE, sName);
   if (hEvent == nullptr) {
-    // Tried again with every line: said once until it works again.
-    if (InterlockedExchange(&s_lBsEventFailReported, 1) == 0) {
-      TRACE_ERROR("could not create BugShow event %s", sName);
-    }
+    TRACE_ERROR("could not create BugShow event %s", sName);   // tried again with the next line
     return FALSE;
   }
-  InterlockedExchange(&s_lBsEventFailReported, 0);
   if (InterlockedCompareExchangePointer(const_cast<PVOID*>(&g_hBsEvent), hEvent, nullptr) != nullptr) {
     CloseHandle(hEvent);   // another thread was quicker
   }
@@ -186,16 +184,12 @@ void BsInitializeClient()
   if (g_hBsEvent != nullptr && g_pBsData == nullptr) {
     TRACE_INFO("BsEvent is 0x%x and Bsdata is 0x%x", (unsigned)(ULONG_PTR)g_hBsEvent, (unsigned)(ULONG_PTR)g_pBsData);
     if (!BsOpenSharedMemory(BS_REGION_NAME)) {
-      if (InterlockedExchange(&s_lBsOpenFailReported, 1) == 0) {
-        TRACE_ERROR("failed to open shared memory");
-      }
+      TRACE_ERROR("failed to open shared memory");   // tried again with the next line
     } else if (g_hBsEvent == nullptr) {
-      InterlockedExchange(&s_lBsOpenFailReported, 0);
       TRACE_INFO("Failed to save PID in shared memory");
       s_pBsSpareView = g_pBsData;   // a poster may still hold it: withdrawn, not unmapped
       g_pBsData = nullptr;
     } else {
-      InterlockedExchange(&s_lBsOpenFailReported, 0);
       BsClientSavePid();
       TRACE_INFO("Setting BsPresent to TRUE");
     }
@@ -282,11 +276,26 @@ void BsInitializeServer()
 
 // ---- Posting --------------------------------------------------------------------
 
+void BsSetTestHook(PFN_BS_TEST_HOOK pfn, void* pContext)
+{
+  s_pTestHookContext = pContext;
+  s_pfnTestHook = pfn;
+}
+
+static inline void BsTestPoint(BsTestPointId point)
+{
+  PFN_BS_TEST_HOOK pfn = s_pfnTestHook;
+  if (pfn != nullptr) {
+    pfn(point, s_pTestHookContext);
+  }
+}
+
 static void BsSignalEvent()
 {
   InterlockedIncrement(&s_lBsEventUsers);
   HANDLE hEvent = g_hBsEvent;
   if (hEvent != nullptr) {
+    BsTestPoint(BS_POINT_SIGNAL);
     SetEvent(hEvent);
   }
   InterlockedDecrement(&s_lBsEventUsers);
@@ -309,10 +318,8 @@ void BsPostLine(DWORD dwCategory, const char* sLine)
   }
   uint32_t ulText = BsRingTextLength(strnlen(sLine, BS_MAX_TEXT));
   uint32_t ulNeeded = BsRingRecordSize(ulText);
-  // The viewer is starting: give it a moment, once (a viewer that died while
-  // starting would otherwise cost every line 10 ms).
-  if (BsLoad(&p->bBsPresent) != 0 && BsLoad(&p->bViewerRunning) == 0 &&
-      InterlockedExchange(&s_lBsWaitedForViewer, 1) == 0) {
+  // The viewer is starting: give it a moment.
+  if (BsLoad(&p->bBsPresent) != 0 && BsLoad(&p->bViewerRunning) == 0) {
     Sleep(10);
   }
 
@@ -329,7 +336,14 @@ void BsPostLine(DWORD dwCategory, const char* sLine)
       }
     }
     ulHead = BsLoad(&p->ulHead);
+    BsTestPoint(BS_POINT_HEAD_READ);
     uint32_t ulTail = BsLoad(&p->ulTail);
+    // Both must be of one moment: between the two reads other posters and the
+    // viewer can move both, and a tail taken with a stale head would be walked
+    // over stale bytes, past the live head.
+    if (BsLoad(&p->ulHead) != ulHead) {
+      continue;
+    }
     int32_t lFree = 0;
     if (!BsRingFreeSpace(ulHead, ulTail, &lFree)) {
       // Torn by a concurrent poster, or really out of shape.
@@ -355,8 +369,10 @@ void BsPostLine(DWORD dwCategory, const char* sLine)
         continue;
       }
       bool bMoved = BsLoad(&p->ulHead) != ulHead || BsLoad(&p->ulTail) != ulTail;
-      if (status == BS_RECORD_UNPUBLISHED) {
-        Sleep(30);   // its writer is still at it
+      if (status == BS_RECORD_UNPUBLISHED || status == BS_RECORD_BAD_TYPE) {
+        // Its writer may still be at it. If not, the attempt bound below
+        // switches posting off.
+        Sleep(30);
         bRetry = true;
       } else if (bMoved) {
         bRetry = true;   // what we read was already given up by someone else
@@ -403,8 +419,16 @@ void BsCloseEvent()
   if (hEvent == nullptr) {
     return;
   }
+  // A poster inside SetEvent on it leaves within microseconds; one killed there
+  // (other threads end abruptly at process exit) never does. Past the bound the
+  // handle is left open: closing it under a live caller could let SetEvent hit
+  // a recycled handle value.
+  DWORD dwStart = GetTickCount();
   while (s_lBsEventUsers != 0) {
-    Sleep(0);   // a poster is inside SetEvent on it
+    if (GetTickCount() - dwStart >= BS_CLOSE_WAIT_MS) {
+      return;
+    }
+    Sleep(1);
   }
   CloseHandle(hEvent);
 }

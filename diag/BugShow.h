@@ -12,6 +12,12 @@ BOOL BsShutdownServer();
 BOOL BsGetStatistics(DWORD* pbDisabled, DWORD* pulViewerWord, DWORD* pulDropped);
 void BsCloseEvent();
 
+// Test seam: called where another poster, the viewer or a killed thread can
+// come in between (the head just read; a poster inside the event signal).
+enum BsTestPointId { BS_POINT_HEAD_READ, BS_POINT_SIGNAL };
+typedef void (*PFN_BS_TEST_HOOK)(BsTestPointId point, void* pContext);
+void BsSetTestHook(PFN_BS_TEST_HOOK pfn, void* pContext);
+
 // The steps of BsInitializeClient and BsInitializeServer.
 BOOL BsCreateEvent(const char* sRegionName);
 BOOL BsOpenSharedMemory(const char* sRegionName);

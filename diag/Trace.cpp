@@ -8,7 +8,6 @@
 #include "diag/BugShow.h"
 #include "diag/TraceFormat.h"
 #include "diag/TraceInternal.h"
-#include "framework/UmdRecords.h"
 
 volatile BOOL g_bTraceInfo = TRUE;
 volatile BOOL g_bTraceWarnings = TRUE;
@@ -21,7 +20,7 @@ const char* g_sTraceModuleName = "MODULE";
 TraceThreadSlot g_TraceSlots[TRACE_THREAD_SLOTS];
 static volatile LONG s_lUseCounter = 0;
 static DWORD s_dwModuleCategory = 0;
-static tMainShare* s_pMainShare = nullptr;
+static TraceHostWords* volatile s_pHostWords = nullptr;   // in the host's region while bound
 
 static PFN_TRACE_OBSERVER s_pfnObserver = nullptr;
 static void* s_pObserverContext = nullptr;
@@ -33,6 +32,13 @@ static const char kLogMutexName[] = "DRAV_LogFileMutex";
 static HANDLE s_hLogFile = INVALID_HANDLE_VALUE;
 static HANDLE s_hLogMutex = nullptr;
 static SRWLOCK s_LogOpenLock = SRWLOCK_INIT;   // one open per process
+
+// Callers trace between a failing call and the line that prints its code:
+// no trace operation may change the thread's last error.
+struct TraceKeepLastError {
+  DWORD dwError = GetLastError();
+  ~TraceKeepLastError() { SetLastError(dwError); }
+};
 
 // ---- Configuration ------------------------------------------------------------
 
@@ -67,6 +73,7 @@ void TraceReadRegistry()
 
 BOOL TraceInit(const char* sModuleName)
 {
+  TraceKeepLastError keep;
   g_sTraceModuleName = sModuleName;
   g_dwDebugLevel = TRACE_DEFAULT_LEVEL;
   g_dwDebugFlags = 1;
@@ -80,27 +87,35 @@ BOOL TraceStart(const char* sModuleName, DWORD dwModuleCategory)
   g_sTraceModuleName = sModuleName;
   s_dwModuleCategory = dwModuleCategory;
   TraceInit(sModuleName);
-  if (s_pMainShare != nullptr) {
-    s_pMainShare->dwDebugLevel = g_dwDebugLevel;
-    s_pMainShare->dwModuleCategory = dwModuleCategory;
+  TraceHostWords* pHost = s_pHostWords;
+  if (pHost != nullptr) {
+    pHost->dwDebugLevel = g_dwDebugLevel;
+    pHost->dwModuleCategory = dwModuleCategory;
   }
   return TRUE;
 }
 
 BOOL TraceStop()
 {
+  TraceKeepLastError keep;
   BsCloseEvent();
   return TRUE;
 }
 
 void TraceAttachMainShare(tMainShare* pMainShare)
 {
-  s_pMainShare = pMainShare;
+  s_pHostWords = reinterpret_cast<TraceHostWords*>(pMainShare);
+}
+
+void TraceDetachMainShare()
+{
+  s_pHostWords = nullptr;
 }
 
 DWORD TraceCurrentLevel()
 {
-  return s_pMainShare != nullptr ? s_pMainShare->dwDebugLevel : g_dwDebugLevel;
+  TraceHostWords* pHost = s_pHostWords;
+  return pHost != nullptr ? pHost->dwDebugLevel : g_dwDebugLevel;
 }
 
 void TraceDeriveSwitches()
@@ -184,7 +199,9 @@ static void LogFileOpen(const SYSTEMTIME& st)
       MoveFileExA(g_szDebugLogFile, sOld, MOVEFILE_REPLACE_EXISTING);
     }
   }
-  HANDLE hFile = CreateFileA(g_szDebugLogFile, GENERIC_ALL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  // Read and write only: a handle with delete access would refuse every reader
+  // that does not share delete itself, for as long as the process lives.
+  HANDLE hFile = CreateFileA(g_szDebugLogFile, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                              nullptr, dwDisposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (hFile != INVALID_HANDLE_VALUE) {
     if (dwDisposition == CREATE_ALWAYS) {
@@ -270,6 +287,7 @@ static void TraceWrite(DWORD dwCategory, const char* sFormat, va_list args)
   if ((dwCategory & g_dwDebugLevel) == 0) {
     return;
   }
+  TraceKeepLastError keep;
   DWORD dwThreadId = GetCurrentThreadId();
   TraceThreadSlot* pSlot = TraceFindThreadSlot(dwThreadId, TRUE);
   char sLine[TRACE_LINE_SIZE];
@@ -368,5 +386,5 @@ BOOL TraceDump(const char* sLabel, const void* pData, ULONG ulSize)
 
 const char* DeviceTraceName(const void* pDevice)
 {
-  return pDevice == nullptr ? "pDevice is NULL" : static_cast<const tDevice*>(pDevice)->sDeviceName;
+  return pDevice == nullptr ? "pDevice is NULL" : static_cast<const char*>(pDevice) + TRACE_DEVICE_NAME_OFFSET;
 }

@@ -48,8 +48,10 @@ DWORD TraceSetOutputFlags(DWORD dwValue, DWORD dwMask);
 void TraceClearOutputFlags();
 
 // Host's shared region, once bound: the level and module category live there.
+// Forgotten again at unbinding and after a failed bind.
 struct tMainShare;
 void TraceAttachMainShare(tMainShare* pMainShare);
+void TraceDetachMainShare();
 DWORD TraceCurrentLevel();
 
 // Recomputes the two switches from g_dwBsFlags.

@@ -99,6 +99,7 @@ extern "C" ULONG MouMainInit(PDEVMGRAPI pDevMgrApi, ULONG ulValue, ULONG_PTR pVa
   }
   TRACE_INFO("exit, UmdMainInit FAILED 0x%x", (unsigned)GetLastError());
   DRAV_ASSERT_TEXT(FALSE, "FALSE");
+  TraceDetachMainShare();
   return 0;
 }
 
@@ -109,6 +110,7 @@ extern "C" ULONG MouMainExit(ULONG ulValue, ULONG_PTR pValue)
   // The record is free for another instance now: a second unbind or a later
   // control command must not touch it (or delete its lock again).
   g_pUmdGlobal = nullptr;
+  TraceDetachMainShare();
   TRACE_INFO("exit");
   return 1;
 }

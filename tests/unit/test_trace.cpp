@@ -1,7 +1,9 @@
 // Trace writer: line layout, level mask and switches from the registry, slots,
-// hex dumps, and the shared log file under concurrent writers.
+// hex dumps, the last error and the host's region, and the shared log file.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <map>
 #include <regex>
 #include <set>
 #include <string>
@@ -10,59 +12,68 @@
 
 #include "diag/Trace.h"
 #include "diag/TraceFormat.h"
-#include "diag/TraceInternal.h"
-#include "tests/unit/TestSupport.h"
+#include "framework/UmdMgr.h"
+#include "plugin/Mou.h"
+#include "tests/unit/DiagTestSupport.h"
+
+// The trace reads the host's records through layouts of its own.
+static_assert(offsetof(tMainShare, dwDebugLevel) == offsetof(TraceHostWords, dwDebugLevel));
+static_assert(offsetof(tMainShare, dwModuleCategory) == offsetof(TraceHostWords, dwModuleCategory));
+static_assert(offsetof(tDevice, sDeviceName) == TRACE_DEVICE_NAME_OFFSET);
 
 static const char kDravKey[] = "SOFTWARE\\Vantorix\\DRAV";
 
 namespace {
 
-// Restores the trace configuration of the test process after each case.
 class TraceTest : public testing::Test {
 protected:
+  // The channel's own lines stay out of the cases' captures.
+  void SetUp() override
+  {
+    OpenChannelQuietly();
+    TraceResetLogFile();
+    m_dwSavedFlags = g_dwBsFlags;
+    g_dwBsFlags = 0;
+  }
   void TearDown() override
   {
-    TestRegDelete(HKEY_LOCAL_MACHINE, kDravKey, "DebugLevel");
-    TestRegDelete(HKEY_LOCAL_MACHINE, kDravKey, "DebugFlags");
-    TestRegDelete(HKEY_LOCAL_MACHINE, kDravKey, "DebugLogFile");
+    for (const char* sName : {"DebugLevel", "DebugFlags", "DebugLogFile"}) {
+      TestRegDelete(HKEY_LOCAL_MACHINE, kDravKey, sName);
+    }
     TraceResetLogFile();
     TraceStart("DRAVMOU", TRACE_CAT_MODULE);
+    g_dwBsFlags = m_dwSavedFlags;
+  }
+  DWORD m_dwSavedFlags = 0;
+  // Log file settings for the processes started now, and for this one if bHere.
+  std::string UseLogFile(const char* sDir, DWORD dwFlags, bool bHere)
+  {
+    std::string path = TestScratchDir(sDir) + "\\trace.txt";
+    TestRegSetDword(HKEY_LOCAL_MACHINE, kDravKey, "DebugFlags", dwFlags);
+    TestRegSetString(HKEY_LOCAL_MACHINE, kDravKey, "DebugLogFile", path.c_str());
+    if (bHere) {
+      TraceInit("DRAVMOU");
+    }
+    return path;
   }
 };
 
-std::string ThreadTag()
+std::string Head(const char* sLevel = "")
 {
-  char s[32];
-  snprintf(s, sizeof s, "<%04lu>", GetCurrentThreadId());
+  char s[64];
+  snprintf(s, sizeof s, "DRAVMOU <%04lu> %s", GetCurrentThreadId(), sLevel);
   return s;
 }
 
-std::vector<std::string> SplitLines(const std::string& s)
+void WriteFileText(const std::string& sPath, const std::string& sText)
 {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < s.size()) {
-    size_t end = s.find("\r\n", start);
-    if (end == std::string::npos) {
-      lines.push_back(s.substr(start));
-      break;
-    }
-    lines.push_back(s.substr(start, end - start));
-    start = end + 2;
-  }
-  return lines;
+  FILE* f = fopen(sPath.c_str(), "wb");
+  fwrite(sText.data(), 1, sText.size(), f);
+  fclose(f);
 }
 
-void FunctionThatTraces()
-{
-  TRACE_INFO("entry");
-}
-
-void FunctionThatNamesItself()
-{
-  TRACE_INFO("FunctionThatNamesItself - Entry.\n");
-}
-
+void FunctionThatTraces() { TRACE_INFO("entry"); }
+void FunctionThatNamesItself() { TRACE_INFO("FunctionThatNamesItself - Entry.\n"); }
 int g_assertLine = 0;
 void FunctionThatAsserts()
 {
@@ -72,91 +83,67 @@ void FunctionThatAsserts()
 
 }  // namespace
 
-TEST_F(TraceTest, LineCarriesModuleThreadAndFunction)
+TEST_F(TraceTest, LinesCarryModuleThreadFunctionAndLevel)
 {
   TraceCapture capture;
   FunctionThatTraces();
   FunctionThatNamesItself();
-  auto lines = capture.Lines();
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[0], "DRAVMOU " + ThreadTag() + " FunctionThatTraces - entry\n");
-  // A format that starts with its own name is not given it twice, and keeps its one line feed.
-  EXPECT_EQ(lines[1], "DRAVMOU " + ThreadTag() + " FunctionThatNamesItself - Entry.\n");
-}
-
-TEST_F(TraceTest, ErrorWarningAndAssertionLines)
-{
-  TraceCapture capture;
   TraceSetFunction("MouMainInit");
   TraceError("bad %d", 7);
-  TraceSetFunction("MouMainInit");
   TraceWarning("careful");
   FunctionThatAsserts();
-  auto lines = capture.Lines();
-  ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[0], "DRAVMOU " + ThreadTag() + " <error> MouMainInit - bad 7\n");
-  EXPECT_EQ(lines[1], "DRAVMOU " + ThreadTag() + " <warning> MouMainInit - careful\n");
-  // The assertion names its function twice: once from the line start, once as its first field.
-  EXPECT_EQ(lines[2], "DRAVMOU " + ThreadTag() + " <error> FunctionThatAsserts - FunctionThatAsserts - test_trace.cpp line " +
-                        std::to_string(g_assertLine) + ": assert 1 == 2\n");
-}
-
-TEST_F(TraceTest, LongLinesAreCutButKeepTheirEnd)
-{
-  TraceCapture capture;
-  std::string big(2000, 'x');
   TraceSetFunction("Long");
-  TraceInfo("%s", big.c_str());
+  TraceInfo("%s", std::string(2000, 'x').c_str());
   auto lines = capture.Lines();
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(lines[0].size(), TRACE_LINE_SIZE - 2);   // room left for CR and terminator
-  EXPECT_EQ(lines[0].back(), '\n');
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_EQ(lines[0], Head() + "FunctionThatTraces - entry\n");
+  // A format that starts with its own name is not given it twice, and keeps its one line feed.
+  EXPECT_EQ(lines[1], Head() + "FunctionThatNamesItself - Entry.\n");
+  EXPECT_EQ(lines[2], Head("<error> ") + "MouMainInit - bad 7\n");
+  EXPECT_EQ(lines[3], Head("<warning> ") + "MouMainInit - careful\n");
+  // The assertion names its function twice: once from the line start, once as its first field.
+  EXPECT_EQ(lines[4], Head("<error> ") + "FunctionThatAsserts - FunctionThatAsserts - test_trace.cpp line " +
+                        std::to_string(g_assertLine) + ": assert 1 == 2\n");
+  // Cut to leave room for the log file's CR and the terminator, line feed kept.
+  EXPECT_EQ(lines[5].size(), TRACE_LINE_SIZE - 2);
+  EXPECT_EQ(lines[5].back(), '\n');
   char out[TRACE_FILE_LINE_SIZE];
-  size_t n = TraceFormatFileLine(out, sizeof out, 1, 2, 3, 4, 99, lines[0].c_str());
+  size_t n = TraceFormatFileLine(out, sizeof out, 1, 2, 3, 4, 99, lines[5].c_str());
   EXPECT_EQ(std::string(out + n - 2), "\r\n");
   EXPECT_EQ(std::string(out, 17), "01:02:03.004 [99]");
+  EXPECT_STREQ(DeviceTraceName(nullptr), "pDevice is NULL");
 }
 
-TEST_F(TraceTest, DefaultLevelHidesListFifoLockAndModelLines)
+TEST_F(TraceTest, LevelMaskAndRegistryValues)
 {
   TraceCapture capture;
-  for (DWORD cat : { TRACE_CAT_LIST, TRACE_CAT_FIFO, TRACE_CAT_LOCK, TRACE_CAT_INI }) {
+  const DWORD hidden[] = {TRACE_CAT_LIST, TRACE_CAT_FIFO, TRACE_CAT_LOCK, TRACE_CAT_INI};
+  for (DWORD cat : hidden) {
     TRACE_CATEGORY(cat, "category %lx", cat);
   }
   TRACE_CATEGORY(TRACE_CAT_SYSTEM, "system line");
   EXPECT_EQ(capture.Count("category"), 0u);
   EXPECT_TRUE(capture.Contains("system line"));
-
   TestRegSetDword(HKEY_LOCAL_MACHINE, kDravKey, "DebugLevel", 0xFFFFFFFF);
   TraceInit("DRAVMOU");
-  EXPECT_EQ(g_dwDebugLevel, 0xFFFFFFFFu);
-  for (DWORD cat : { TRACE_CAT_LIST, TRACE_CAT_FIFO, TRACE_CAT_LOCK, TRACE_CAT_INI }) {
+  for (DWORD cat : hidden) {
     TRACE_CATEGORY(cat, "category %lx", cat);
   }
   EXPECT_EQ(capture.Count("category"), 4u);
-}
 
-TEST_F(TraceTest, RegistryValuesOfOtherSizes)
-{
-  // Larger than its buffer: the default stays.
-  const BYTE eight[8] = { 1, 2, 3, 4, 5, 6, 7, 8 };
-  TestRegSetBinary(HKEY_LOCAL_MACHINE, kDravKey, "DebugLevel", eight, sizeof eight);
+  // Larger than its buffer: the default stays. Shorter: a whole number, zero-extended.
+  const BYTE bytes[8] = {0x34, 0x12, 3, 4, 5, 6, 7, 8};
+  TestRegSetBinary(HKEY_LOCAL_MACHINE, kDravKey, "DebugLevel", bytes, 8);
+  TestRegSetBinary(HKEY_LOCAL_MACHINE, kDravKey, "DebugFlags", bytes, 1);
+  TestRegSetString(HKEY_LOCAL_MACHINE, kDravKey, "DebugLogFile", std::string(300, 'p').c_str());
   TraceInit("DRAVMOU");
   EXPECT_EQ(g_dwDebugLevel, TRACE_DEFAULT_LEVEL);
-  // Shorter: a whole number, zero-extended, never mixed with the default's bytes.
-  const BYTE two[2] = { 0x34, 0x12 };
-  TestRegSetBinary(HKEY_LOCAL_MACHINE, kDravKey, "DebugLevel", two, sizeof two);
-  TestRegSetBinary(HKEY_LOCAL_MACHINE, kDravKey, "DebugFlags", two, 1);
-  TraceInit("DRAVMOU");
-  EXPECT_EQ(g_dwDebugLevel, 0x1234u);
   EXPECT_EQ(g_dwDebugFlags, 0x34u);
-  // A log path longer than 260 bytes leaves "trace.txt".
-  std::string longPath(300, 'p');
-  TestRegSetString(HKEY_LOCAL_MACHINE, kDravKey, "DebugLogFile", longPath.c_str());
-  TraceInit("DRAVMOU");
   EXPECT_STREQ(g_szDebugLogFile, "trace.txt");
+  TestRegSetBinary(HKEY_LOCAL_MACHINE, kDravKey, "DebugLevel", bytes, 2);
   TestRegSetString(HKEY_LOCAL_MACHINE, kDravKey, "DebugLogFile", "C:\\logs\\drav.txt");
   TraceInit("DRAVMOU");
+  EXPECT_EQ(g_dwDebugLevel, 0x1234u);
   EXPECT_STREQ(g_szDebugLogFile, "C:\\logs\\drav.txt");
 }
 
@@ -171,7 +158,7 @@ TEST_F(TraceTest, HexDumpLines)
   TraceDump("none", data, 0);
   auto lines = capture.Lines();
   ASSERT_EQ(lines.size(), 5u);
-  std::string head = "DRAVMOU " + ThreadTag() + " Dumper - ";
+  std::string head = Head() + "Dumper - ";
   EXPECT_EQ(lines[0], head + "pkt data size  45 is  a0 a1 a2 a3 a4 a5 a6 a7 a8 a9 aa ab ac ad ae af b0 b1 b2 b3\n");
   EXPECT_EQ(lines[1], head + "pkt data (cont)       b4 b5 b6 b7 b8 b9 ba bb bc bd be bf c0 c1 c2 c3 c4 c5 c6 c7\n");
   EXPECT_EQ(lines[2], head + "pkt data (cont)       c8 c9 ca cb cc\n");
@@ -179,19 +166,13 @@ TEST_F(TraceTest, HexDumpLines)
   EXPECT_EQ(lines[4], head + "none data size 0\n");
 }
 
-TEST_F(TraceTest, DeviceTraceNameOfNull)
-{
-  EXPECT_STREQ(DeviceTraceName(nullptr), "pDevice is NULL");
-}
-
 TEST_F(TraceTest, EleventhThreadEvictsTheLeastRecentlyUsedSlot)
 {
   memset(g_TraceSlots, 0, sizeof g_TraceSlots);
   std::vector<DWORD> ids;
-  // Eleven threads in turn; each keeps running until all have traced.
   HANDLE hGo = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   std::vector<std::thread> threads;
-  for (int i = 0; i < 11; ++i) {
+  for (int i = 0; i < 11; ++i) {   // in turn; each keeps running until all have traced
     HANDLE hDone = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     DWORD id = 0;
     threads.emplace_back([&, hDone, i] {
@@ -204,16 +185,14 @@ TEST_F(TraceTest, EleventhThreadEvictsTheLeastRecentlyUsedSlot)
     CloseHandle(hDone);
     ids.push_back(id);
   }
-  // Fresh slots tie at stamp 0: the first thread took slot 0, the tenth slot 9,
-  // and the eleventh took the least recently used one, slot 0.
+  // Fresh slots tie at stamp 0: thread i took slot i, the eleventh slot 0 again.
   EXPECT_EQ((DWORD)g_TraceSlots[0].ulThreadId, ids[10]);
   EXPECT_STREQ(g_TraceSlots[0].sFunction, "Eleventh");
   for (int i = 1; i < 10; ++i) {
     EXPECT_EQ((DWORD)g_TraceSlots[i].ulThreadId, ids[i]);
   }
   EXPECT_EQ(TraceFindThreadSlot(ids[0], FALSE), nullptr);
-  // The first thread comes back: it starts afresh, without a function name.
-  TraceThreadSlot* pAgain = TraceFindThreadSlot(ids[0], TRUE);
+  TraceThreadSlot* pAgain = TraceFindThreadSlot(ids[0], TRUE);   // back: afresh, without a name
   ASSERT_NE(pAgain, nullptr);
   EXPECT_EQ(pAgain->sFunction, nullptr);
   SetEvent(hGo);
@@ -222,135 +201,167 @@ TEST_F(TraceTest, EleventhThreadEvictsTheLeastRecentlyUsedSlot)
   memset(g_TraceSlots, 0, sizeof g_TraceSlots);
 }
 
-TEST_F(TraceTest, TwoThreadsShareTheLogFileLineByLine)
+// A trace line between a failing call and the line that prints its code.
+TEST_F(TraceTest, TraceOperationsKeepTheLastError)
 {
-  std::string dir = TestScratchDir("trace_threads");
-  std::string path = dir + "\\threads.txt";
-  TraceResetLogFile();
-  strcpy(g_szDebugLogFile, path.c_str());
-  g_dwDebugFlags = TRACE_FLAG_LOGFILE;
-  constexpr int kLines = 500;
-  auto writer = [](char tag) {
-    for (int i = 0; i < kLines; ++i) {
-      TraceSetFunction("Writer");
-      TraceInfo("%c %04d %s", tag, i, "abcdefghijklmnopqrstuvwxyz0123456789abcdefghijklmnopqrstuvwxyz");
-    }
-  };
-  std::thread a(writer, 'A'), b(writer, 'B');
-  a.join();
-  b.join();
-  TraceResetLogFile();
-  auto lines = SplitLines(TestReadFile(path));
-  std::regex line(R"(\d\d:\d\d:\d\d\.\d\d\d \[\d+\] DRAVMOU <\d{4,}> Writer - ([AB]) (\d{4}) abcdefghijklmnopqrstuvwxyz0123456789abcdefghijklmnopqrstuvwxyz)");
-  int counts[2] = {};
-  int next[2] = {};
-  for (const std::string& l : lines) {
-    if (l.empty() || l.rfind("LogFile started", 0) == 0) continue;
-    std::smatch m;
-    ASSERT_TRUE(std::regex_match(l, m, line)) << l;
-    int w = m[1] == "A" ? 0 : 1;
-    EXPECT_EQ(std::stoi(m[2]), next[w]++);
-    counts[w]++;
+  UseLogFile("trace_lasterror", TRACE_FLAG_LOGFILE, true);   // the first line opens the file: ERROR_ALREADY_EXISTS
+  WriteFileText(g_szDebugLogFile, "");
+  g_dwBsFlags = 0x707;   // every sink but the viewer's start
+  BsCloseEvent();   // the next line opens the channel's event again: ERROR_ALREADY_EXISTS
+  TraceCapture capture;
+  auto operations = {+[] { TRACE_INFO("between"); }, +[] { TRACE_WARNING("between"); },
+                     +[] { TRACE_ERROR("between"); }, +[] { TRACE_CATEGORY(TRACE_CAT_SYSTEM, "between"); },
+                     +[] { TraceDump("between", "ab", 2); }, +[] { TraceStart("DRAVMOU", TRACE_CAT_MODULE); },
+                     +[] { TraceStop(); }};
+  for (auto operation : operations) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    operation();
+    TRACE_INFO("exit, UmdMainInit FAILED 0x%x", (unsigned)GetLastError());
   }
-  EXPECT_EQ(counts[0], kLines);
-  EXPECT_EQ(counts[1], kLines);
+  EXPECT_EQ(capture.Count("exit, UmdMainInit FAILED 0x2\n"), operations.size());
+  EXPECT_EQ(capture.Count("exit, UmdMainInit FAILED"), operations.size());
 }
 
-TEST_F(TraceTest, TwoProcessesNeverInterleaveWithinALine)
+// The trace writes the level into the host's region while bound, and never
+// after: the region may be gone (a host record on a finished stack).
+TEST_F(TraceTest, NoHostRegionAfterUnbindingOrAFailedBind)
 {
-  std::string dir = TestScratchDir("trace_procs");
-  std::string path = dir + "\\procs.txt";
-  TestRegSetDword(HKEY_LOCAL_MACHINE, kDravKey, "DebugFlags", TRACE_FLAG_LOGFILE | TRACE_FLAG_APPEND);
-  TestRegSetString(HKEY_LOCAL_MACHINE, kDravKey, "DebugLogFile", path.c_str());
-  constexpr int kLines = 1500;
-  std::thread p1([&] { EXPECT_EQ(TestRunProgram("drav_child.exe log 1500 P1", 120000), 0u); });
-  std::thread p2([&] { EXPECT_EQ(TestRunProgram("drav_child.exe log 1500 P2", 120000), 0u); });
-  p1.join();
-  p2.join();
-  auto lines = SplitLines(TestReadFile(path));
-  std::regex line(R"(\d\d:\d\d:\d\d\.\d\d\d \[(\d+)\] CHILD <\d{4,}> ChildWriter - (P[12]) line (\d{5}) x{72})");
+  for (bool bFail : {false, true}) {
+    tMainShare share = {};
+    tGbl gbl = {};
+    tMain main = {};
+    main.hInstance = GetModuleHandleA(nullptr);
+    ULONG_PTR api[HOST_WORD_COUNT] = {};
+    api[HOST_MAIN_SHARE] = reinterpret_cast<ULONG_PTR>(&share);
+    api[HOST_GBL] = reinterpret_cast<ULONG_PTR>(&gbl);
+    api[HOST_MAIN] = reinterpret_cast<ULONG_PTR>(&main);
+    BOOL bSaved[UMD_MAX_INSTANCES];
+    for (ULONG i = 0; i < UMD_MAX_INSTANCES; ++i) {
+      bSaved[i] = g_UmdInstances[i].bInUse;
+      g_UmdInstances[i].bInUse |= bFail;   // no instance record free: the framework does not start
+    }
+    share.dwDebugLevel = 0x1234;
+    EXPECT_EQ(MouMainInit(api, 0, 0), bFail ? 0u : 1u);
+    EXPECT_EQ(TraceCurrentLevel(), bFail ? g_dwDebugLevel : 0x1234u);
+    for (ULONG i = 0; i < UMD_MAX_INSTANCES; ++i) {
+      g_UmdInstances[i].bInUse = bSaved[i];
+    }
+    if (!bFail) {
+      MouMainExit(0, 0);
+      MSG msg;
+      while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+    }
+    TraceStart("DRAVMOU", TRACE_CAT_MODULE);
+    EXPECT_EQ(share.dwDebugLevel, 0x1234u) << bFail;
+    EXPECT_EQ(share.dwModuleCategory, 0u) << bFail;
+    EXPECT_EQ(TraceCurrentLevel(), g_dwDebugLevel) << bFail;
+  }
+}
+
+// Two threads of this process and two other processes, all at once: every
+// line whole, in order per writer.
+TEST_F(TraceTest, ThreadsAndProcessesShareTheLogFileLineByLine)
+{
+  std::string path = UseLogFile("trace_share", TRACE_FLAG_LOGFILE, true);
+  Gate gate("DravTraceGate_Share");
+  Started children[2];
+  StartProgram(&children[0], "drav_child.exe log 500 P1 DravTraceGate_Share -");
+  StartProgram(&children[1], "drav_child.exe log 500 P2 DravTraceGate_Share -");
+  auto writer = [&](const char* sTag) {
+    WaitForSingleObject(gate.hGo, 30000);
+    for (int i = 0; i < 500; ++i) {
+      TraceSetFunction("ChildWriter");
+      TraceInfo("%s line %05d %s", sTag, i, std::string(72, 'x').c_str());
+    }
+  };
+  std::thread t1(writer, "T1"), t2(writer, "T2");
+  ASSERT_TRUE(gate.AwaitReady(2));
+  gate.Open();
+  t1.join();
+  t2.join();
+  EXPECT_EQ(children[0].Wait(), 0u);
+  EXPECT_EQ(children[1].Wait(), 0u);
+  std::regex shape(R"(\d\d:\d\d:\d\d\.\d\d\d \[(\d+)\] (?:CHILD|DRAVMOU) <\d{4,}> ChildWriter - ([PT][12]) line (\d{5}) x{72})");
+  std::map<std::string, int> next;
   std::set<std::string> pids;
-  int counts[2] = {}, next[2] = {};
-  for (const std::string& l : lines) {
-    if (l.find("> BsInitializeClient - ") != std::string::npos) {
-      continue;   // the children's set-up lines of the debug viewer channel
+  for (const std::string& l : FileLines(path)) {
+    if (l.find(" ChildWriter - ") == std::string::npos) {
+      continue;   // header, the channel's own lines; a lost line shows in the counts
     }
     std::smatch m;
-    ASSERT_TRUE(std::regex_match(l, m, line)) << "torn or foreign line: " << l;
-    int w = m[2] == "P1" ? 0 : 1;
-    EXPECT_EQ(std::stoi(m[3]), next[w]++);
-    counts[w]++;
+    ASSERT_TRUE(std::regex_match(l, m, shape)) << "torn or foreign line: " << l;
+    EXPECT_EQ(std::stoi(m[3]), next[m[2]]++) << l;
     pids.insert(m[1]);
   }
-  EXPECT_EQ(counts[0], kLines);
-  EXPECT_EQ(counts[1], kLines);
-  EXPECT_EQ(pids.size(), 2u);
+  EXPECT_EQ(next, (std::map<std::string, int>{{"P1", 500}, {"P2", 500}, {"T1", 500}, {"T2", 500}}));
+  EXPECT_EQ(pids.size(), 3u);
 }
 
 TEST_F(TraceTest, FirstProcessKeepsTheOldFileAndWritesTheHeaderLaterOnesAppend)
 {
-  std::string dir = TestScratchDir("trace_first");
-  std::string path = dir + "\\trace.txt";
-  {
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD n;
-    WriteFile(h, "OLD CONTENT\r\n", 13, &n, nullptr);
-    CloseHandle(h);
-  }
-  TestRegSetDword(HKEY_LOCAL_MACHINE, kDravKey, "DebugFlags", 0xA);
-  TestRegSetString(HKEY_LOCAL_MACHINE, kDravKey, "DebugLogFile", path.c_str());
-  // The first process holds the log mutex while the second one starts.
-  std::thread first([&] { EXPECT_EQ(TestRunProgram("drav_child.exe log 3 FIRST 4000", 60000), 0u); });
-  Sleep(2000);
-  EXPECT_EQ(TestRunProgram("drav_child.exe log 3 SECOND"), 0u);
-  first.join();
+  std::string path = UseLogFile("trace_first", 0xA, false);
+  std::string dir = path.substr(0, path.rfind('\\'));
+  WriteFileText(path, "OLD CONTENT\r\n");
+  // The first process keeps the log mutex alive while the second one writes.
+  Gate hold("DravTraceGate_Hold");
+  Started first;
+  StartProgram(&first, "drav_child.exe log 3 FIRST - DravTraceGate_Hold");
+  ASSERT_TRUE(hold.AwaitReady(1));
+  EXPECT_EQ(TestRunProgram("drav_child.exe log 3 SECOND - -"), 0u);
+  hold.Open();
+  EXPECT_EQ(first.Wait(), 0u);
 
   std::string text = TestReadFile(path);
-  EXPECT_EQ(text.find("OLD CONTENT"), std::string::npos);
-  std::regex header(R"(\r\nLogFile started on \d\d/\d\d/\d{4} at \d\d:\d\d:\d\d - g_dwDebugFlags:0xA - g_dwDebugLevel:FFFDECFF\r\n\r\n)");
+  std::regex header(R"(^\r\nLogFile started on \d\d/\d\d/\d{4} at \d\d:\d\d:\d\d - g_dwDebugFlags:0xA - g_dwDebugLevel:FFFDECFF\r\n\r\n)");
   EXPECT_TRUE(std::regex_search(text, header)) << text;
   EXPECT_EQ(text.find("LogFile started"), text.rfind("LogFile started"));   // one header only
   EXPECT_NE(text.find("FIRST line 00002"), std::string::npos);
+  EXPECT_LT(text.find("FIRST line 00002"), text.find("SECOND line 00000"));
   EXPECT_NE(text.find("SECOND line 00002"), std::string::npos);
-  EXPECT_LT(text.find("FIRST line 00000"), text.find("SECOND line 00000"));
-
-  // The old file went to its time-stamped name.
-  WIN32_FIND_DATAA fd;
+  WIN32_FIND_DATAA fd;   // the old file went to its time-stamped name
   HANDLE hFind = FindFirstFileA((dir + "\\trace.txt-*.txt").c_str(), &fd);
   ASSERT_NE(hFind, INVALID_HANDLE_VALUE);
   FindClose(hFind);
-  EXPECT_TRUE(std::regex_match(std::string(fd.cFileName), std::regex(R"(trace\.txt-\d\d-\d\d-\d{4}-\d\d-\d\d-\d\d\.txt)")))
-    << fd.cFileName;
+  EXPECT_TRUE(std::regex_match(std::string(fd.cFileName), std::regex(R"(trace\.txt-\d\d-\d\d-\d{4}-\d\d-\d\d-\d\d\.txt)")));
   EXPECT_EQ(TestReadFile(dir + "\\" + fd.cFileName), "OLD CONTENT\r\n");
 }
 
-TEST_F(TraceTest, AppendFlagKeepsTheFileWithoutHeader)
+TEST_F(TraceTest, AppendFlagKeepsTheFileAndNoFileWithoutItsFlag)
 {
-  std::string dir = TestScratchDir("trace_append");
-  std::string path = dir + "\\trace.txt";
-  {
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD n;
-    WriteFile(h, "KEPT\r\n", 6, &n, nullptr);
-    CloseHandle(h);
-  }
-  TestRegSetDword(HKEY_LOCAL_MACHINE, kDravKey, "DebugFlags", 0x6);
-  TestRegSetString(HKEY_LOCAL_MACHINE, kDravKey, "DebugLogFile", path.c_str());
-  EXPECT_EQ(TestRunProgram("drav_child.exe log 2 APPENDED"), 0u);
+  std::string path = UseLogFile("trace_append", 0x6, false);
+  WriteFileText(path, "KEPT\r\n");
+  EXPECT_EQ(TestRunProgram("drav_child.exe log 2 APPENDED - -"), 0u);
   std::string text = TestReadFile(path);
   EXPECT_EQ(text.rfind("KEPT\r\n", 0), 0u);
   EXPECT_EQ(text.find("LogFile started"), std::string::npos);
   EXPECT_NE(text.find("APPENDED line 00001"), std::string::npos);
+
+  path = UseLogFile("trace_off", 0x1, false);
+  EXPECT_EQ(TestRunProgram("drav_child.exe log 2 NOFILE - -"), 0u);
+  EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
-TEST_F(TraceTest, NoLogFileWithoutItsFlag)
+// Any reader can read the log, while the plug-in that writes it is bound and
+// after it is unloaded (the file stays open until the process ends).
+TEST_F(TraceTest, LogFileReadableByAnyReaderWhileBoundAndAfterUnload)
 {
-  std::string dir = TestScratchDir("trace_off");
-  std::string path = dir + "\\trace.txt";
-  TestRegSetDword(HKEY_LOCAL_MACHINE, kDravKey, "DebugFlags", 0x1);
-  TestRegSetString(HKEY_LOCAL_MACHINE, kDravKey, "DebugLogFile", path.c_str());
-  EXPECT_EQ(TestRunProgram("drav_child.exe log 2 NOFILE"), 0u);
-  EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);
+  std::string path = UseLogFile("trace_reader", TRACE_FLAG_LOGFILE, false);
+  Gate bound("DravTraceGate_Dll"), unloaded("DravTraceGate_Dll2");
+  Started child;
+  StartProgram(&child, "drav_child.exe dll DravTraceGate_Dll");
+  for (Gate* pGate : {&bound, &unloaded}) {
+    ASSERT_TRUE(pGate->AwaitReady(1));
+    FILE* f = fopen(path.c_str(), "rb");
+    EXPECT_NE(f, nullptr) << (pGate == &bound ? "bound" : "unloaded");
+    if (f != nullptr) {
+      char text[4096] = {};
+      fread(text, 1, sizeof text - 1, f);
+      fclose(f);
+      EXPECT_NE(strstr(text, "DRAVMOU <"), nullptr);
+    }
+    pGate->Open();
+  }
+  EXPECT_EQ(child.Wait(), 0u);
 }
 
 TEST_F(TraceTest, OutputFlagsDecideTheSwitches)
@@ -358,23 +369,18 @@ TEST_F(TraceTest, OutputFlagsDecideTheSwitches)
   // Read once per process, on its first passing line: checked in fresh processes.
   const char kBsKey[] = "SOFTWARE\\Vantorix";
   TestRegDelete(HKEY_CURRENT_USER, kBsKey, "BsDrav");
-  EXPECT_EQ(TestRunProgram("drav_child.exe switches"), 3u);   // info and warnings on
+  EXPECT_EQ(TestRunProgram("drav_child.exe switches"), 3u);   // bit 1 info, bit 0 warnings
   TestRegSetDword(HKEY_CURRENT_USER, kBsKey, "BsDrav", 0x001);
-  EXPECT_EQ(TestRunProgram("drav_child.exe switches"), 0u);   // both off after the first line
+  EXPECT_EQ(TestRunProgram("drav_child.exe switches"), 0u);
   TestRegSetDword(HKEY_CURRENT_USER, kBsKey, "BsDrav", 0x200);
-  EXPECT_EQ(TestRunProgram("drav_child.exe switches"), 1u);   // warnings only
-  TestRegSetString(HKEY_CURRENT_USER, kBsKey, "BsDrav", "x");  // not a REG_DWORD: default stays
+  EXPECT_EQ(TestRunProgram("drav_child.exe switches"), 1u);
+  TestRegSetString(HKEY_CURRENT_USER, kBsKey, "BsDrav", "x");   // not a REG_DWORD: default stays
   EXPECT_EQ(TestRunProgram("drav_child.exe switches"), 3u);
   TestRegDelete(HKEY_CURRENT_USER, kBsKey, "BsDrav");
-}
 
-TEST_F(TraceTest, OutputFlagOperations)
-{
-  DWORD before = g_dwBsFlags;
-  DWORD old = TraceSetOutputFlags(0x00F, 0x00F);
-  EXPECT_EQ(old, before);
-  EXPECT_EQ(g_dwBsFlags, (before & ~0x00Fu) | 0x00Fu);
+  g_dwBsFlags = 0x710;
+  EXPECT_EQ(TraceSetOutputFlags(0x00F, 0x00F), 0x710u);
+  EXPECT_EQ(g_dwBsFlags, 0x71Fu);
   TraceClearOutputFlags();
   EXPECT_EQ(g_dwBsFlags, 0u);
-  g_dwBsFlags = before;
 }

@@ -1,0 +1,106 @@
+// Helpers of the trace and viewer-channel tests and of drav_child: programs
+// started without waiting, their start gate, the channel opened quietly.
+#pragma once
+#include <windows.h>
+
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "diag/BugShow.h"
+#include "diag/TraceInternal.h"
+#include "tests/unit/TestSupport.h"
+
+// Line i of drav_child's bspost mode: the padding varies so records straddle the ring's end.
+inline std::string ChildBsLine(const std::string& sTag, int i)
+{
+  char sHead[64];
+  snprintf(sHead, sizeof sHead, "%s line %05d ", sTag.c_str(), i);
+  return std::string(sHead) + std::string((size_t)(i * 37 % 180), (char)('a' + i % 26)) + "\n";
+}
+
+// The lines of a text file, without their CR LF.
+inline std::vector<std::string> FileLines(const std::string& sPath)
+{
+  std::vector<std::string> lines;
+  std::istringstream in(TestReadFile(sPath));
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') {
+      line.pop_back();
+    }
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+// A program of bin/ started without waiting; killed if still running when the record goes.
+struct Started {
+  HANDLE hProcess = nullptr;
+  DWORD Wait(DWORD dwTimeoutMs = 60000)
+  {
+    DWORD dwCode = 0xFFFFFFFE;
+    if (hProcess == nullptr) {
+      return 0xFFFFFFFF;
+    }
+    if (WaitForSingleObject(hProcess, dwTimeoutMs) == WAIT_OBJECT_0) {
+      GetExitCodeProcess(hProcess, &dwCode);
+    } else {
+      TerminateProcess(hProcess, 0xFFFFFFFD);
+      WaitForSingleObject(hProcess, 5000);
+    }
+    CloseHandle(hProcess);
+    hProcess = nullptr;
+    return dwCode;
+  }
+  ~Started() { Wait(1); }
+};
+
+inline void StartProgram(Started* pStarted, const std::string& sCommandLine)
+{
+  std::string sCmd = TestBinDir() + "\\" + sCommandLine;
+  std::vector<char> buf(sCmd.begin(), sCmd.end());
+  buf.push_back('\0');
+  STARTUPINFOA si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi = {};
+  if (CreateProcessA(nullptr, buf.data(), nullptr, nullptr, FALSE, 0, nullptr, TestBinDir().c_str(), &si, &pi)) {
+    CloseHandle(pi.hThread);
+    pStarted->hProcess = pi.hProcess;
+  }
+}
+
+// Start gate of drav_child: each child releases "<name>_ready" once when it
+// stands at the gate, then waits for the event "<name>".
+struct Gate {
+  HANDLE hGo;
+  HANDLE hReady;
+  explicit Gate(const std::string& sName)
+  {
+    hGo = CreateEventA(nullptr, TRUE, FALSE, sName.c_str());
+    hReady = CreateSemaphoreA(nullptr, 0, 64, (sName + "_ready").c_str());
+  }
+  ~Gate()
+  {
+    CloseHandle(hGo);
+    CloseHandle(hReady);
+  }
+  bool AwaitReady(int nChildren)
+  {
+    int i = 0;
+    while (i < nChildren && WaitForSingleObject(hReady, 30000) == WAIT_OBJECT_0) {
+      ++i;
+    }
+    return i == nChildren;
+  }
+  void Open() { SetEvent(hGo); }
+};
+
+// Opens the channel as the trace writer does, without posting the set-up's own lines.
+inline void OpenChannelQuietly()
+{
+  TraceThreadSlot* pSlot = TraceFindThreadSlot(GetCurrentThreadId(), TRUE);
+  pSlot->ulNesting++;
+  BsInitializeClient();
+  pSlot->ulNesting--;
+}
