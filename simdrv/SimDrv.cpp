@@ -564,6 +564,19 @@ void Vanish(ULONG ulDevice)
   }
 }
 
+ULONG CountOpenHandles(ULONG ulDevice)
+{
+  ULONG ulCount = 0;
+  for (size_t i = g_Handles.size(); i-- > 0;) {
+    if (!HandleAlive(g_Handles[i])) {
+      DropHandle(i);
+    } else if (ulDevice == 0 || g_Handles[i].ulDevice == ulDevice) {
+      ++ulCount;
+    }
+  }
+  return ulCount;
+}
+
 DeviceList* FindList(HDEVINFO hDevInfo)
 {
   for (DeviceList* pList : g_Lists) {
@@ -909,15 +922,7 @@ SIMDRV_API ULONG SimDrvDeviceOfHandle(HANDLE hDevice)
 SIMDRV_API ULONG SimDrvOpenHandleCount(ULONG ulDevice)
 {
   Lock lock;
-  ULONG ulCount = 0;
-  for (size_t i = g_Handles.size(); i-- > 0;) {
-    if (!HandleAlive(g_Handles[i])) {
-      DropHandle(i);
-    } else if (ulDevice == 0 || g_Handles[i].ulDevice == ulDevice) {
-      ++ulCount;
-    }
-  }
-  return ulCount;
+  return CountOpenHandles(ulDevice);
 }
 
 SIMDRV_API void SimDrvSetMode(ULONG ulDevice, ULONG ulMode, DWORD dwError, DWORD dwDelayMs)
@@ -1082,6 +1087,10 @@ SIMDRV_API BOOL SimDrvUnplugDevice(ULONG ulDevice, BOOL bOrderly)
     bool bDenied = false;
     for (const Recipient& recipient : handles) {
       bDenied = SendHandleBroadcast(recipient, DBT_DEVICEQUERYREMOVE) == BROADCAST_QUERY_DENY || bDenied;
+    }
+    {
+      Lock lock;
+      bDenied = bDenied || CountOpenHandles(ulDevice) > 0;   // a handle still open vetoes
     }
     if (bDenied) {
       for (const Recipient& recipient : handles) {

@@ -64,11 +64,12 @@ SIMDRV_API void SimDrvRemoveDevice(ULONG ulDevice);
 // DBT_DEVICEARRIVAL with the interface record (type 5) to the windows
 // registered for its interface class. Unplug: an orderly removal first sends
 // DBT_DEVICEQUERYREMOVE (handle record, type 6) to the windows registered for
-// a handle of the device; if one answers BROADCAST_QUERY_DENY, they get
-// DBT_DEVICEQUERYREMOVEFAILED, the device stays and FALSE is returned. Then the
-// device vanishes (as SimDrvRemoveDevice), the handle registrations get
-// DBT_DEVICEREMOVECOMPLETE (type 6) and the class registrations
-// DBT_DEVICEREMOVECOMPLETE with the interface record (type 5).
+// a handle of the device; if one answers BROADCAST_QUERY_DENY, or a handle of
+// the device is still open afterwards, they get DBT_DEVICEQUERYREMOVEFAILED,
+// the device stays and FALSE is returned. Then the device vanishes (as
+// SimDrvRemoveDevice), the handle registrations get DBT_DEVICEREMOVECOMPLETE
+// (type 6) and the class registrations DBT_DEVICEREMOVECOMPLETE with the
+// interface record (type 5).
 // Broadcasts are sent (SendMessageA) on the calling thread, one window at a
 // time: a window of another thread gets it only when that thread pumps, and the
 // call blocks until then. So never plug or unplug from a thread that holds

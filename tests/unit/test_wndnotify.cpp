@@ -374,6 +374,7 @@ struct Broadcast {
 };
 std::vector<Broadcast> g_Broadcasts;
 bool g_bDenyQueryRemove = false;
+bool g_bCloseOnQueryRemove = false;   // as an application gives its handle up
 
 LRESULT CALLBACK RecordingProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
@@ -387,6 +388,9 @@ LRESULT CALLBACK RecordingProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lPara
   } else if (b.dwType == DBT_DEVTYP_HANDLE) {
     b.hHandle = reinterpret_cast<const DEV_BROADCAST_HANDLE*>(lParam)->dbch_handle;
     b.hNotify = reinterpret_cast<const DEV_BROADCAST_HANDLE*>(lParam)->dbch_hdevnotify;
+    if (wParam == DBT_DEVICEQUERYREMOVE && g_bCloseOnQueryRemove) {
+      CloseHandle(b.hHandle);
+    }
   }
   g_Broadcasts.push_back(b);
   return wParam == DBT_DEVICEQUERYREMOVE && g_bDenyQueryRemove ? BROADCAST_QUERY_DENY : TRUE;
@@ -413,6 +417,7 @@ protected:
     WndNotifyBase::SetUp();
     g_Broadcasts.clear();
     g_bDenyQueryRemove = false;
+    g_bCloseOnQueryRemove = false;
     m_hWnd = CreateHiddenWindow();
     ASSERT_NE(nullptr, m_hWnd);
   }
@@ -514,18 +519,21 @@ TEST_F(WndNotify, UnplugSendsHandleBroadcastsThenTheInterfaceRemoval)
   constexpr WPARAM Q = DBT_DEVICEQUERYREMOVE, F = DBT_DEVICEQUERYREMOVEFAILED, C = DBT_DEVICEREMOVECOMPLETE;
   struct Row {
     BOOL bOrderly;
+    bool bClose;   // the window gives its handle up on the query
     bool bDeny;
     BOOL bRemoved;
     std::vector<std::pair<WPARAM, DWORD>> sequence;   // event, record type
   } rows[] = {
-    { FALSE, false, TRUE, { { C, 6 }, { C, 5 } } },
-    { TRUE, false, TRUE, { { Q, 6 }, { C, 6 }, { C, 5 } } },
-    { TRUE, true, FALSE, { { Q, 6 }, { F, 6 } } },
+    { FALSE, false, false, TRUE, { { C, 6 }, { C, 5 } } },
+    { TRUE, true, false, TRUE, { { Q, 6 }, { C, 6 }, { C, 5 } } },
+    { TRUE, false, false, FALSE, { { Q, 6 }, { F, 6 } } },   // the open handle vetoes
+    { TRUE, true, true, FALSE, { { Q, 6 }, { F, 6 } } },
   };
   for (const Row& row : rows) {
     SimDrvReset();
     g_Broadcasts.clear();
     g_bDenyQueryRemove = row.bDeny;
+    g_bCloseOnQueryRemove = row.bClose;
     SimDrvDeviceDesc desc = Desc("\\\\?\\hid#leaves");
     SimDrvDeviceDesc stays = Desc("\\\\?\\hid#stays");
     ULONG ulDevice = SimDrvPlugDevice(&desc);
@@ -553,7 +561,7 @@ TEST_F(WndNotify, UnplugSendsHandleBroadcastsThenTheInterfaceRemoval)
         EXPECT_EQ(desc.sPath, b.sPath);
       }
     }
-    EXPECT_EQ(row.sequence, sequence) << row.bOrderly << row.bDeny;
+    EXPECT_EQ(row.sequence, sequence) << row.bOrderly << row.bClose << row.bDeny;
     HANDLE hAgain = DevIoOpen(desc.sPath);
     EXPECT_EQ(row.bRemoved, hAgain == INVALID_HANDLE_VALUE);
     if (hAgain != INVALID_HANDLE_VALUE) {
@@ -561,7 +569,9 @@ TEST_F(WndNotify, UnplugSendsHandleBroadcastsThenTheInterfaceRemoval)
     }
     WndUnregisterDeviceChangeNotifications(hClass);
     WndUnregisterDeviceChangeNotifications(hHandle);
-    CloseHandle(hDevice);
+    if (!row.bClose || !row.bOrderly) {
+      CloseHandle(hDevice);
+    }
     CloseHandle(hOther);
   }
 }
