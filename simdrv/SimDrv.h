@@ -71,3 +71,10 @@ SIMDRV_API ULONG SimDrvPendingCount(ULONG ulDevice);
 
 // ---- Event packets (answers to the event read 0x0022040C) -----------------------
 SIMDRV_API BOOL SimDrvQueueEvent(ULONG ulDevice, const void* pPacket, ULONG ulSize);
+
+// ---- Event-read completions chosen by a test ------------------------------------
+// Completes the device's oldest outstanding event read with dwError and
+// ulReturned reported as the byte count (a driver answering wrongly may report
+// more than the buffer holds; at most the buffer's size is written). FALSE when
+// no event read of the device is outstanding.
+SIMDRV_API BOOL SimDrvCompleteRead(ULONG ulDevice, DWORD dwError, ULONG ulReturned);
