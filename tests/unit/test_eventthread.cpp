@@ -210,21 +210,35 @@ TEST_F(EventThreadTest, ADeliveredPacketResetsTheFailureCount)
   EXPECT_EQ(EventReads(), 10u);
 }
 
-// Completions that end the thread at once, without a bail-out line.
-TEST_F(EventThreadTest, RemovalDeniedAccessOrAbortEndTheThreadAtOnce)
+// Completions that end the thread at once, without a bail-out line: the
+// device is gone or going.
+TEST_F(EventThreadTest, RemovalDeniedAccessAbortOrARefusedLockEndTheThreadAtOnce)
 {
-  for (DWORD dwError : { ERROR_DEVICE_NOT_CONNECTED, ERROR_ACCESS_DENIED, ERROR_OPERATION_ABORTED }) {
-    SCOPED_TRACE(dwError);
+  struct {
+    DWORD dwError;
+    ULONG ulReturned;
+    bool bRemovalPending;
+  } const Cases[] = { { ERROR_DEVICE_NOT_CONNECTED, 0, false },
+                      { ERROR_ACCESS_DENIED, 0, false },
+                      { ERROR_OPERATION_ABORTED, 0, false },
+                      { 0, 8, true } };
+  for (const auto& c : Cases) {
+    SCOPED_TRACE(c.dwError);
     SimDrvClearRequests();
     m_Trace.Clear();
+    m_pDevice->RemoveLock[UMD_MOUFILT].lRemove = c.bRemovalPending;
     Start();
-    ASSERT_TRUE(CompleteRead(dwError, 0));
+    ASSERT_TRUE(CompleteRead(c.dwError, c.ulReturned));
     ASSERT_TRUE(ThreadEnded(WAIT_MS));
     EXPECT_EQ(EventReads(), 1u);
-    EXPECT_FALSE(m_Trace.Contains("bailing out"));
+    EXPECT_EQ(PacketCount(), 0u);
+    EXPECT_FALSE(m_Trace.Contains("in a row"));
+    EXPECT_EQ(m_Trace.Contains("Could not acquire LOCK_UmdProcessEvent, so bailing out of event thread"),
+              c.bRemovalPending);
     UmdStopEventThread(&m_Global, m_pDevice);
     EXPECT_EQ(DevInfo()->hEventThread, nullptr);
   }
+  m_pDevice->RemoveLock[UMD_MOUFILT].lRemove = 0;
 }
 
 TEST_F(EventThreadTest, ReadsEndingWithAnErrorOrTooManyBytesAreNeverDelivered)
