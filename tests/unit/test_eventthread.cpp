@@ -279,6 +279,20 @@ TEST_F(EventThreadTest, StopCancelsTheReadAndTheThreadEndsByItself)
   EXPECT_FALSE(GetHandleInformation(hStop, &dwFlags));
 }
 
+// A driver that ignores the cancel may still write the read's buffer and
+// overlapped record: they are left behind, not freed.
+TEST_F(EventThreadTest, AReadThatOutlivesItsCancelKeepsItsStorage)
+{
+  SimDrvSetMode(m_ulSim, SIMDRV_IGNORE_CANCEL, 0, 0);
+  Start();
+  ASSERT_TRUE(ReadPending());
+  UmdStopEventThread(&m_Global, m_pDevice);
+  EXPECT_FALSE(m_Trace.Contains("TerminateThread"));
+  EXPECT_TRUE(m_Trace.Contains("cancelled event read on"));
+  EXPECT_TRUE(m_Trace.Contains("never ended; its event"));
+  EXPECT_EQ(SimDrvPendingCount(m_ulSim), 1u);   // ended when the host closes the handle
+}
+
 TEST_F(EventThreadTest, ACallbackBlockedPastTheBoundIsTerminatedAndItsLockGivenBack)
 {
   const ULONG Packet[2] = { 3112, 1 };
