@@ -148,9 +148,3 @@ void UmdEnumerateDevices(UmdGlobal* pUmdGlobal)
   // until then an enumeration finds nothing.
   TRACE_INFO("enumeration is not available in this build");
 }
-
-void UmdParseEventList(UmdGlobal* pUmdGlobal, PFN_UMD_EVENT_OPERATION pfnOperation)
-{
-  // MINIMAL PATH: the hardware-event walk lands with event registration.
-  TRACE_INFO("hardware-event walk is not available in this build");
-}

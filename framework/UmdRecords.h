@@ -12,10 +12,7 @@ constexpr ULONG LD_DEVICE_LOCK = 13;   // the device's own remove lock
 constexpr ULONG LD_ALL_UMDS = 14;      // entries 0 to 12
 constexpr ULONG UMD_LOCK_COUNT = 14;
 
-struct tRemoveLock {
-  volatile LONG lLock;     // current holders
-  volatile LONG lRemove;   // removal requests made
-};
+// tRemoveLock: plugin/HostApi.h
 
 constexpr ULONG CURVE_COUNT = 6;
 constexpr ULONG CURVE_MAX_BYTES = 128;

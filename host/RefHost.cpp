@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "host/RefHostEvents.h"
 #include "host/RefHostModels.h"
 #include "host/RefHostPnp.h"
 #include "simdrv/SimDrv.h"
@@ -469,6 +470,7 @@ BOOL RefHostInit(RefHost* pHost)
   pHost->Main.hInstance = GetModuleHandleA(nullptr);
   pHost->Main.hInUseEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   pHost->ulNextDuid = 0x100;
+  RefHostEventsInit(pHost);
 
   pHost->Api[HOST_MAIN_SHARE] = reinterpret_cast<ULONG_PTR>(pHost->pMainShare);
   pHost->Api[HOST_GBL] = reinterpret_cast<ULONG_PTR>(&pHost->Gbl);
@@ -505,6 +507,7 @@ void RefHostShutdown(RefHost* pHost)
     }
     DeleteCriticalSection(&pHost->csRemoval);
   }
+  RefHostEventsShutdown(pHost);
   if (pHost->Main.hInUseEvent != nullptr) {
     CloseHandle(pHost->Main.hInUseEvent);
   }

@@ -42,6 +42,37 @@ struct tMain {
   HANDLE hInstallWaitCancelEvent; // cancels the pending-installation wait
 };
 
+// ---- Hardware-event records (the host's, in its shared region) ---------------
+// Two-counter remove lock (device records carry one per plug-in; a
+// hardware-event record carries one of its own).
+struct tRemoveLock {
+  volatile LONG lLock;     // current holders
+  volatile LONG lRemove;   // removal requests made
+};
+
+// A software event hanging on a hardware event.
+constexpr ULONG SW_EVENT_MODE_FLAG = 0x10;
+struct tSWEvent {
+  ULONG ulFlags;
+  tSWEvent* pNext;
+};
+struct tSWEventList {
+  ULONG ulCount;           // 0: IsEmpty()
+  tSWEvent* pFirst;
+};
+
+struct tHWEvent {
+  tHWEvent* pNext;               // next record of the host's list
+  ULONG DUID;                    // the device the event belongs to
+  ULONG ulReserved;
+  ULONG64 DeviceKey;             // equals the device record's device key
+  ULONG ulEventType;
+  ULONG EventUMDFlag;            // bit n: plug-in n serves the event
+  tSWEventList* pSWEventList;
+  HANDLE hEventListMutex;        // guards pSWEventList
+  tRemoveLock RemoveLock;        // guards the record itself
+};
+
 // ---- Operations ---------------------------------------------------------------
 typedef BOOL (*PFN_HOST_DEVICE_CALLBACK)(tDevice* pDevice, ULONG_PTR second, ULONG_PTR argument);
 typedef BOOL (*PFN_HOST_DEVICE_FILTER)(tDevice* pDevice, ULONG_PTR value, void* pContext);

@@ -1405,3 +1405,21 @@ SIMDRV_API ULONG SimDrvGetNotificationFilter(HDEVNOTIFY hNotify, void* pOut, ULO
   }
   return ulSize;
 }
+// ---- Event-read completions chosen by a test ---------------------------------------
+
+SIMDRV_API BOOL SimDrvCompleteRead(ULONG ulDevice, DWORD dwError, ULONG ulReturned)
+{
+  Lock lock;
+  for (size_t i = 0; i < g_Pending.size(); ++i) {
+    Pending& p = g_Pending[i];
+    if (p.ulDevice != ulDevice || p.dwIoctl != IOCTL_EVENT_READ || p.bCancelled) {
+      continue;
+    }
+    if (p.pOut != nullptr) {
+      memset(p.pOut, 0xA5, ulReturned < p.ulOutSize ? ulReturned : p.ulOutSize);
+    }
+    CompletePending(i, dwError, ulReturned);
+    return TRUE;
+  }
+  return FALSE;
+}

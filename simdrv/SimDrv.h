@@ -144,3 +144,9 @@ SIMDRV_API ULONG SimDrvDeviceListCount();
 SIMDRV_API ULONG SimDrvNotificationCount(HWND hWnd);
 // Copies the filter a registration was made with; returns its size, 0 if unknown.
 SIMDRV_API ULONG SimDrvGetNotificationFilter(HDEVNOTIFY hNotify, void* pOut, ULONG ulOutSize);
+// ---- Event-read completions chosen by a test ------------------------------------
+// Completes the device's oldest outstanding event read with dwError and
+// ulReturned reported as the byte count (a driver answering wrongly may report
+// more than the buffer holds; at most the buffer's size is written). FALSE when
+// no event read of the device is outstanding.
+SIMDRV_API BOOL SimDrvCompleteRead(ULONG ulDevice, DWORD dwError, ULONG ulReturned);
