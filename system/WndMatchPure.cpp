@@ -79,6 +79,35 @@ constexpr tKeyTable kScanToKeyOrder[] = {
 };
 #undef KEY_TABLE
 
+// The other half of the first pair whose `from` half is ulCode; 0 when none.
+ULONG FindPair(const tKeyScanPair* pTable, ULONG ulTableSize, ULONG ulCode, ULONG tKeyScanPair::*from,
+               ULONG tKeyScanPair::*to)
+{
+  if (pTable == nullptr) {
+    return 0;
+  }
+  for (ULONG i = 0; i < ulTableSize / sizeof(tKeyScanPair); ++i) {
+    if (pTable[i].*from == ulCode) {
+      return pTable[i].*to;
+    }
+  }
+  return 0;
+}
+
+// A found 0 counts as not found: the next selected table is tried.
+template <size_t N>
+ULONG SearchTables(const tKeyTable (&order)[N], ULONG ulCode, ULONG ulFlags,
+                   ULONG (*pfnFind)(ULONG, const tKeyScanPair*, ULONG))
+{
+  ULONG ulResult = 0;
+  for (const tKeyTable& t : order) {
+    if (ulResult == 0 && (ulFlags & t.ulFlag) != 0) {
+      ulResult = pfnFind(ulCode, t.pTable, t.ulSize);
+    }
+  }
+  return ulResult;
+}
+
 USHORT ReadLe16(const unsigned char* p)
 {
   return (USHORT)(p[0] | (p[1] << 8));
@@ -161,49 +190,20 @@ void WndRaiseModelId(const tModelInfo* pModel, ULONG* pulCandidate)
 
 ULONG WndFindScanCode(ULONG ulKeyCode, const tKeyScanPair* pTable, ULONG ulTableSize)
 {
-  if (pTable == nullptr) {
-    return 0;
-  }
-  for (ULONG i = 0; i < ulTableSize / sizeof(tKeyScanPair); ++i) {
-    if (pTable[i].ulKeyCode == ulKeyCode) {
-      return pTable[i].ulScanCode;
-    }
-  }
-  return 0;
+  return FindPair(pTable, ulTableSize, ulKeyCode, &tKeyScanPair::ulKeyCode, &tKeyScanPair::ulScanCode);
 }
 
 ULONG WndFindKeyCode(ULONG ulScanCode, const tKeyScanPair* pTable, ULONG ulTableSize)
 {
-  if (pTable == nullptr) {
-    return 0;
-  }
-  for (ULONG i = 0; i < ulTableSize / sizeof(tKeyScanPair); ++i) {
-    if (pTable[i].ulScanCode == ulScanCode) {
-      return pTable[i].ulKeyCode;
-    }
-  }
-  return 0;
+  return FindPair(pTable, ulTableSize, ulScanCode, &tKeyScanPair::ulScanCode, &tKeyScanPair::ulKeyCode);
 }
 
 ULONG WndTranslateKeyCode(ULONG ulKeyCode, ULONG ulFlags)
 {
-  ULONG ulKey = ulKeyCode & WND_KEY_CODE_MASK;
-  ULONG ulResult = 0;
-  for (const tKeyTable& t : kKeyToScanOrder) {
-    if (ulResult == 0 && (ulFlags & t.ulFlag) != 0) {
-      ulResult = WndFindScanCode(ulKey, t.pTable, t.ulSize);
-    }
-  }
-  return ulResult;
+  return SearchTables(kKeyToScanOrder, ulKeyCode & WND_KEY_CODE_MASK, ulFlags, WndFindScanCode);
 }
 
 ULONG WndTranslateScanCode(ULONG ulScanCode, ULONG ulFlags)
 {
-  ULONG ulResult = 0;
-  for (const tKeyTable& t : kScanToKeyOrder) {
-    if (ulResult == 0 && (ulFlags & t.ulFlag) != 0) {
-      ulResult = WndFindKeyCode(ulScanCode, t.pTable, t.ulSize);
-    }
-  }
-  return ulResult;
+  return SearchTables(kScanToKeyOrder, ulScanCode, ulFlags, WndFindKeyCode);
 }
