@@ -129,3 +129,27 @@ void WndNormalizePathString(char* sPath);
 // (empty without either). FALSE for an empty name, one longer than MAX_PATH
 // characters, or a destination too small for the name.
 BOOL WndGetModulePath(const char* sFileName, char* sPath, ULONG ulSize);
+// ---- Model comparisons and key-code translation ------------------------------
+// Each comparison has the shape of the host's model search (word 19) and is
+// TRUE for the model sought; the tables and key layouts are in WndMatchPure.h.
+#include "system/WndMatchPure.h"
+
+struct tDevice;
+
+BOOL WndCompareDeviceModel(const tModelInfo* pIdent, ULONG ulSectionId, const void* pSectionSubId);
+BOOL WndCompareModelPID(const tModelInfo* pIdent, ULONG ulPid, const void* pUnused);
+BOOL WndCompareModelMWID(const tModelInfo* pIdent, ULONG ulMwid, const void* pUnused);
+BOOL WndCompareModelSubID(const tModelInfo* pIdent, ULONG ulSubId, const void* pUnused);
+BOOL WndCompareModelID(const tModelInfo* pIdent, ULONG ulDevId, const void* pUnused);
+BOOL WndCompareQuadID(const tModelInfo* pIdent, ULONG ulQid, const void* sCache);
+BOOL WndCompareModelPS2(const tModelInfo* pIdent, ULONG ulPs2Id, const void* pUnused);
+BOOL WndCompareModelUsb(const tModelInfo* pIdent, ULONG ulKeySize, const void* pKey);        // tUsbModelKey
+BOOL WndCompareModelUsbCache(const tModelInfo* pIdent, ULONG ulKeySize, const void* pKey);   // tUsbModelCacheKey
+// Never matches: raises the ULONG candidate section identifier at pCandidate
+// above every model of its class, so that a full search yields a free one.
+BOOL WndNextModelId(const tModelInfo* pIdent, ULONG ulUnused, const void* pCandidate);
+
+// Translations through the tables selected by ulFlags (WND_KEY_TABLE_*);
+// 0 when none. The device only names itself in the trace line.
+ULONG WndKeyCodeToScanCode(const void* pUnused, ULONG ulKeyCode, ULONG ulFlags);
+ULONG WndScanCodeToKeyCode(const tDevice* pDevice, ULONG ulScanCode, ULONG ulFlags);
