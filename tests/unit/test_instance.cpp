@@ -391,3 +391,60 @@ TEST_F(InstanceTest, ProductionDllBindsEnumeratesAndUnbindsCleanly)
   EXPECT_EQ(ProcessCounts(), before);
   RefHostUnloadPlugin(&plugin);
 }
+
+// A call waits its turn behind a running one; one whose caller gave up before
+// it started is withdrawn and never runs; a call made on the thread itself runs
+// at once.
+TEST(BindingThread, CallsRunInTurnAndAGivenUpCallNeverRuns)
+{
+  RefHostThread thread;
+  ASSERT_TRUE(RefHostThreadStart(&thread));
+  struct Blocker {
+    HANDLE hInside, hRelease;
+  } blocker = { CreateEventA(nullptr, TRUE, FALSE, nullptr), CreateEventA(nullptr, TRUE, FALSE, nullptr) };
+  struct Waiter {
+    RefHostThread* pThread;
+    Blocker* pBlocker;
+  } waiter = { &thread, &blocker };
+  HANDLE hCaller = CreateThread(nullptr, 0, [](void* p) -> DWORD {
+    auto* w = static_cast<Waiter*>(p);
+    return RefHostThreadCall(w->pThread, [](void* q) {
+      auto* b = *static_cast<Blocker**>(q);
+      SetEvent(b->hInside);
+      WaitForSingleObject(b->hRelease, 10000);
+    }, &w->pBlocker, sizeof w->pBlocker);
+  }, &waiter, 0, nullptr);
+  ASSERT_EQ(WaitForSingleObject(blocker.hInside, 10000), WAIT_OBJECT_0);
+
+  LONG lRuns = 0;
+  LONG* pRuns = &lRuns;
+  auto count = [](void* p) { InterlockedIncrement(*static_cast<LONG**>(p)); };
+  EXPECT_FALSE(RefHostThreadCall(&thread, count, &pRuns, sizeof pRuns, 50));
+  SetEvent(blocker.hRelease);
+  EXPECT_EQ(WaitForSingleObject(hCaller, 10000), WAIT_OBJECT_0);
+  DWORD dwRan = 0;
+  GetExitCodeThread(hCaller, &dwRan);
+  EXPECT_EQ(dwRan, 1u);
+  EXPECT_TRUE(RefHostThreadCall(&thread, count, &pRuns, sizeof pRuns));
+  EXPECT_EQ(lRuns, 1);   // only the call that was waited for
+
+  struct Nested {
+    RefHostThread* pThread;
+    DWORD dwRunner, dwInner;
+  } nested = { &thread, 0, 0 };
+  Nested* pNested = &nested;
+  EXPECT_TRUE(RefHostThreadCall(&thread, [](void* p) {
+    auto* n = *static_cast<Nested**>(p);
+    n->dwRunner = GetCurrentThreadId();
+    Nested** pn = &n;
+    RefHostThreadCall(n->pThread, [](void* q) { (*static_cast<Nested**>(q))->dwInner = GetCurrentThreadId(); }, pn,
+                      sizeof *pn, 0);
+  }, &pNested, sizeof pNested));
+  EXPECT_EQ(nested.dwRunner, thread.dwThreadId);
+  EXPECT_EQ(nested.dwInner, thread.dwThreadId);
+  EXPECT_TRUE(RefHostThreadStop(&thread));
+  EXPECT_FALSE(RefHostThreadCall(&thread, count, &pRuns, sizeof pRuns));
+  CloseHandle(hCaller);
+  CloseHandle(blocker.hInside);
+  CloseHandle(blocker.hRelease);
+}
