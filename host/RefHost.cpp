@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "host/RefHostModels.h"
+#include "host/RefHostPnp.h"
 #include "simdrv/SimDrv.h"
 #include "synch/SynchMgr.h"
 
@@ -479,6 +480,10 @@ BOOL RefHostInit(RefHost* pHost)
   pHost->Api[HOST_FOR_EACH_DEVICE] = reinterpret_cast<ULONG_PTR>(&HostForEachDeviceOp);
   pHost->Api[HOST_DEVICE_CAPABILITY] = reinterpret_cast<ULONG_PTR>(&HostDeviceCapabilityOp);
   pHost->Api[HOST_FIND_MODEL] = reinterpret_cast<ULONG_PTR>(&RefHostFindModel);
+  pHost->Api[HOST_PARENT_NODE] = reinterpret_cast<ULONG_PTR>(&RefHostParentNodeOp);
+  pHost->Api[HOST_DEVICE_TREE_45] = reinterpret_cast<ULONG_PTR>(&RefHostUnusedCmOp);
+  pHost->Api[HOST_DEVICE_TREE_46] = reinterpret_cast<ULONG_PTR>(&RefHostUnusedCmOp);
+  pHost->Api[HOST_WAIT_NO_PENDING_INSTALL] = reinterpret_cast<ULONG_PTR>(&RefHostWaitNoPendingInstallOp);
   return TRUE;
 }
 

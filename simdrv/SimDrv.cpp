@@ -2,10 +2,16 @@
 // unnamed event per open), so that the plug-in's CloseHandle works on them; a
 // handle value maps to its device for as long as the object behind it lives.
 // Requests answer at once, later (from a worker thread), never, or fail, per
-// device. Everything is guarded by one critical section.
+// device. Everything is guarded by one critical section. Device lists and
+// notification registrations stand in for the Setup API and user32; the
+// broadcasts are sent outside the lock, since window procedures call back in.
 #define SIMDRV_BUILD
 #include "simdrv/SimDrv.h"
 
+#include <dbt.h>
+
+#include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <string>
@@ -66,9 +72,20 @@ struct Param {
   ULONG ulReplyLength = ~0u;   // forced short reply, ~0u = normal
 };
 
+// The filter driver's raw interface class and the mouse setup class.
+constexpr GUID kRawInterfaceClass = { 0x5A486531, 0x0201, 0x43E0, { 0xBD, 0x81, 0xD5, 0x44, 0xBB, 0x08, 0xD0, 0xDC } };
+constexpr GUID kMouseSetupClass = { 0x4D36E96F, 0xE325, 0x11CE, { 0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18 } };
+constexpr DWORD DEFAULT_NODE_BASE = 0x1000;
+
 struct Device {
   ULONG ulId;
   std::string sPath;
+  std::string sInstanceId;
+  DWORD diNode = 0;
+  std::vector<DWORD> Parents;   // nearest first
+  GUID InterfaceClass = kRawInterfaceClass;
+  GUID SetupClass = kMouseSetupClass;
+  ULONG ulDetailFault = SIMDRV_DETAIL_READABLE;
   bool bPresent = true;
   ULONG ulMode = SIMDRV_COMPLETE_AT_ONCE;
   DWORD dwError = 0;
@@ -111,6 +128,35 @@ ULONG64 g_ullLogNext = 0;   // sequence number of the next request
 ULONG64 g_ullLogBase = 0;   // sequence number of index 0
 HANDLE g_hWake = nullptr;
 HANDLE g_hWorker = nullptr;
+
+// A device list of the Setup API: a snapshot of the matching devices.
+struct ListItem {
+  ULONG ulDevice;
+  DWORD diNode;
+  std::string sPath;
+  std::string sInstanceId;
+  GUID InterfaceClass;
+  GUID SetupClass;
+  ULONG ulDetailFault;
+};
+struct DeviceList {
+  std::vector<ListItem> Items;
+};
+std::vector<DeviceList*> g_Lists;
+ULONG g_ulFailClassDevs = 0;
+
+struct Registration {
+  ULONG_PTR ulValue;    // the HDEVNOTIFY handed out
+  HWND hWnd;
+  bool bHandle;         // handle registration, else interface class
+  bool bAllClasses;
+  GUID Class;
+  HANDLE hHandle;
+  ULONG ulDevice;       // device of the handle when registered
+  std::vector<BYTE> Filter;
+};
+std::vector<Registration> g_Registrations;
+ULONG_PTR g_ulNextNotify = 0x4E0001;   // never reused, even across resets
 
 typedef BOOL(WINAPI* PFN_COMPARE_OBJECT_HANDLES)(HANDLE, HANDLE);
 PFN_COMPARE_OBJECT_HANDLES g_pfnCompareObjectHandles = nullptr;
@@ -467,6 +513,166 @@ BOOL CompleteAtOnce(OVERLAPPED* pOverlapped, ULONG64 ullSeq, DWORD dwError, ULON
   return TRUE;
 }
 
+// ---- Devices, lists and registrations (under the lock) ------------------------------
+
+ULONG Add(const SimDrvDeviceDesc* pDesc)
+{
+  if (pDesc == nullptr || pDesc->sPath == nullptr || pDesc->sPath[0] == '\0' ||
+      pDesc->ulParentCount > SIMDRV_MAX_PARENTS) {
+    return 0;
+  }
+  for (const Device& device : g_Devices) {
+    if (device.bPresent && _stricmp(device.sPath.c_str(), pDesc->sPath) == 0) {
+      return 0;   // one present device per path
+    }
+  }
+  Device device;
+  device.ulId = static_cast<ULONG>(g_Devices.size() + 1);
+  device.sPath = pDesc->sPath;
+  if (pDesc->sInstanceId != nullptr) {
+    device.sInstanceId = pDesc->sInstanceId;
+  } else {
+    char sId[40];
+    snprintf(sId, sizeof sId, "SIMDRV\\DEVICE\\%u", static_cast<unsigned>(device.ulId));
+    device.sInstanceId = sId;
+  }
+  device.diNode = pDesc->diNode != 0 ? pDesc->diNode : DEFAULT_NODE_BASE + device.ulId;
+  device.Parents.assign(pDesc->Parents, pDesc->Parents + pDesc->ulParentCount);
+  if (pDesc->pInterfaceClass != nullptr) {
+    device.InterfaceClass = *pDesc->pInterfaceClass;
+  }
+  if (pDesc->pSetupClass != nullptr) {
+    device.SetupClass = *pDesc->pSetupClass;
+  }
+  SetDefaults(device);
+  g_Devices.push_back(std::move(device));
+  return g_Devices.back().ulId;
+}
+
+void Vanish(ULONG ulDevice)
+{
+  Device* pDevice = FindDevice(ulDevice);
+  if (pDevice == nullptr) {
+    return;
+  }
+  pDevice->bPresent = false;
+  pDevice->Events.clear();
+  for (size_t i = g_Pending.size(); i-- > 0;) {
+    if (g_Pending[i].ulDevice == ulDevice) {
+      CompletePending(i, ERROR_DEVICE_NOT_CONNECTED, 0);
+    }
+  }
+}
+
+DeviceList* FindList(HDEVINFO hDevInfo)
+{
+  for (DeviceList* pList : g_Lists) {
+    if (reinterpret_cast<HDEVINFO>(pList) == hDevInfo) {
+      return pList;
+    }
+  }
+  return nullptr;
+}
+
+// The item a device or interface record names (Reserved = index + 1).
+const ListItem* ItemOf(const DeviceList& list, ULONG_PTR reserved)
+{
+  return reserved >= 1 && reserved <= list.Items.size() ? &list.Items[reserved - 1] : nullptr;
+}
+
+BOOL Fail(DWORD dwError)
+{
+  SetLastError(dwError);
+  return FALSE;
+}
+
+BOOL Succeed()
+{
+  SetLastError(ERROR_SUCCESS);
+  return TRUE;
+}
+
+void FillDevInfo(const DeviceList& list, const ListItem& item, SP_DEVINFO_DATA* pData)
+{
+  pData->ClassGuid = item.SetupClass;
+  pData->DevInst = item.diNode;
+  pData->Reserved = static_cast<ULONG_PTR>(&item - list.Items.data()) + 1;
+}
+
+bool ValidDevInfo(const DeviceList& list, const SP_DEVINFO_DATA* pData)
+{
+  return pData != nullptr && pData->cbSize == sizeof(SP_DEVINFO_DATA) && ItemOf(list, pData->Reserved) != nullptr;
+}
+
+Registration* FindRegistration(ULONG_PTR ulValue)
+{
+  for (Registration& r : g_Registrations) {
+    if (r.ulValue == ulValue) {
+      return &r;
+    }
+  }
+  return nullptr;
+}
+
+// ---- Broadcasts (sent outside the lock) ------------------------------------------------
+
+struct Recipient {
+  ULONG_PTR ulNotify;
+  HWND hWnd;
+  HANDLE hHandle;
+};
+
+// Registrations for a handle of the device, or for its interface class.
+std::vector<Recipient> Recipients(const Device& device, bool bHandles)
+{
+  std::vector<Recipient> out;
+  for (const Registration& r : g_Registrations) {
+    bool bMatch = bHandles ? r.bHandle && r.ulDevice == device.ulId
+                           : !r.bHandle && (r.bAllClasses || IsEqualGUID(r.Class, device.InterfaceClass));
+    if (bMatch) {
+      out.push_back(Recipient{ r.ulValue, r.hWnd, r.hHandle });
+    }
+  }
+  return out;
+}
+
+// A registration withdrawn by an earlier recipient is not served any more.
+bool StillRegistered(const Recipient& recipient)
+{
+  Lock lock;
+  return FindRegistration(recipient.ulNotify) != nullptr && IsWindow(recipient.hWnd);
+}
+
+LRESULT SendHandleBroadcast(const Recipient& recipient, WPARAM wEvent)
+{
+  if (!StillRegistered(recipient)) {
+    return TRUE;
+  }
+  DEV_BROADCAST_HANDLE record{};
+  record.dbch_size = sizeof record;
+  record.dbch_devicetype = DBT_DEVTYP_HANDLE;
+  record.dbch_handle = recipient.hHandle;
+  record.dbch_hdevnotify = reinterpret_cast<HDEVNOTIFY>(recipient.ulNotify);
+  return SendMessageA(recipient.hWnd, WM_DEVICECHANGE, wEvent, reinterpret_cast<LPARAM>(&record));
+}
+
+void SendInterfaceBroadcast(const Recipient& recipient, WPARAM wEvent, const GUID& interfaceClass,
+                            const std::string& sPath)
+{
+  if (!StillRegistered(recipient)) {
+    return;
+  }
+  size_t size = offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name) + sPath.size() + 1;
+  std::vector<BYTE> buffer(size < sizeof(DEV_BROADCAST_DEVICEINTERFACE_A) ? sizeof(DEV_BROADCAST_DEVICEINTERFACE_A)
+                                                                             : size, 0);
+  auto* pRecord = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_A*>(buffer.data());
+  pRecord->dbcc_size = static_cast<DWORD>(size);
+  pRecord->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+  pRecord->dbcc_classguid = interfaceClass;
+  memcpy(pRecord->dbcc_name, sPath.c_str(), sPath.size() + 1);
+  SendMessageA(recipient.hWnd, WM_DEVICECHANGE, wEvent, reinterpret_cast<LPARAM>(pRecord));
+}
+
 }  // namespace
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD dwReason, LPVOID)
@@ -656,37 +862,21 @@ SIMDRV_API BOOL DevIoCancel(HANDLE hDevice)
 
 SIMDRV_API ULONG SimDrvAddDevice(const char* sPath)
 {
-  if (sPath == nullptr || sPath[0] == '\0') {
-    return 0;
-  }
+  SimDrvDeviceDesc desc{};
+  desc.sPath = sPath;
+  return SimDrvAddDeviceEx(&desc);
+}
+
+SIMDRV_API ULONG SimDrvAddDeviceEx(const SimDrvDeviceDesc* pDesc)
+{
   Lock lock;
-  for (const Device& device : g_Devices) {
-    if (device.bPresent && _stricmp(device.sPath.c_str(), sPath) == 0) {
-      return 0;   // one present device per path
-    }
-  }
-  Device device;
-  device.ulId = static_cast<ULONG>(g_Devices.size() + 1);
-  device.sPath = sPath;
-  SetDefaults(device);
-  g_Devices.push_back(std::move(device));
-  return g_Devices.back().ulId;
+  return Add(pDesc);
 }
 
 SIMDRV_API void SimDrvRemoveDevice(ULONG ulDevice)
 {
   Lock lock;
-  Device* pDevice = FindDevice(ulDevice);
-  if (pDevice == nullptr) {
-    return;
-  }
-  pDevice->bPresent = false;
-  pDevice->Events.clear();
-  for (size_t i = g_Pending.size(); i-- > 0;) {
-    if (g_Pending[i].ulDevice == ulDevice) {
-      CompletePending(i, ERROR_DEVICE_NOT_CONNECTED, 0);
-    }
-  }
+  Vanish(ulDevice);
 }
 
 SIMDRV_API void SimDrvReset()
@@ -701,6 +891,12 @@ SIMDRV_API void SimDrvReset()
   g_Handles.clear();
   g_Devices.clear();
   g_ullLogBase = g_ullLogNext;
+  for (DeviceList* pList : g_Lists) {
+    delete pList;
+  }
+  g_Lists.clear();
+  g_ulFailClassDevs = 0;
+  g_Registrations.clear();
 }
 
 SIMDRV_API ULONG SimDrvDeviceOfHandle(HANDLE hDevice)
@@ -844,4 +1040,354 @@ SIMDRV_API BOOL SimDrvQueueEvent(ULONG ulDevice, const void* pPacket, ULONG ulSi
     break;
   }
   return TRUE;
+}
+
+// ---- Plug and unplug ----------------------------------------------------------------
+
+SIMDRV_API ULONG SimDrvPlugDevice(const SimDrvDeviceDesc* pDesc)
+{
+  ULONG ulDevice;
+  GUID interfaceClass;
+  std::string sPath;
+  std::vector<Recipient> recipients;
+  {
+    Lock lock;
+    ulDevice = Add(pDesc);
+    if (ulDevice == 0) {
+      return 0;
+    }
+    const Device& device = *FindDevice(ulDevice);
+    interfaceClass = device.InterfaceClass;
+    sPath = device.sPath;
+    recipients = Recipients(device, false);
+  }
+  for (const Recipient& recipient : recipients) {
+    SendInterfaceBroadcast(recipient, DBT_DEVICEARRIVAL, interfaceClass, sPath);
+  }
+  return ulDevice;
+}
+
+SIMDRV_API BOOL SimDrvUnplugDevice(ULONG ulDevice, BOOL bOrderly)
+{
+  std::vector<Recipient> handles;
+  {
+    Lock lock;
+    Device* pDevice = FindDevice(ulDevice);
+    if (pDevice == nullptr || !pDevice->bPresent) {
+      return FALSE;
+    }
+    handles = Recipients(*pDevice, true);
+  }
+  if (bOrderly) {
+    bool bDenied = false;
+    for (const Recipient& recipient : handles) {
+      bDenied = SendHandleBroadcast(recipient, DBT_DEVICEQUERYREMOVE) == BROADCAST_QUERY_DENY || bDenied;
+    }
+    if (bDenied) {
+      for (const Recipient& recipient : handles) {
+        SendHandleBroadcast(recipient, DBT_DEVICEQUERYREMOVEFAILED);
+      }
+      return FALSE;
+    }
+  }
+  GUID interfaceClass;
+  std::string sPath;
+  std::vector<Recipient> classes;
+  {
+    Lock lock;
+    Vanish(ulDevice);
+    const Device& device = *FindDevice(ulDevice);
+    interfaceClass = device.InterfaceClass;
+    sPath = device.sPath;
+    handles = Recipients(device, true);
+    classes = Recipients(device, false);
+  }
+  for (const Recipient& recipient : handles) {
+    SendHandleBroadcast(recipient, DBT_DEVICEREMOVECOMPLETE);
+  }
+  for (const Recipient& recipient : classes) {
+    SendInterfaceBroadcast(recipient, DBT_DEVICEREMOVECOMPLETE, interfaceClass, sPath);
+  }
+  return TRUE;
+}
+
+SIMDRV_API BOOL SimDrvGetParentNode(DWORD diChild, DWORD* pdiParent)
+{
+  Lock lock;
+  for (const Device& device : g_Devices) {
+    if (!device.bPresent) {
+      continue;
+    }
+    // The chain is node, parent 0, parent 1, ...: the parent is the next link.
+    for (size_t i = 0; i < device.Parents.size(); ++i) {
+      DWORD diLink = i == 0 ? device.diNode : device.Parents[i - 1];
+      if (diLink == diChild) {
+        if (pdiParent != nullptr) {
+          *pdiParent = device.Parents[i];
+        }
+        return TRUE;
+      }
+    }
+  }
+  return FALSE;
+}
+
+// ---- Setup API ----------------------------------------------------------------------
+
+SIMDRV_API HDEVINFO DevIoSetupDiGetClassDevsA(const GUID* pClassGuid, PCSTR, HWND, DWORD dwFlags)
+{
+  Lock lock;
+  const bool bAllClasses = (dwFlags & DIGCF_ALLCLASSES) != 0;
+  if (g_ulFailClassDevs > 0 || (pClassGuid == nullptr && !bAllClasses)) {
+    g_ulFailClassDevs -= g_ulFailClassDevs > 0;
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  const bool bInterfaces = (dwFlags & DIGCF_DEVICEINTERFACE) != 0;
+  auto* pList = new DeviceList;
+  for (const Device& device : g_Devices) {
+    const GUID& cls = bInterfaces ? device.InterfaceClass : device.SetupClass;
+    if (((dwFlags & DIGCF_PRESENT) && !device.bPresent) || (!bAllClasses && !IsEqualGUID(cls, *pClassGuid))) {
+      continue;
+    }
+    pList->Items.push_back(ListItem{ device.ulId, device.diNode, device.sPath, device.sInstanceId,
+                                     device.InterfaceClass, device.SetupClass, device.ulDetailFault });
+  }
+  g_Lists.push_back(pList);
+  SetLastError(ERROR_SUCCESS);
+  return reinterpret_cast<HDEVINFO>(pList);
+}
+
+SIMDRV_API BOOL DevIoSetupDiEnumDeviceInterfaces(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData,
+                                                 const GUID* pInterfaceGuid, DWORD dwMemberIndex,
+                                                 PSP_DEVICE_INTERFACE_DATA pInterfaceData)
+{
+  Lock lock;
+  DeviceList* pList = FindList(hDevInfo);
+  if (pList == nullptr) {
+    return Fail(ERROR_INVALID_HANDLE);
+  }
+  if (pInterfaceData == nullptr || pInterfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA)) {
+    return Fail(ERROR_INVALID_USER_BUFFER);
+  }
+  if (pInterfaceGuid == nullptr || (pDevInfoData != nullptr && !ValidDevInfo(*pList, pDevInfoData))) {
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
+  DWORD dwSeen = 0;
+  for (const ListItem& item : pList->Items) {
+    ULONG_PTR reserved = static_cast<ULONG_PTR>(&item - pList->Items.data()) + 1;
+    if (!IsEqualGUID(item.InterfaceClass, *pInterfaceGuid) ||
+        (pDevInfoData != nullptr && pDevInfoData->Reserved != reserved)) {
+      continue;
+    }
+    if (dwSeen++ == dwMemberIndex) {
+      pInterfaceData->InterfaceClassGuid = item.InterfaceClass;
+      pInterfaceData->Flags = SPINT_ACTIVE;
+      pInterfaceData->Reserved = reserved;
+      return Succeed();
+    }
+  }
+  return Fail(ERROR_NO_MORE_ITEMS);
+}
+
+SIMDRV_API BOOL DevIoSetupDiGetDeviceInterfaceDetailA(HDEVINFO hDevInfo, PSP_DEVICE_INTERFACE_DATA pInterfaceData,
+                                                      PSP_DEVICE_INTERFACE_DETAIL_DATA_A pDetail, DWORD dwDetailSize,
+                                                      PDWORD pdwRequiredSize, PSP_DEVINFO_DATA pDevInfoData)
+{
+  Lock lock;
+  DeviceList* pList = FindList(hDevInfo);
+  if (pList == nullptr) {
+    return Fail(ERROR_INVALID_HANDLE);
+  }
+  const ListItem* pItem = pInterfaceData != nullptr && pInterfaceData->cbSize == sizeof(SP_DEVICE_INTERFACE_DATA)
+                            ? ItemOf(*pList, pInterfaceData->Reserved)
+                            : nullptr;
+  if (pItem == nullptr) {
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
+  if (pItem->ulDetailFault == SIMDRV_DETAIL_SIZE_FAILS) {
+    return Fail(ERROR_NO_SUCH_DEVINST);
+  }
+  DWORD dwRequired = static_cast<DWORD>(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + pItem->sPath.size() + 1);
+  if (pdwRequiredSize != nullptr) {
+    *pdwRequiredSize = dwRequired;
+  }
+  if (pDetail == nullptr) {
+    return Fail(dwDetailSize != 0 ? ERROR_INVALID_USER_BUFFER : ERROR_INSUFFICIENT_BUFFER);
+  }
+  if (pDetail->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) ||
+      (pDevInfoData != nullptr && pDevInfoData->cbSize != sizeof(SP_DEVINFO_DATA))) {
+    return Fail(ERROR_INVALID_USER_BUFFER);
+  }
+  if (dwDetailSize < dwRequired) {
+    return Fail(ERROR_INSUFFICIENT_BUFFER);
+  }
+  if (pItem->ulDetailFault == SIMDRV_DETAIL_READ_FAILS) {
+    return Fail(ERROR_NO_SUCH_DEVINST);
+  }
+  memcpy(pDetail->DevicePath, pItem->sPath.c_str(), pItem->sPath.size() + 1);
+  if (pDevInfoData != nullptr) {
+    FillDevInfo(*pList, *pItem, pDevInfoData);
+  }
+  return Succeed();
+}
+
+SIMDRV_API BOOL DevIoSetupDiEnumDeviceInfo(HDEVINFO hDevInfo, DWORD dwMemberIndex, PSP_DEVINFO_DATA pDevInfoData)
+{
+  Lock lock;
+  DeviceList* pList = FindList(hDevInfo);
+  if (pList == nullptr) {
+    return Fail(ERROR_INVALID_HANDLE);
+  }
+  if (pDevInfoData == nullptr || pDevInfoData->cbSize != sizeof(SP_DEVINFO_DATA)) {
+    return Fail(ERROR_INVALID_USER_BUFFER);
+  }
+  if (dwMemberIndex >= pList->Items.size()) {
+    return Fail(ERROR_NO_MORE_ITEMS);
+  }
+  FillDevInfo(*pList, pList->Items[dwMemberIndex], pDevInfoData);
+  return Succeed();
+}
+
+SIMDRV_API BOOL DevIoSetupDiGetDeviceInstanceIdA(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, PSTR sInstanceId,
+                                                 DWORD dwSize, PDWORD pdwRequiredSize)
+{
+  Lock lock;
+  DeviceList* pList = FindList(hDevInfo);
+  if (pList == nullptr) {
+    return Fail(ERROR_INVALID_HANDLE);
+  }
+  if (!ValidDevInfo(*pList, pDevInfoData)) {
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
+  const std::string& sId = ItemOf(*pList, pDevInfoData->Reserved)->sInstanceId;
+  DWORD dwRequired = static_cast<DWORD>(sId.size() + 1);
+  if (pdwRequiredSize != nullptr) {
+    *pdwRequiredSize = dwRequired;
+  }
+  if (sInstanceId == nullptr && dwSize != 0) {
+    return Fail(ERROR_INVALID_USER_BUFFER);
+  }
+  if (dwSize < dwRequired) {
+    return Fail(ERROR_INSUFFICIENT_BUFFER);
+  }
+  memcpy(sInstanceId, sId.c_str(), dwRequired);
+  return Succeed();
+}
+
+SIMDRV_API BOOL DevIoSetupDiDestroyDeviceInfoList(HDEVINFO hDevInfo)
+{
+  Lock lock;
+  for (size_t i = 0; i < g_Lists.size(); ++i) {
+    if (reinterpret_cast<HDEVINFO>(g_Lists[i]) == hDevInfo) {
+      delete g_Lists[i];
+      g_Lists.erase(g_Lists.begin() + static_cast<ptrdiff_t>(i));
+      return Succeed();
+    }
+  }
+  return Fail(ERROR_INVALID_HANDLE);
+}
+
+// ---- Notifications ------------------------------------------------------------------
+
+SIMDRV_API HDEVNOTIFY DevIoRegisterDeviceNotificationA(HANDLE hRecipient, LPVOID pNotificationFilter, DWORD dwFlags)
+{
+  if ((dwFlags & ~static_cast<DWORD>(DEVICE_NOTIFY_ALL_INTERFACE_CLASSES)) != DEVICE_NOTIFY_WINDOW_HANDLE) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  HWND hWnd = static_cast<HWND>(hRecipient);
+  if (!IsWindow(hWnd)) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return nullptr;
+  }
+  const auto* pHeader = static_cast<const DEV_BROADCAST_HDR*>(pNotificationFilter);
+  Registration r{};
+  r.hWnd = hWnd;
+  if (pHeader != nullptr && pHeader->dbch_devicetype == DBT_DEVTYP_DEVICEINTERFACE &&
+      pHeader->dbch_size >= sizeof(DEV_BROADCAST_DEVICEINTERFACE_A)) {
+    r.Class = static_cast<const DEV_BROADCAST_DEVICEINTERFACE_A*>(pNotificationFilter)->dbcc_classguid;
+    r.bAllClasses = (dwFlags & DEVICE_NOTIFY_ALL_INTERFACE_CLASSES) != 0;
+  } else if (pHeader != nullptr && pHeader->dbch_devicetype == DBT_DEVTYP_HANDLE &&
+             pHeader->dbch_size >= sizeof(DEV_BROADCAST_HANDLE)) {
+    r.bHandle = true;
+    r.hHandle = static_cast<const DEV_BROADCAST_HANDLE*>(pNotificationFilter)->dbch_handle;
+  } else {
+    SetLastError(ERROR_INVALID_DATA);
+    return nullptr;
+  }
+  Lock lock;
+  if (r.bHandle) {
+    long iHandle = FindLiveHandle(r.hHandle);
+    if (iHandle < 0) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return nullptr;
+    }
+    r.ulDevice = g_Handles[static_cast<size_t>(iHandle)].ulDevice;
+  }
+  const BYTE* pFilter = static_cast<const BYTE*>(pNotificationFilter);
+  r.Filter.assign(pFilter, pFilter + (r.bHandle ? sizeof(DEV_BROADCAST_HANDLE) : pHeader->dbch_size));
+  r.ulValue = g_ulNextNotify++;
+  g_Registrations.push_back(std::move(r));
+  SetLastError(ERROR_SUCCESS);
+  return reinterpret_cast<HDEVNOTIFY>(g_Registrations.back().ulValue);
+}
+
+SIMDRV_API BOOL DevIoUnregisterDeviceNotification(HDEVNOTIFY hNotify)
+{
+  Lock lock;
+  for (size_t i = 0; i < g_Registrations.size(); ++i) {
+    if (g_Registrations[i].ulValue == reinterpret_cast<ULONG_PTR>(hNotify)) {
+      g_Registrations.erase(g_Registrations.begin() + static_cast<ptrdiff_t>(i));
+      return Succeed();
+    }
+  }
+  return Fail(ERROR_INVALID_HANDLE);
+}
+
+// ---- Faults and counts ----------------------------------------------------------------
+
+SIMDRV_API void SimDrvSetDetailFault(ULONG ulDevice, ULONG ulFault)
+{
+  Lock lock;
+  Device* pDevice = FindDevice(ulDevice);
+  if (pDevice != nullptr && ulFault <= SIMDRV_DETAIL_SIZE_FAILS) {
+    pDevice->ulDetailFault = ulFault;
+  }
+}
+
+SIMDRV_API void SimDrvFailClassDevs(ULONG ulCount)
+{
+  Lock lock;
+  g_ulFailClassDevs = ulCount;
+}
+
+SIMDRV_API ULONG SimDrvDeviceListCount()
+{
+  Lock lock;
+  return static_cast<ULONG>(g_Lists.size());
+}
+
+SIMDRV_API ULONG SimDrvNotificationCount(HWND hWnd)
+{
+  Lock lock;
+  ULONG ulCount = 0;
+  for (const Registration& r : g_Registrations) {
+    ulCount += hWnd == nullptr || r.hWnd == hWnd;
+  }
+  return ulCount;
+}
+
+SIMDRV_API ULONG SimDrvGetNotificationFilter(HDEVNOTIFY hNotify, void* pOut, ULONG ulOutSize)
+{
+  Lock lock;
+  const Registration* pRegistration = FindRegistration(reinterpret_cast<ULONG_PTR>(hNotify));
+  if (pRegistration == nullptr) {
+    return 0;
+  }
+  ULONG ulSize = static_cast<ULONG>(pRegistration->Filter.size());
+  if (pOut != nullptr) {
+    memcpy(pOut, pRegistration->Filter.data(), ulSize < ulOutSize ? ulSize : ulOutSize);
+  }
+  return ulSize;
 }

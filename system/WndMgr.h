@@ -89,3 +89,43 @@ struct tBatteryLogDevice {
 
 BOOL WndGetBatteryLogFileName(const tBatteryLogDevice* pDevice, char* sPath, ULONG ulSize);
 HANDLE WndOpenBatteryLogFile(const tBatteryLogDevice* pDevice, SECURITY_ATTRIBUTES* pSa, BOOL* pbNewFile);
+
+// ---- Device notifications and enumeration ------------------------------------------
+#include <setupapi.h>
+
+#include "plugin/HostApi.h"
+
+// Registrations for WM_DEVICECHANGE at a window: arrivals and removals of an
+// interface class, or events of one opened device handle. Null on failure.
+HDEVNOTIFY WndRegisterClassChangeNotifications(HWND hWnd, const GUID* pInterfaceGuid);
+HDEVNOTIFY WndRegisterHandleChangeNotifications(HWND hWnd, HANDLE hDevice);
+void WndUnregisterDeviceChangeNotifications(HDEVNOTIFY hNotify);
+
+// Polls the host's pending-installation wait (word 48) until nothing is
+// pending, the time-out is used up, it fails, or hCancelEvent is signalled.
+// TRUE only when the host reported that nothing is pending.
+BOOLEAN WndWaitForPendingInstall(PDEVMGRAPI pDevMgrApi, HANDLE hCancelEvent, ULONG ulTimeoutMs, ULONG ulPollRateMs);
+
+// Device node and its ancestors through the host's parent lookup (word 44):
+// at most 4 entries and never more than ulTreeSize. Returns the count filled,
+// 0 when the host lacks the configuration-manager words.
+constexpr ULONG WND_DEVICE_TREE_MAX = 4;
+ULONG WndBuildDeviceTree(PDEVMGRAPI pDevMgrApi, DWORD diDeviceNode, DWORD* pTree, ULONG ulTreeSize);
+
+// Enumerations of the present devices of a setup class, or of the present
+// interfaces of an interface class, on the caller's thread. A callback returns
+// TRUE to go on. The interface detail is freed after its callback returns.
+typedef BOOL (*PFN_WND_DEVICE_CALLBACK)(HDEVINFO hDevInfo, SP_DEVINFO_DATA* pDevInfoData, void* pContext);
+typedef BOOL (*PFN_WND_INTERFACE_CALLBACK)(HDEVINFO hDevInfo, SP_DEVINFO_DATA* pDevInfoData,
+                                           SP_DEVICE_INTERFACE_DETAIL_DATA_A* pInterfaceDetail, void* pContext);
+void WndEnumerateDevices(const GUID* pClassGuid, PFN_WND_DEVICE_CALLBACK CallBackProcessFunction, void* pContext);
+void WndEnumerateInterfaces(const GUID* pInterfaceGuid, PFN_WND_INTERFACE_CALLBACK CallBackProcessFunction,
+                            void* pContext);
+
+// Appends '\' unless the path already ends in one; the buffer must have room
+// for one more character.
+void WndNormalizePathString(char* sPath);
+// The folder part of a file name, up to and including its last '\' or ':'
+// (empty without either). FALSE for an empty name, one longer than MAX_PATH
+// characters, or a destination too small for the name.
+BOOL WndGetModulePath(const char* sFileName, char* sPath, ULONG ulSize);
