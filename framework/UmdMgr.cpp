@@ -9,6 +9,7 @@
 #include "diag/Trace.h"
 #include "framework/UmdBroadcast.h"
 #include "synch/SynchUtil.h"
+#include "system/WndMgr.h"
 
 UmdGlobal g_UmdInstances[UMD_MAX_INSTANCES];
 
@@ -132,17 +133,6 @@ static void UmdScheduleDeviceChanges(UmdGlobal* pUmdGlobal)
   // WORK ITEMS: WndQueueWorkItem(UmdProcessDeviceChanges) lands with the work-item thread.
 }
 
-static HANDLE UmdRegisterClassNotifications(UmdGlobal* pUmdGlobal)
-{
-  // NOTIFICATIONS: WndRegisterClassChangeNotifications lands with the notifications.
-  return nullptr;
-}
-
-static void UmdUnregisterClassNotifications(UmdGlobal* pUmdGlobal)
-{
-  // NOTIFICATIONS: WndUnregisterDeviceChangeNotifications lands with the notifications.
-  pUmdGlobal->hDeviceChangeNotification = nullptr;
-}
 
 // ---- Window procedure ------------------------------------------------------------------
 
@@ -258,7 +248,7 @@ BOOL UmdMainInit(UmdGlobal** ppUmdGlobal, PDEVMGRAPI pDevMgrApi, ULONG ulUmdInde
   }
   memcpy(&pUmdGlobal->InterfaceGuid, pInterfaceGuid, sizeof(GUID));
   pUmdGlobal->ulDefaultDeviceType = ulDefaultDeviceType;
-  pUmdGlobal->hDeviceChangeNotification = UmdRegisterClassNotifications(pUmdGlobal);
+  pUmdGlobal->hDeviceChangeNotification = WndRegisterClassChangeNotifications(pUmdGlobal->hWnd, &pUmdGlobal->InterfaceGuid);
   DRAV_ASSERT_TEXT(pUmdGlobal->hDeviceChangeNotification != nullptr, "pUmdGlobal->hDeviceChangeNotification");
 
   *ppUmdGlobal = pUmdGlobal;
@@ -282,7 +272,8 @@ void UmdMainExit(UmdGlobal* pUmdGlobal)
     return;
   }
   // No further arrivals or removals are broadcast to the closing window.
-  UmdUnregisterClassNotifications(pUmdGlobal);
+  WndUnregisterDeviceChangeNotifications(static_cast<HDEVNOTIFY>(pUmdGlobal->hDeviceChangeNotification));
+  pUmdGlobal->hDeviceChangeNotification = nullptr;
   UmdStopWorkItems(pUmdGlobal);
   UmdRemoveAllDevices(pUmdGlobal);
   if (pUmdGlobal->hWnd != nullptr) {
