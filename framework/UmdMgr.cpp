@@ -1,9 +1,15 @@
 // Framework instance and message window.
 #include "framework/UmdMgr.h"
 
+#include <dbt.h>
+
+#include <cstddef>
 #include <cstring>
 
 #include "diag/Trace.h"
+#include "framework/UmdBroadcast.h"
+#include "synch/SynchUtil.h"
+#include "system/WndMgr.h"
 
 UmdGlobal g_UmdInstances[UMD_MAX_INSTANCES];
 
@@ -42,6 +48,105 @@ static UmdGlobal* UmdFindInstanceByWindow(HWND hWnd)
   return nullptr;
 }
 
+static_assert(offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name) == UMD_BROADCAST_INTERFACE_PATH_OFFSET &&
+                offsetof(DEV_BROADCAST_HANDLE, dbch_handle) == UMD_BROADCAST_HANDLE_OFFSET &&
+                offsetof(DEV_BROADCAST_HANDLE, dbch_hdevnotify) == UMD_BROADCAST_HANDLE_NOTIFY_OFFSET &&
+                offsetof(DEV_BROADCAST_HANDLE, dbch_eventguid) == UMD_BROADCAST_HANDLE_HEAD_SIZE,
+              "broadcast layouts");
+
+// ---- Device-change queue ------------------------------------------------------------
+
+void UmdEnqueueDeviceChange(UmdGlobal* pUmdGlobal, ULONG ulAction, const char* sPath, ULONG cbPath)
+{
+  if (sPath == nullptr) {
+    TRACE_ERROR("str is NULL");
+    return;
+  }
+  const void* pZero = memchr(sPath, 0, cbPath);
+  ULONG cchPath = pZero != nullptr ? (ULONG)(static_cast<const char*>(pZero) - sPath) : cbPath;
+  if (pZero == nullptr) {
+    TRACE_WARNING("Device path was not null terminated");
+  }
+  auto* pEntry = static_cast<UmdDeviceChange*>(
+    HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, offsetof(UmdDeviceChange, sPath) + (SIZE_T)cchPath + 1));
+  if (pEntry == nullptr) {
+    TRACE_ERROR("MEMALLOC failed");
+    return;
+  }
+  pEntry->ulAction = ulAction;
+  memcpy(pEntry->sPath, sPath, cchPath);
+  TRACE_INFO("queuing action=%d path=%s", (int)ulAction, pEntry->sPath);
+  // Coalescing of changes of one path and their processing come with the
+  // change processing; until then entries wait here until the instance stops.
+  EnterCriticalSection(&pUmdGlobal->csDeviceChangeQueue);
+  UmdListEntry* pHead = &pUmdGlobal->DeviceChangeQueue;
+  pEntry->Links.pNext = pHead;
+  pEntry->Links.pPrev = pHead->pPrev;
+  pHead->pPrev->pNext = &pEntry->Links;
+  pHead->pPrev = &pEntry->Links;
+  LeaveCriticalSection(&pUmdGlobal->csDeviceChangeQueue);
+  TRACE_INFO("exit");
+}
+
+ULONG UmdProcessDeviceChanges(void* pContext)
+{
+  UmdGlobal* pUmdGlobal = static_cast<UmdGlobal*>(pContext);
+  TRACE_INFO("enter, %s", pUmdGlobal->sName);
+  TRACE_INFO("exit");
+  return 0;
+}
+
+// Entries the instance never processed.
+static void UmdFreeDeviceChangeQueue(UmdGlobal* pUmdGlobal)
+{
+  EnterCriticalSection(&pUmdGlobal->csDeviceChangeQueue);
+  UmdListEntry* pHead = &pUmdGlobal->DeviceChangeQueue;
+  UmdListEntry* pEntry = pHead->pNext;
+  pHead->pNext = pHead->pPrev = pHead;
+  LeaveCriticalSection(&pUmdGlobal->csDeviceChangeQueue);
+  ULONG ulFreed = 0;
+  while (pEntry != pHead) {
+    UmdListEntry* pNext = pEntry->pNext;
+    HeapFree(GetProcessHeap(), 0, pEntry);
+    pEntry = pNext;
+    ++ulFreed;
+  }
+  if (ulFreed != 0) {
+    TRACE_INFO("freed %u queued device changes", (unsigned)ulFreed);
+  }
+}
+
+// ---- Work items and notifications -----------------------------------------------
+
+static void UmdStartWorkItems(UmdGlobal* pUmdGlobal)
+{
+  // WORK ITEMS: WndInitWorkItemList lands with the work-item thread.
+}
+
+static void UmdStopWorkItems(UmdGlobal* pUmdGlobal)
+{
+  // WORK ITEMS: WndCleanupWorkItemList lands with the work-item thread.
+}
+
+static void UmdScheduleDeviceChanges(UmdGlobal* pUmdGlobal)
+{
+  // WORK ITEMS: WndQueueWorkItem(UmdProcessDeviceChanges) lands with the work-item thread.
+}
+
+
+// ---- Window procedure ------------------------------------------------------------------
+
+// Decodes the broadcast of a device-change event; a short one is traced.
+static UmdBroadcastKind UmdReadBroadcast(LPARAM lParam, UmdBroadcast* pBroadcast)
+{
+  UmdBroadcastKind kind = UmdDecodeBroadcast(reinterpret_cast<const void*>(lParam), pBroadcast);
+  if (kind == UMD_BROADCAST_SHORT) {
+    TRACE_WARNING("broadcast of %u bytes (type %u) is shorter than its head", (unsigned)pBroadcast->ulSize,
+                  (unsigned)pBroadcast->ulDeviceType);
+  }
+  return kind;
+}
+
 LRESULT CALLBACK UmdWindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
   TRACE_INFO("entry - hWnd:%X Msg:%X wParam:%X lParam:%X\n", (unsigned)(ULONG_PTR)hWnd, uMsg, (unsigned)wParam,
@@ -50,17 +155,43 @@ LRESULT CALLBACK UmdWindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lPara
   if (pUmdGlobal == nullptr) {
     return DefWindowProcA(hWnd, uMsg, wParam, lParam);
   }
-  LRESULT result;
-  if (uMsg == WM_CLOSE) {
-    TRACE_INFO("UmdWindowProc - WM_CLOSE\n");
+  LRESULT result = TRUE;
+  UmdBroadcast broadcast;
+  ULONG ulQueue = 0;   // the change to queue for the broadcast's interface, if any
+  if (uMsg != WM_DEVICECHANGE) {
+    if (uMsg == WM_CLOSE) {
+      TRACE_INFO("UmdWindowProc - WM_CLOSE\n");
+    }
     result = DefWindowProcA(hWnd, uMsg, wParam, lParam);
-  } else {
-    // Device-change messages are queued once the change queue lands.
-    result = DefWindowProcA(hWnd, uMsg, wParam, lParam);
+  } else if (wParam == DRAV_DBT_DEVICEARRIVAL || wParam == DRAV_DBT_DEVICEQUERYREMOVEFAILED) {
+    DRAV_ASSERT_TEXT(lParam != 0, "pDeviceInterface");
+    if (UmdReadBroadcast(lParam, &broadcast) == UMD_BROADCAST_INTERFACE) {
+      // The path need not be terminated within the broadcast: its length is bounded.
+      TRACE_INFO("Device Interface '%.*s'\n", (int)broadcast.cchPath, broadcast.sPath);
+      ulQueue = DRAV_DBT_DEVICEARRIVAL;
+    }
+  } else if (wParam == DRAV_DBT_DEVICEQUERYREMOVE || wParam == DRAV_DBT_DEVICEREMOVECOMPLETE) {
+    UmdBroadcastKind kind = UmdReadBroadcast(lParam, &broadcast);
+    if (kind == UMD_BROADCAST_HANDLE) {
+      TRACE_INFO("pnp remove handle %08X notif %08X", (unsigned)broadcast.ullHandle,
+                 (unsigned)broadcast.ullNotification);
+      CloseHandleCleanupLater(reinterpret_cast<HANDLE>(broadcast.ullHandle));
+    } else if (kind == UMD_BROADCAST_INTERFACE) {
+      ulQueue = DRAV_DBT_DEVICEREMOVECOMPLETE;
+    }
+  } else if (wParam == DRAV_DBT_DEVICEREMOVEPENDING) {
+    result = 0;
+  }
+  if (ulQueue != 0) {
+    UmdEnqueueDeviceChange(pUmdGlobal, ulQueue, broadcast.sPath, broadcast.cbPath);
+    TRACE_INFO("scheduling work item for %s UmdProcessDeviceChanges", pUmdGlobal->sName);
+    UmdScheduleDeviceChanges(pUmdGlobal);
   }
   TRACE_INFO("exit - Result:0x%08X\n", (unsigned)result);
   return result;
 }
+
+// ---- Instance start and stop -------------------------------------------------------------
 
 BOOL UmdMainInit(UmdGlobal** ppUmdGlobal, PDEVMGRAPI pDevMgrApi, ULONG ulUmdIndex, ULONG ulDevInfoSize,
                  const char* sName, HINSTANCE hInstance, const char* sWindowClass, const GUID* pInterfaceGuid,
@@ -86,6 +217,9 @@ BOOL UmdMainInit(UmdGlobal** ppUmdGlobal, PDEVMGRAPI pDevMgrApi, ULONG ulUmdInde
   pUmdGlobal->ulSize = sizeof(UmdGlobal);
   pUmdGlobal->ulReserved = 0;
   pUmdGlobal->pDevMgrApi = pDevMgrApi;
+  // A window of the record's previous use may still be closing.
+  pUmdGlobal->hWnd = nullptr;
+  pUmdGlobal->hDeviceChangeNotification = nullptr;
   pUmdGlobal->ulUmdIndex = ulUmdIndex;
   pUmdGlobal->ulDevInfoSize = ulDevInfoSize;
   memset(pUmdGlobal->sName, 0, sizeof pUmdGlobal->sName);
@@ -98,20 +232,24 @@ BOOL UmdMainInit(UmdGlobal** ppUmdGlobal, PDEVMGRAPI pDevMgrApi, ULONG ulUmdInde
   pUmdGlobal->DeviceChangeQueue.pPrev = &pUmdGlobal->DeviceChangeQueue;
   pUmdGlobal->DeviceChangeProcessingActive = DCPA_IDLE;
   InitializeCriticalSection(&pUmdGlobal->csDeviceChangeQueue);
-  // MINIMAL PATH: the work-item thread starts here once the work-item service lands.
-  pUmdGlobal->WorkItemList = UmdWorkItemList{};
+  UmdStartWorkItems(pUmdGlobal);
 
   pUmdGlobal->hWnd = UmdCreateMainWindow(hInstance, UmdWindowProc, sWindowClass);
   if (pUmdGlobal->hWnd == nullptr) {
-    TRACE_INFO("exit, FAILED to create the Main Window. %d", (int)GetLastError());
+    DWORD dwError = GetLastError();
+    TRACE_INFO("exit, FAILED to create the Main Window. %d", (int)dwError);
     DRAV_ASSERT_TEXT(FALSE, "FALSE");
+    // A failed start gives everything back: the thread and the record.
+    UmdStopWorkItems(pUmdGlobal);
+    DeleteCriticalSection(&pUmdGlobal->csDeviceChangeQueue);
+    pUmdGlobal->bInUse = FALSE;
+    SetLastError(dwError);
     return FALSE;
   }
   memcpy(&pUmdGlobal->InterfaceGuid, pInterfaceGuid, sizeof(GUID));
   pUmdGlobal->ulDefaultDeviceType = ulDefaultDeviceType;
-  // MINIMAL PATH: registration for the interface class's broadcasts lands with
-  // the device-notification service.
-  pUmdGlobal->hDeviceChangeNotification = nullptr;
+  pUmdGlobal->hDeviceChangeNotification = WndRegisterClassChangeNotifications(pUmdGlobal->hWnd, &pUmdGlobal->InterfaceGuid);
+  DRAV_ASSERT_TEXT(pUmdGlobal->hDeviceChangeNotification != nullptr, "pUmdGlobal->hDeviceChangeNotification");
 
   *ppUmdGlobal = pUmdGlobal;
   TRACE_INFO("exit");
@@ -129,16 +267,21 @@ void UmdRemoveAllDevices(UmdGlobal* pUmdGlobal)
 void UmdMainExit(UmdGlobal* pUmdGlobal)
 {
   TRACE_INFO("Entry");
-  if (pUmdGlobal == nullptr) {
+  if (pUmdGlobal == nullptr || !pUmdGlobal->bInUse) {
+    TRACE_WARNING("instance is not running");
     return;
   }
-  // MINIMAL PATH: the work-item thread is stopped here once it exists.
+  // No further arrivals or removals are broadcast to the closing window.
+  WndUnregisterDeviceChangeNotifications(static_cast<HDEVNOTIFY>(pUmdGlobal->hDeviceChangeNotification));
+  pUmdGlobal->hDeviceChangeNotification = nullptr;
+  UmdStopWorkItems(pUmdGlobal);
   UmdRemoveAllDevices(pUmdGlobal);
   if (pUmdGlobal->hWnd != nullptr) {
     TRACE_CATEGORY(TRACE_CAT_SHUTDOWN, "UmdMainExit - Posting WM_CLOSE.\n");
     PostMessageA(pUmdGlobal->hWnd, WM_CLOSE, 0, 0);
   }
   pUmdGlobal->bInUse = FALSE;
+  UmdFreeDeviceChangeQueue(pUmdGlobal);
   DeleteCriticalSection(&pUmdGlobal->csDeviceChangeQueue);
 }
 

@@ -1,7 +1,8 @@
 // Demo session of the reference host: start the debug viewer, load the model
-// files, bind the plug-in, ask for its version, create a few simulated devices
-// and take mouse settings there and back, printing every result by name; at
-// the end, what the viewer showed of the plug-in's trace lines.
+// files, bind the plug-in on the host's binding thread, ask for its version,
+// create a few simulated devices and take mouse settings there and back,
+// printing every result by name; at the end, what the viewer showed of the
+// plug-in's trace lines.
 #include <windows.h>
 
 #include <cstdio>
@@ -10,18 +11,10 @@
 #include "diag/Trace.h"
 #include "host/RefHost.h"
 #include "host/RefHostModels.h"
+#include "host/RefHostThread.h"
 #include "host/RefHostViewer.h"
 #include "mouio/MouIo.h"
 #include "plugin/LdCodes.h"
-
-static void PumpMessages()
-{
-  MSG msg;
-  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
-  }
-}
 
 static LD_STATUS Control(RefHost* pHost, tDevice* pDevice, ULONG ulFunction, void* pRecord, ULONG* pSize,
                          ULONG ulMode = 0)
@@ -184,7 +177,16 @@ int main(int argc, char** argv)
     RefHostViewerStop(&viewer, 10000);
     return 1;
   }
-  ULONG ulBound = RefHostBindPlugin(pHost, &plugin);
+  // Binding, unbinding and control commands run on the thread that
+  // dispatches the plug-in window's messages.
+  RefHostThread thread;
+  if (!RefHostThreadStart(&thread)) {
+    printf("binding thread did not start\n");
+    RefHostShutdown(pHost);
+    RefHostViewerStop(&viewer, 10000);
+    return 1;
+  }
+  ULONG ulBound = RefHostThreadBind(&thread, pHost, &plugin);
   printf("MouMainInit -> %lu\n", ulBound);
   if (ulBound != 1) {
     rc = 1;
@@ -196,10 +198,11 @@ int main(int argc, char** argv)
   }
 
   ULONG version[2] = { 0xFFFFFFFF, 0xFFFFFFFF };
-  ULONG ulResult = plugin.MouControl(LD_API_GET_VERSION, version, 0, 0);
+  ULONG ulResult = RefHostThreadControl(&thread, &plugin, LD_API_GET_VERSION, version);
   printf("MouControl(LD_API_GET_VERSION) -> %lu, version words %lu %lu\n", ulResult, version[0], version[1]);
-  printf("MouControl(LD_API_SUSPEND) -> %lu\n", plugin.MouControl(LD_API_SUSPEND, nullptr, 0, 0));
-  printf("MouControl(7) -> %lu\n", plugin.MouControl(7, nullptr, 0, 0));
+  printf("MouControl(LD_API_SUSPEND) -> %lu\n", RefHostThreadControl(&thread, &plugin, LD_API_SUSPEND, nullptr));
+  printf("MouControl(6) -> %lu\n", RefHostThreadControl(&thread, &plugin, LD_API_ENUMERATE, nullptr));
+  printf("MouControl(7) -> %lu\n", RefHostThreadControl(&thread, &plugin, 7, nullptr));
 
   struct Request { const char* sWhat; ULONG ulFunction; };
   const Request requests[] = {
@@ -239,10 +242,12 @@ int main(int argc, char** argv)
   }
   printf("devices held by the host: %lu\n", RefHostDeviceCount(pHost));
 
-  PumpMessages();
-  printf("MouMainExit -> %lu\n", plugin.MouMainExit(0, 0));
+  printf("MouMainExit -> %lu\n", RefHostThreadUnbind(&thread, &plugin));
   printf("devices held by the host after MouMainExit: %lu\n", RefHostDeviceCount(pHost));
-  PumpMessages();
+  if (!RefHostThreadStop(&thread)) {
+    printf("binding thread had to be stopped\n");
+    rc = 1;
+  }
   RefHostShutdown(pHost);
   RefHostUnloadPlugin(&plugin);
   RefHostModelsFree();

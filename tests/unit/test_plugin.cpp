@@ -118,31 +118,6 @@ TEST_F(PluginTest, MainInitBindsAndMainExitReleasesTheInstance)
   EXPECT_EQ(FakeHost::s_remove.count, 1);
 }
 
-TEST_F(PluginTest, NinthInstanceIsTheLastOne)
-{
-  UmdGlobal* instances[UMD_MAX_INSTANCES] = {};
-  HINSTANCE hInst = GetModuleHandleA(nullptr);
-  GUID guid;
-  memcpy(&guid, &GUID_INTERFACE_RAWPDO_VMOUFILT, sizeof guid);
-  FakeHost host;
-  for (ULONG i = 0; i < UMD_MAX_INSTANCES; ++i) {
-    ASSERT_TRUE(UmdMainInit(&instances[i], host.Api, UMD_MOUFILT, 352, "MOU", hInst, "DravTestClass", &guid, 1,
-                            nullptr, nullptr, UmdCallbackGetDevInfo, nullptr));
-  }
-  TraceCapture capture;
-  UmdGlobal* pTenth = nullptr;
-  EXPECT_FALSE(UmdMainInit(&pTenth, host.Api, UMD_MOUFILT, 352, "MOU", hInst, "DravTestClass", &guid, 1, nullptr,
-                           nullptr, UmdCallbackGetDevInfo, nullptr));
-  EXPECT_TRUE(capture.Contains("exit, no more instance slots available"));
-  UmdMainExit(instances[4]);
-  UmdGlobal* pAgain = nullptr;
-  EXPECT_TRUE(UmdMainInit(&pAgain, host.Api, UMD_MOUFILT, 352, "MOU", hInst, "DravTestClass", &guid, 1, nullptr,
-                          nullptr, UmdCallbackGetDevInfo, nullptr));
-  EXPECT_EQ(pAgain, instances[4]);
-  instances[4] = pAgain;
-  for (UmdGlobal* p : instances) UmdMainExit(p);
-}
-
 TEST_F(PluginTest, ControlCommands)
 {
   FakeHost host;
