@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "host/RefHostModels.h"
+#include "host/RefHostReports.h"
 #include "simdrv/SimDrv.h"
 #include "synch/SynchMgr.h"
 
@@ -479,6 +480,7 @@ BOOL RefHostInit(RefHost* pHost)
   pHost->Api[HOST_FOR_EACH_DEVICE] = reinterpret_cast<ULONG_PTR>(&HostForEachDeviceOp);
   pHost->Api[HOST_DEVICE_CAPABILITY] = reinterpret_cast<ULONG_PTR>(&HostDeviceCapabilityOp);
   pHost->Api[HOST_FIND_MODEL] = reinterpret_cast<ULONG_PTR>(&RefHostFindModel);
+  RefHostReportsInit(pHost);
   return TRUE;
 }
 
