@@ -172,3 +172,14 @@ inline void HostEndOfEnumeration(const ULONG_PTR* api)
   auto pfn = HostOperation<PFN_HOST_END_OF_ENUMERATION>(api, HOST_END_OF_ENUMERATION);
   if (pfn) pfn();
 }
+inline tDevice* HostCreateDevice(const ULONG_PTR* api, ULONG ulLockId, ULONG ulDeviceType, ULONG ulUmdIndex,
+                                DWORD diDeviceNode, ULONG ulDeviceIndex, ULONG ulValue2, ULONG ulDevInfoSize)
+{
+  auto pfn = HostOperation<PFN_HOST_CREATE_DEVICE>(api, HOST_CREATE_DEVICE);
+  return pfn ? pfn(ulLockId, ulDeviceType, ulUmdIndex, diDeviceNode, ulDeviceIndex, ulValue2, ulDevInfoSize) : nullptr;
+}
+inline BOOL HostRemoveDevice(const ULONG_PTR* api, ULONG ulLockId, ULONG ulUmdIndex, tDevice* pDevice)
+{
+  auto pfn = HostOperation<PFN_HOST_REMOVE_DEVICE>(api, HOST_REMOVE_DEVICE);
+  return pfn ? pfn(ulLockId, ulUmdIndex, pDevice, 0) : FALSE;
+}
