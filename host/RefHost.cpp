@@ -8,6 +8,7 @@
 #include "host/RefHostEvents.h"
 #include "host/RefHostModels.h"
 #include "host/RefHostPnp.h"
+#include "host/RefHostReports.h"
 #include "simdrv/SimDrv.h"
 #include "synch/SynchMgr.h"
 
@@ -486,6 +487,7 @@ BOOL RefHostInit(RefHost* pHost)
   pHost->Api[HOST_DEVICE_TREE_45] = reinterpret_cast<ULONG_PTR>(&RefHostUnusedCmOp);
   pHost->Api[HOST_DEVICE_TREE_46] = reinterpret_cast<ULONG_PTR>(&RefHostUnusedCmOp);
   pHost->Api[HOST_WAIT_NO_PENDING_INSTALL] = reinterpret_cast<ULONG_PTR>(&RefHostWaitNoPendingInstallOp);
+  RefHostReportsInit(pHost);
   return TRUE;
 }
 

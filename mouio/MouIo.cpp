@@ -8,6 +8,7 @@
 #include "mouio/MouIoPack.h"
 
 BOOL g_bDriverType = TRUE;
+BOOL g_bInUseEventActive = FALSE;
 
 // ---- Pointer speed ----------------------------------------------------------------
 
@@ -167,6 +168,7 @@ LD_STATUS MouIoSetDriverType(void* pBuffer, ULONG* pReturnedSize)
   ULONG ulType = static_cast<const MouValueRecord*>(pBuffer)->ulValue;
   TRACE_INFO("ulType=%d", (int)ulType);
   g_bDriverType = ulType != 0;
+  g_bInUseEventActive = ulType == 2;
 
   HostForEachDevice(g_pDevMgrApi, MouIoSetProcessing, 0, 0, UMD_MOUFILT);
 

@@ -51,6 +51,9 @@ BOOL MouIoSetChording(tDevice* pDevice, void* pBuffer);
 BOOL MouIoSetVantInUseEvent(tDevice* pDevice, ULONG_PTR reserved, ULONG_PTR pRecord);
 
 extern BOOL g_bDriverType;
+// Whether the host's last driver type was 2, which hands the driver the host's
+// in-use event; a device started later must receive it too.
+extern BOOL g_bInUseEventActive;
 
 // ---- Host request records (word 0 is the record's size; handlers ignore it) ----
 struct MouSpeedRecord {

@@ -175,3 +175,42 @@ inline const tModelInfo* HostFindModel(const ULONG_PTR* api, PFN_HOST_MODEL_COMP
   auto pfn = HostOperation<PFN_HOST_FIND_MODEL>(api, HOST_FIND_MODEL);
   return pfn ? pfn(0, pfnCompare, ulKeySize, pKey) : nullptr;
 }
+
+// ---- Device start, events and enumeration reports -------------------------------
+inline void HostModelDevice(const ULONG_PTR* api, ULONG ulUmdIndex, tDevice* pDevice, const tModelInfo* pModel)
+{
+  auto pfn = HostOperation<PFN_HOST_MODEL_DEVICE>(api, HOST_MODEL_DEVICE);
+  if (pfn) pfn(ulUmdIndex, pDevice, pModel);
+}
+inline BOOL HostAnnounce(const ULONG_PTR* api, tDevice* pDevice, ULONG ulUmdIndex, const ULONG* pFunctions,
+                         const ULONG* pEvents)
+{
+  auto pfn = HostOperation<PFN_HOST_ANNOUNCE>(api, HOST_ANNOUNCE);
+  return pfn ? pfn(pDevice, 0, ulUmdIndex, pFunctions, pEvents) : FALSE;
+}
+inline void HostReportHwEvent(const ULONG_PTR* api, tDevice* pDevice, void* pHWEvent, ULONG_PTR value)
+{
+  auto pfn = HostOperation<PFN_HOST_REPORT_HW_EVENT>(api, HOST_REPORT_HW_EVENT);
+  if (pfn) pfn(pDevice, pHWEvent, value, 0, 0);
+}
+inline void HostReportEvent(const ULONG_PTR* api, ULONG ulEvent, ULONG_PTR value)
+{
+  auto pfn = HostOperation<PFN_HOST_REPORT_EVENT>(api, HOST_REPORT_EVENT);
+  if (pfn) pfn(ulEvent, value, 0);
+}
+inline void HostEndOfEnumeration(const ULONG_PTR* api)
+{
+  auto pfn = HostOperation<PFN_HOST_END_OF_ENUMERATION>(api, HOST_END_OF_ENUMERATION);
+  if (pfn) pfn();
+}
+inline tDevice* HostCreateDevice(const ULONG_PTR* api, ULONG ulLockId, ULONG ulDeviceType, ULONG ulUmdIndex,
+                                DWORD diDeviceNode, ULONG ulDeviceIndex, ULONG ulValue2, ULONG ulDevInfoSize)
+{
+  auto pfn = HostOperation<PFN_HOST_CREATE_DEVICE>(api, HOST_CREATE_DEVICE);
+  return pfn ? pfn(ulLockId, ulDeviceType, ulUmdIndex, diDeviceNode, ulDeviceIndex, ulValue2, ulDevInfoSize) : nullptr;
+}
+inline BOOL HostRemoveDevice(const ULONG_PTR* api, ULONG ulLockId, ULONG ulUmdIndex, tDevice* pDevice)
+{
+  auto pfn = HostOperation<PFN_HOST_REMOVE_DEVICE>(api, HOST_REMOVE_DEVICE);
+  return pfn ? pfn(ulLockId, ulUmdIndex, pDevice, 0) : FALSE;
+}

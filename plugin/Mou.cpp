@@ -2,11 +2,15 @@
 // callbacks of the mouse plug-in.
 #include <windows.h>
 
+#include <cstring>
+
 #include "diag/Trace.h"
 #include "framework/UmdMgr.h"
 #include "mouio/MouIo.h"
 #include "plugin/LdCodes.h"
 #include "plugin/Mou.h"
+#include "synch/SynchMgr.h"
+#include "models/ModelInfo.h"
 
 extern "C" LD_STATUS MouDeviceControl(tDevice* pDevice, ULONG ulFunction, void* pBuffer, ULONG* pReturnedSize,
                                       ULONG ulMode)
@@ -98,14 +102,64 @@ extern "C" BOOL MouEvaluateEventCompatibility(tDevice* pDevice, void* pNewEvent,
 
 // ---- Device callbacks -------------------------------------------------------------
 
+const ULONG g_MouAnnouncedFunctions[MOU_ANNOUNCED_FUNCTION_COUNT + 1] = {
+  LD_GET_MOUSE_SPEED,
+  LD_SET_MOUSE_SPEED,
+  LD_GET_MOUSE_ACCELERATION,
+  LD_SET_MOUSE_ACCELERATION,
+  LD_GET_MOUSE_ORIENTATION,
+  LD_SET_MOUSE_ORIENTATION,
+  LD_SET_MOUSE_DRIVER_TYPE,
+  LD_SET_MOUSE_REPORT_RATE_ACC,
+  LD_GET_MOUSE_WHEEL_ACCELERATION,
+  LD_SET_MOUSE_WHEEL_ACCELERATION,
+  LD_GET_MOUSE_WHEEL_FILTER,
+  LD_SET_MOUSE_WHEEL_FILTER,
+  LD_GET_MOUSE_WHEEL_SPEED,
+  LD_SET_MOUSE_WHEEL_SPEED,
+  LD_GET_MOUSE_ACCELERATION_CURVE,
+  LD_SET_MOUSE_ACCELERATION_CURVE,
+  LD_SET_CHORDING_PARMS,
+  LD_GET_MOUSE_WHEEL_RESOLUTION,
+  LD_SET_MOUSE_WHEEL_RESOLUTION,
+  LD_SET_MOUSE_IN_USE_EVENT,
+  LD_LAST_FUNCTION,
+};
+
+const ULONG g_MouAnnouncedEvents[2] = { HW_EVENT_CHORDING_BUTTON, LD_EVENT_LAST_EVENT };
+
 BOOL UmdCallbackDeviceInit(tDevice* pDevice, ULONG ulZero, const tModelInfo* pModel)
 {
-  return pDevice != nullptr;
+  DRAV_ASSERT(pDevice);
+  DRAV_ASSERT_TEXT(pDevice != nullptr && IsRemoveLockOwned(UMD_MOUFILT, pDevice),
+                   "IsRemoveLockOwned( UMD_MOUFILT, pDevice )");
+  TRACE_INFO("entry");
+  BOOL bResult = FALSE;
+  if (pDevice != nullptr) {
+    if (pModel != nullptr && (pModel->sCache == nullptr || pModel->sCache[0] == '\0') &&
+        pModel->sMinTerm != nullptr && pModel->sMinTerm[0] != '\0' && strstr(pModel->sMinTerm, MOU_SHORT_NAME)) {
+      HostModelDevice(g_pDevMgrApi, UMD_MOUFILT, pDevice, pModel);
+    }
+    TRACE_INFO("Device:%x '%s'", (unsigned)pDevice->DUID, pDevice->sDeviceName);
+    bResult = TRUE;
+  }
+  TRACE_INFO("exit, status=%d", (int)bResult);
+  return bResult;
 }
 
 BOOL UmdCallbackDeviceStart(tDevice* pDevice)
 {
-  return pDevice != nullptr;
+  TRACE_INFO("entry");
+  MouIoSetProcessing(pDevice, 0, 0);
+  // A device that starts while driver type 2 is in force gets the in-use
+  // event like the devices that were there when the type was set.
+  if (g_bInUseEventActive) {
+    MouInUseRecord inUse = {};
+    inUse.ulSize = MOU_IN_USE_RECORD_SIZE;
+    inUse.VantInUseEventHandle = g_pMain != nullptr ? reinterpret_cast<ULONG_PTR>(g_pMain->hInUseEvent) : 0;
+    MouIoSetVantInUseEvent(pDevice, 0, reinterpret_cast<ULONG_PTR>(&inUse));
+  }
+  return HostAnnounce(g_pDevMgrApi, pDevice, UMD_MOUFILT, g_MouAnnouncedFunctions, g_MouAnnouncedEvents);
 }
 
 UmdDevInfo* UmdCallbackGetDevInfo(tDevice* pDevice)
@@ -113,7 +167,42 @@ UmdDevInfo* UmdCallbackGetDevInfo(tDevice* pDevice)
   return static_cast<UmdDevInfo*>(pDevice->pUMDinfo[UMD_MOUFILT]);
 }
 
+static ULONG MouChordingReport(ULONG ulState)
+{
+  switch (ulState) {
+  case 1: return MOU_CHORDING_PRESSED;
+  case 0: return MOU_CHORDING_RELEASED;
+  default: return 0;
+  }
+}
+
 BOOL UmdCallbackProcessEvent(tDevice* pDevice, const void* pBuffer, ULONG ulBytes)
 {
+  TRACE_INFO("Entry");
+  TraceDump("UmdCallbackProcessEvent", pBuffer, ulBytes);
+  if (ulBytes < sizeof(ULONG)) {
+    TRACE_INFO(" missing id\n");
+    return TRUE;
+  }
+  if (!AcquireRemoveLock(UMD_MOUFILT, LOCK_UmdCallbackProcessEvent, pDevice)) {
+    TRACE_INFO(" Failed to acquire the remove lock.\n");
+    TRACE_INFO("Exit.\n");
+    return TRUE;
+  }
+  TRACE_INFO(" device name: %s.\n", DeviceTraceName(pDevice));
+  // The event read's buffer always holds the state word, whatever the count.
+  ULONG ulPacket[2] = {};
+  memcpy(ulPacket, pBuffer, ulBytes < sizeof ulPacket ? ulBytes : sizeof ulPacket);
+  if (ulPacket[0] == ID_EVENT_CHORDING_BUTTON) {
+    MouDevInfo* pInfo = static_cast<MouDevInfo*>(pDevice->pUMDinfo[UMD_MOUFILT]);
+    void* pChordingEvent = pInfo != nullptr ? pInfo->pChordingEvent : nullptr;
+    if (pChordingEvent != nullptr) {
+      HostReportHwEvent(g_pDevMgrApi, pDevice, pChordingEvent, MouChordingReport(ulPacket[1]));
+    }
+  } else {
+    TRACE_INFO("Unexpected Id: %d\n", (int)ulPacket[0]);
+  }
+  ReleaseRemoveLock(UMD_MOUFILT, LOCK_UmdCallbackProcessEvent, pDevice);
+  TRACE_INFO("Exit.\n");
   return TRUE;
 }

@@ -1,6 +1,7 @@
 // The mouse plug-in's exports, globals and device callbacks.
 #pragma once
 #include <windows.h>
+#include <cstddef>
 
 #include "framework/UmdRecords.h"
 
@@ -28,6 +29,28 @@ BOOL MouProcessDetach();
 // Heap helpers with validation (none of the plug-in's code calls them).
 void* MouHeapAllocValidated(HANDLE hHeap, SIZE_T cb);
 void MouHeapFreeValidated(HANDLE hHeap, void* p);
+
+// The plug-in's per-device block: the framework's record at its head, the
+// chording event registered with the driver in its last 8 bytes.
+struct MouDevInfo {
+  UmdDevInfo umd;
+  BYTE Reserved[MOU_DEVINFO_SIZE - sizeof(UmdDevInfo) - sizeof(void*)];
+  void* pChordingEvent;
+};
+static_assert(sizeof(MouDevInfo) == MOU_DEVINFO_SIZE, "per-device block size");
+static_assert(offsetof(MouDevInfo, pChordingEvent) == MOU_DEVINFO_SIZE - 8, "chording event in the last 8 bytes");
+
+// What device start announces to the host, each list closed by its end code.
+constexpr ULONG MOU_ANNOUNCED_FUNCTION_COUNT = 20;
+extern const ULONG g_MouAnnouncedFunctions[MOU_ANNOUNCED_FUNCTION_COUNT + 1];
+extern const ULONG g_MouAnnouncedEvents[2];
+
+// The one hardware event type the plug-in serves.
+constexpr ULONG HW_EVENT_CHORDING_BUTTON = 0x1000007;
+
+// Report values of a chording packet's state.
+constexpr ULONG MOU_CHORDING_PRESSED = 0x10003;
+constexpr ULONG MOU_CHORDING_RELEASED = 0x20003;
 
 // Device callbacks handed to the framework.
 BOOL UmdCallbackDeviceInit(tDevice* pDevice, ULONG ulZero, const tModelInfo* pModel);

@@ -1,0 +1,220 @@
+// The mouse plug-in's device callbacks: initialisation, start (what reaches the
+// driver and what is announced to the host) and event packets.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "host/RefHost.h"
+#include "host/RefHostReports.h"
+#include "models/ModelInfo.h"
+#include "mouio/MouIo.h"
+#include "plugin/LdCodes.h"
+#include "plugin/Mou.h"
+#include "synch/SynchMgr.h"
+#include "tests/unit/TestSupport.h"
+#include "tests/unit/test_mouio_support.h"
+
+namespace {
+
+constexpr ULONG kTestLock = LOCK_MainDeviceIoControlThread;
+
+class CallbackTest : public testing::Test {
+protected:
+  RefHost* pHost = nullptr;
+  tDevice* pMouse = nullptr;
+
+  void SetUp() override
+  {
+    SimDrvReset();
+    pHost = RefHostGet();
+    ASSERT_TRUE(RefHostInit(pHost));
+    pHost->pfnDeviceControl = MouDeviceControl;
+    pHost->pfnDeviceCleanup = MouDeviceCleanup;
+    ASSERT_EQ(MouMainInit(pHost->Api, 0, 0), 1u);
+    pMouse = RefHostAddSimDevice(pHost, "\\\\?\\HID#VID_1A2B&PID_0001#cb#mouse0");
+    ASSERT_NE(pMouse, nullptr);
+    SimDrvClearRequests();
+    RefHostReportsReset();
+  }
+  void TearDown() override
+  {
+    MouMainExit(0, 0);
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+    RefHostShutdown(pHost);
+    SimDrvReset();
+    g_bDriverType = TRUE;
+    g_bInUseEventActive = FALSE;
+  }
+  MouDevInfo* Block() { return static_cast<MouDevInfo*>(pMouse->pUMDinfo[UMD_MOUFILT]); }
+  void SetDriverType(ULONG ulType)
+  {
+    ULONG record[2] = { 8, ulType };
+    ULONG ulSize = 0;
+    ASSERT_EQ(MouDeviceControl(nullptr, LD_SET_MOUSE_DRIVER_TYPE, record, &ulSize, 0), (LD_STATUS)LD_SUCCESS);
+    SimDrvClearRequests();
+  }
+  BOOL Start()
+  {
+    EXPECT_TRUE(AcquireRemoveLock(UMD_MOUFILT, kTestLock, pMouse));
+    BOOL bResult = UmdCallbackDeviceStart(pMouse);
+    ReleaseRemoveLock(UMD_MOUFILT, kTestLock, pMouse);
+    return bResult;
+  }
+};
+
+// Set requests at the driver, in order, as (parameter, first payload word).
+std::vector<std::pair<ULONG, ULONG64>> SetsInOrder()
+{
+  std::vector<std::pair<ULONG, ULONG64>> out;
+  for (const SimDrvRequest& r : SimRequests()) {
+    if (r.dwIoctl != IOCTL_RAWPDO_SET) continue;
+    ULONG64 value = 0;
+    memcpy(&value, r.In + 4, r.ulInSize >= 12 ? 8 : 4);
+    out.emplace_back(SimWord(r, 0), value);
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST_F(CallbackTest, StartPushesProcessingThenAnnouncesTheServedCodesAndTheChordingEvent)
+{
+  EXPECT_TRUE(Start());
+  auto sets = SetsInOrder();
+  ASSERT_EQ(sets.size(), 1u);
+  EXPECT_EQ(sets[0], std::make_pair(3105ul, (ULONG64)0x30000));
+
+  ASSERT_EQ(RefHostReportCount(REFHOST_REPORT_ANNOUNCE), 1u);
+  RefHostReport announce = {};
+  ASSERT_TRUE(RefHostGetReport(REFHOST_REPORT_ANNOUNCE, 0, &announce));
+  EXPECT_EQ(announce.pDevice, pMouse);
+  EXPECT_EQ(announce.ulUmdIndex, 9u);
+  const ULONG expected[] = {
+    LD_GET_MOUSE_SPEED, LD_SET_MOUSE_SPEED, LD_GET_MOUSE_ACCELERATION, LD_SET_MOUSE_ACCELERATION,
+    LD_GET_MOUSE_ORIENTATION, LD_SET_MOUSE_ORIENTATION, LD_SET_MOUSE_DRIVER_TYPE, LD_SET_MOUSE_REPORT_RATE_ACC,
+    LD_GET_MOUSE_WHEEL_ACCELERATION, LD_SET_MOUSE_WHEEL_ACCELERATION, LD_GET_MOUSE_WHEEL_FILTER,
+    LD_SET_MOUSE_WHEEL_FILTER, LD_GET_MOUSE_WHEEL_SPEED, LD_SET_MOUSE_WHEEL_SPEED, LD_GET_MOUSE_ACCELERATION_CURVE,
+    LD_SET_MOUSE_ACCELERATION_CURVE, LD_SET_CHORDING_PARMS, LD_GET_MOUSE_WHEEL_RESOLUTION,
+    LD_SET_MOUSE_WHEEL_RESOLUTION, LD_SET_MOUSE_IN_USE_EVENT,
+  };
+  ASSERT_EQ(announce.ulFunctionCount, 20u);
+  EXPECT_EQ(0, memcmp(announce.Functions, expected, sizeof expected));
+  ASSERT_EQ(announce.ulEventCount, 1u);
+  EXPECT_EQ(announce.Events[0], 0x1000007u);
+  // The lists are closed by their end codes.
+  EXPECT_EQ(g_MouAnnouncedFunctions[20], 0x6000000u);
+  EXPECT_EQ(g_MouAnnouncedEvents[1], 0x6000000u);
+
+  RefHostSetAnnounceResult(FALSE);
+  EXPECT_FALSE(Start());
+}
+
+TEST_F(CallbackTest, StartUnderDriverType2AlsoHandsTheDriverTheInUseEvent)
+{
+  struct Case { ULONG ulType; ULONG ulProcessing; bool bInUse; } cases[] = {
+    { 0, 3, false }, { 1, 0x30000, false }, { 2, 0x30000, true },
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.ulType);
+    SetDriverType(c.ulType);
+    Start();
+    auto sets = SetsInOrder();
+    ASSERT_EQ(sets.size(), c.bInUse ? 2u : 1u);
+    EXPECT_EQ(sets[0], std::make_pair(3105ul, (ULONG64)c.ulProcessing));
+    if (c.bInUse) {
+      EXPECT_EQ(sets[1], std::make_pair(3117ul, (ULONG64)(ULONG_PTR)pHost->Main.hInUseEvent));
+      EXPECT_EQ(SimSets(3117)[0].ulInSize, 12u);
+    }
+    SimDrvClearRequests();
+  }
+}
+
+TEST_F(CallbackTest, InitCallsModelDeviceOnlyForAMintermNamingThePlugInWithoutCache)
+{
+  char sMou[] = "KBD,MOU";
+  char sKbd[] = "KBD";
+  char sEmpty[] = "";
+  char sCache[] = "cache1";
+  struct Case { char* sMinTerm; char* sCache; ULONG ulCalls; } cases[] = {
+    { sMou, nullptr, 1 }, { sMou, sEmpty, 1 }, { sMou, sCache, 0 }, { sKbd, nullptr, 0 }, { sEmpty, nullptr, 0 },
+    { nullptr, nullptr, 0 },
+  };
+  ASSERT_TRUE(AcquireRemoveLock(UMD_MOUFILT, kTestLock, pMouse));
+  for (const Case& c : cases) {
+    RefHostReportsReset();
+    tModelInfo model = {};
+    model.sMinTerm = c.sMinTerm;
+    model.sCache = c.sCache;
+    EXPECT_TRUE(UmdCallbackDeviceInit(pMouse, 0, &model));
+    ASSERT_EQ(RefHostReportCount(REFHOST_REPORT_MODEL_DEVICE), c.ulCalls) << (c.sMinTerm ? c.sMinTerm : "(null)");
+    if (c.ulCalls) {
+      RefHostReport r = {};
+      ASSERT_TRUE(RefHostGetReport(REFHOST_REPORT_MODEL_DEVICE, 0, &r));
+      EXPECT_EQ(r.pDevice, pMouse);
+      EXPECT_EQ(r.pRecord, &model);
+      EXPECT_EQ(r.ulUmdIndex, 9u);
+    }
+  }
+  ReleaseRemoveLock(UMD_MOUFILT, kTestLock, pMouse);
+
+  TraceCapture capture;
+  tModelInfo model = {};
+  EXPECT_FALSE(UmdCallbackDeviceInit(nullptr, 0, &model));
+  EXPECT_TRUE(capture.Contains(": assert pDevice\n"));
+}
+
+TEST_F(CallbackTest, ChordingPacketsBecomeReportsOnlyWhileTheEventIsRegistered)
+{
+  int hwEvent = 0;   // stands for the host's record; only its address travels
+  struct Case { ULONG ulId; ULONG ulState; bool bRegistered; ULONG ulReports; ULONG_PTR value; } cases[] = {
+    { 3112, 1, true, 1, 0x10003 }, { 3112, 0, true, 1, 0x20003 }, { 3112, 5, true, 1, 0 },
+    { 3112, 1, false, 0, 0 }, { 3110, 1, true, 0, 0 },
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.ulId << "/" << c.ulState);
+    RefHostReportsReset();
+    TraceCapture capture;
+    Block()->pChordingEvent = c.bRegistered ? &hwEvent : nullptr;
+    ULONG packet[25] = { c.ulId, c.ulState };
+    UmdCallbackProcessEvent(pMouse, packet, 8);
+    ASSERT_EQ(RefHostReportCount(REFHOST_REPORT_HW_EVENT), c.ulReports);
+    if (c.ulReports) {
+      RefHostReport r = {};
+      ASSERT_TRUE(RefHostGetReport(REFHOST_REPORT_HW_EVENT, 0, &r));
+      EXPECT_EQ(r.pDevice, pMouse);
+      EXPECT_EQ(r.pRecord, &hwEvent);
+      EXPECT_EQ(r.value, c.value);
+    }
+    EXPECT_EQ(capture.Contains("UmdCallbackProcessEvent - Unexpected Id: 3110\n"), c.ulId == 3110);
+    EXPECT_TRUE(capture.Contains("UmdCallbackProcessEvent - Exit.\n"));
+  }
+}
+
+TEST_F(CallbackTest, ShortPacketsAndDevicesOnTheirWayOutAreDropped)
+{
+  int hwEvent = 0;
+  Block()->pChordingEvent = &hwEvent;
+  ULONG packet[2] = { 3112, 1 };
+  {
+    TraceCapture capture;
+    UmdCallbackProcessEvent(pMouse, packet, 2);
+    EXPECT_TRUE(capture.Contains("UmdCallbackProcessEvent -  missing id\n"));
+    EXPECT_FALSE(capture.Contains("device name"));
+  }
+  // Removal requested: the lock is refused and nothing is reported.
+  ASSERT_TRUE(AcquireRemoveLock(UMD_MOUFILT, kTestLock, pMouse));
+  pMouse->RemoveLock[UMD_MOUFILT].lRemove = 1;
+  {
+    TraceCapture capture;
+    UmdCallbackProcessEvent(pMouse, packet, 8);
+    EXPECT_TRUE(capture.Contains("UmdCallbackProcessEvent -  Failed to acquire the remove lock.\n"));
+    // A 2-byte packet never reaches the lock.
+    capture.Clear();
+    UmdCallbackProcessEvent(pMouse, packet, 2);
+    EXPECT_FALSE(capture.Contains("Failed to acquire"));
+  }
+  pMouse->RemoveLock[UMD_MOUFILT].lRemove = 0;
+  ReleaseRemoveLock(UMD_MOUFILT, kTestLock, pMouse);
+  EXPECT_EQ(RefHostReportCount(REFHOST_REPORT_HW_EVENT), 0u);
+}
