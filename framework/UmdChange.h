@@ -19,4 +19,4 @@ void UmdFreeDeviceChange(UmdDeviceChange* pEntry);
 // Frees every entry still queued (the instance is stopping).
 void UmdFlushDeviceChanges(UmdGlobal* pUmdGlobal);
 // The work item that drains the queue; one owner at a time.
-ULONG UmdProcessDeviceChanges(UmdGlobal* pUmdGlobal);
+ULONG UmdProcessDeviceChanges(void* pUmdGlobal);

@@ -56,64 +56,12 @@ static_assert(offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name) == UMD_BROADC
 
 // ---- Device-change queue ------------------------------------------------------------
 
-void UmdEnqueueDeviceChange(UmdGlobal* pUmdGlobal, ULONG ulAction, const char* sPath, ULONG cbPath)
-{
-  if (sPath == nullptr) {
-    TRACE_ERROR("str is NULL");
-    return;
-  }
-  const void* pZero = memchr(sPath, 0, cbPath);
-  ULONG cchPath = pZero != nullptr ? (ULONG)(static_cast<const char*>(pZero) - sPath) : cbPath;
-  if (pZero == nullptr) {
-    TRACE_WARNING("Device path was not null terminated");
-  }
-  auto* pEntry = static_cast<UmdDeviceChange*>(
-    HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, offsetof(UmdDeviceChange, sPath) + (SIZE_T)cchPath + 1));
-  if (pEntry == nullptr) {
-    TRACE_ERROR("MEMALLOC failed");
-    return;
-  }
-  pEntry->ulAction = ulAction;
-  memcpy(pEntry->sPath, sPath, cchPath);
-  TRACE_INFO("queuing action=%d path=%s", (int)ulAction, pEntry->sPath);
-  // Coalescing of changes of one path and their processing come with the
-  // change processing; until then entries wait here until the instance stops.
-  EnterCriticalSection(&pUmdGlobal->csDeviceChangeQueue);
-  UmdListEntry* pHead = &pUmdGlobal->DeviceChangeQueue;
-  pEntry->Links.pNext = pHead;
-  pEntry->Links.pPrev = pHead->pPrev;
-  pHead->pPrev->pNext = &pEntry->Links;
-  pHead->pPrev = &pEntry->Links;
-  LeaveCriticalSection(&pUmdGlobal->csDeviceChangeQueue);
-  TRACE_INFO("exit");
-}
-
 ULONG UmdProcessDeviceChanges(void* pContext)
 {
   UmdGlobal* pUmdGlobal = static_cast<UmdGlobal*>(pContext);
   TRACE_INFO("enter, %s", pUmdGlobal->sName);
   TRACE_INFO("exit");
   return 0;
-}
-
-// Entries the instance never processed.
-static void UmdFreeDeviceChangeQueue(UmdGlobal* pUmdGlobal)
-{
-  EnterCriticalSection(&pUmdGlobal->csDeviceChangeQueue);
-  UmdListEntry* pHead = &pUmdGlobal->DeviceChangeQueue;
-  UmdListEntry* pEntry = pHead->pNext;
-  pHead->pNext = pHead->pPrev = pHead;
-  LeaveCriticalSection(&pUmdGlobal->csDeviceChangeQueue);
-  ULONG ulFreed = 0;
-  while (pEntry != pHead) {
-    UmdListEntry* pNext = pEntry->pNext;
-    HeapFree(GetProcessHeap(), 0, pEntry);
-    pEntry = pNext;
-    ++ulFreed;
-  }
-  if (ulFreed != 0) {
-    TRACE_INFO("freed %u queued device changes", (unsigned)ulFreed);
-  }
 }
 
 // ---- Work items and notifications -----------------------------------------------
@@ -281,7 +229,7 @@ void UmdMainExit(UmdGlobal* pUmdGlobal)
     PostMessageA(pUmdGlobal->hWnd, WM_CLOSE, 0, 0);
   }
   pUmdGlobal->bInUse = FALSE;
-  UmdFreeDeviceChangeQueue(pUmdGlobal);
+  UmdFlushDeviceChanges(pUmdGlobal);
   DeleteCriticalSection(&pUmdGlobal->csDeviceChangeQueue);
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 #include <windows.h>
 
+#include "framework/UmdChange.h"
 #include "framework/UmdRecords.h"
 
 extern UmdGlobal g_UmdInstances[UMD_MAX_INSTANCES];
@@ -14,20 +15,6 @@ void UmdMainExit(UmdGlobal* pUmdGlobal);
 void UmdRemoveAllDevices(UmdGlobal* pUmdGlobal);
 HWND UmdCreateMainWindow(HINSTANCE hInstance, WNDPROC pfnWndProc, const char* sWindowClass);
 LRESULT CALLBACK UmdWindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
-
-// ---- Device-change queue ---------------------------------------------------
-// One queued arrival or removal of an interface path, allocated from the
-// process heap with room for the terminated path.
-struct UmdDeviceChange {
-  UmdListEntry Links;
-  ULONG ulAction;          // DBT_DEVICEARRIVAL or DBT_DEVICEREMOVECOMPLETE
-  CHAR sPath[1];
-};
-// Queues a change of the path; cbPath is the number of bytes at sPath (a path
-// without a zero within them is taken whole and terminated).
-void UmdEnqueueDeviceChange(UmdGlobal* pUmdGlobal, ULONG ulAction, const char* sPath, ULONG cbPath);
-// Work item that drains the queue.
-ULONG UmdProcessDeviceChanges(void* pUmdGlobal);
 
 // Queues a full enumeration on the instance's work-item thread.
 void UmdEnumerateDevices(UmdGlobal* pUmdGlobal);

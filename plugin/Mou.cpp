@@ -83,21 +83,85 @@ extern "C" ULONG MouDeviceCleanup(tDevice* pDevice, ULONG ulValue, ULONG_PTR pVa
   return 1;
 }
 
-// ---- Hardware event registration (not built yet) ----------------------------------
+// ---- Hardware event registration -------------------------------------------------
+
+static MouDevInfo* MouGetDevInfo(tDevice* pDevice)
+{
+  return pDevice != nullptr ? static_cast<MouDevInfo*>(pDevice->pUMDinfo[UMD_MOUFILT]) : nullptr;
+}
+
+static LD_STATUS MouSendEventRequest(tDevice* pDevice, ULONG ulIoctl)
+{
+  ULONG ulId = ID_EVENT_CHORDING_BUTTON;
+  ULONG ulReturned = 0;
+  return UmdSendIoctl(g_pUmdGlobal, pDevice, ulIoctl, &ulId, sizeof ulId, nullptr, 0, &ulReturned);
+}
 
 extern "C" LD_STATUS MouRegisterEvent(tDevice* pDevice, void* pHWEvent, ULONG ulContext)
 {
-  return LD_INVALID_FUNCTION;
+  TRACE_INFO("entry");
+  tHWEvent* pEvent = static_cast<tHWEvent*>(pHWEvent);
+  DRAV_ASSERT_TEXT(IsRemoveLockOwned(UMD_MOUFILT, pDevice), "IsRemoveLockOwned( UMD_MOUFILT, pDevice )");
+  DRAV_ASSERT_TEXT(pEvent != nullptr && (pEvent->EventUMDFlag & (1u << UMD_MOUFILT)),
+                   "pHWEvent->EventUMDFlag & ( 1 << UMD_MOUFILT )");
+  LD_STATUS status;
+  MouDevInfo* pInfo = MouGetDevInfo(pDevice);
+  if (pEvent != nullptr && pEvent->ulEventType == HW_EVENT_CHORDING_BUTTON && pInfo != nullptr) {
+    // Kept before the request: a packet may come as soon as the driver knows.
+    pInfo->pChordingEvent = pEvent;
+    status = MouSendEventRequest(pDevice, IOCTL_RAWPDO_REGISTER);
+    TRACE_INFO(" IOCTL_RAWPDO_REGISTER ID_EVENT_CHORDING_BUTTON returned %d\n", (int)status);
+  } else if (pEvent != nullptr && pEvent->ulEventType == HW_EVENT_CHORDING_BUTTON) {
+    TRACE_ERROR("Invalid request to DRAVMOU UMD.");
+    status = LD_INTERNAL_ERROR;
+  } else {
+    TRACE_INFO("Unsupported HW event type 0x%08X\n", pEvent != nullptr ? (unsigned)pEvent->ulEventType : 0u);
+    DRAV_ASSERT_TEXT(FALSE, "FALSE");
+    status = LD_INVALID_EVENT;
+  }
+  TRACE_INFO("exit, status=%s", LdStatusToString(status));
+  return status;
 }
 
 extern "C" LD_STATUS MouUnregisterEvent(tDevice* pDevice, void* pHWEvent, ULONG ulContext)
 {
-  return LD_INVALID_FUNCTION;
+  TRACE_INFO("entry");
+  tHWEvent* pEvent = static_cast<tHWEvent*>(pHWEvent);
+  DRAV_ASSERT_TEXT(pDevice == nullptr || IsRemoveLockOwned(UMD_MOUFILT, pDevice) || pDevice->bStarted == FALSE,
+                   "IsRemoveLockOwned( UMD_MOUFILT, pDevice ) || ( pDevice->bStarted == FALSE )");
+  if (pEvent != nullptr && pEvent->pSWEventList != nullptr && pEvent->pSWEventList->ulCount != 0) {
+    DRAV_ASSERT_TEXT(FALSE, "pHWEvent->pSWEventList->IsEmpty()");
+  }
+  LD_STATUS status;
+  if (pEvent != nullptr && pEvent->ulEventType == HW_EVENT_CHORDING_BUTTON) {
+    MouDevInfo* pInfo = MouGetDevInfo(pDevice);
+    if (pInfo != nullptr) {
+      status = MouSendEventRequest(pDevice, IOCTL_RAWPDO_UNREGISTER);
+      pInfo->pChordingEvent = nullptr;
+      TRACE_INFO(" IOCTL_RAWPDO_REGISTER ID_EVENT_CHORDING_BUTTON returned %d\n", (int)status);
+    } else {
+      TRACE_ERROR("Invalid request to DRAVMOU UMD.");
+      status = LD_INTERNAL_ERROR;
+    }
+  } else {
+    TRACE_INFO("Unsupported HW event type 0x%08X\n", pEvent != nullptr ? (unsigned)pEvent->ulEventType : 0u);
+    DRAV_ASSERT_TEXT(FALSE, "FALSE");
+    status = LD_INVALID_EVENT;
+  }
+  TRACE_CATEGORY(TRACE_CAT_UNREGISTER, "UsbUnregisterEvent - Exit %08X.\n", (unsigned)status);
+  return status;
 }
 
 extern "C" BOOL MouEvaluateEventCompatibility(tDevice* pDevice, void* pNewEvent, void* pHWEvent, ULONG_PTR reserved)
 {
-  return FALSE;
+  TRACE_INFO("entry");
+  DRAV_ASSERT_TEXT(IsRemoveLockOwned(UMD_MOUFILT, pDevice), "IsRemoveLockOwned( UMD_MOUFILT, pDevice )");
+  const tHWEvent* pEvent = static_cast<const tHWEvent*>(pHWEvent);
+  const tHWEvent* pNew = static_cast<const tHWEvent*>(pNewEvent);
+  BOOL bResult = pDevice != nullptr && pEvent != nullptr && pNew != nullptr && pDevice->DeviceKey == pEvent->DeviceKey &&
+                 (pEvent->EventUMDFlag & (1u << UMD_MOUFILT)) != 0 && pEvent->ulEventType == pNew->ulEventType;
+  TRACE_INFO("exit status=%d", (int)bResult);
+  return bResult;
 }
 
 // ---- Device callbacks -------------------------------------------------------------
@@ -194,7 +258,7 @@ BOOL UmdCallbackProcessEvent(tDevice* pDevice, const void* pBuffer, ULONG ulByte
   ULONG ulPacket[2] = {};
   memcpy(ulPacket, pBuffer, ulBytes < sizeof ulPacket ? ulBytes : sizeof ulPacket);
   if (ulPacket[0] == ID_EVENT_CHORDING_BUTTON) {
-    MouDevInfo* pInfo = static_cast<MouDevInfo*>(pDevice->pUMDinfo[UMD_MOUFILT]);
+    MouDevInfo* pInfo = MouGetDevInfo(pDevice);
     void* pChordingEvent = pInfo != nullptr ? pInfo->pChordingEvent : nullptr;
     if (pChordingEvent != nullptr) {
       HostReportHwEvent(g_pDevMgrApi, pDevice, pChordingEvent, MouChordingReport(ulPacket[1]));

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "host/RefHost.h"
+#include "host/RefHostEvents.h"
 #include "host/RefHostReports.h"
 #include "models/ModelInfo.h"
 #include "mouio/MouIo.h"
@@ -25,6 +26,8 @@ protected:
 
   void SetUp() override
   {
+    g_bDriverType = TRUE;
+    g_bInUseEventActive = FALSE;
     SimDrvReset();
     pHost = RefHostGet();
     ASSERT_TRUE(RefHostInit(pHost));
@@ -217,4 +220,96 @@ TEST_F(CallbackTest, ShortPacketsAndDevicesOnTheirWayOutAreDropped)
   pMouse->RemoveLock[UMD_MOUFILT].lRemove = 0;
   ReleaseRemoveLock(UMD_MOUFILT, kTestLock, pMouse);
   EXPECT_EQ(RefHostReportCount(REFHOST_REPORT_HW_EVENT), 0u);
+}
+
+// ---- Hardware event registration ------------------------------------------------------
+
+namespace {
+
+std::vector<SimDrvRequest> EventRequests(DWORD dwIoctl)
+{
+  std::vector<SimDrvRequest> out;
+  for (const SimDrvRequest& r : SimRequests()) {
+    if (r.dwIoctl == dwIoctl) out.push_back(r);
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST_F(CallbackTest, RegisteringTheChordingEventTellsTheDriverAndKeepsTheRecord)
+{
+  tHWEvent* pEvent = RefHostAddHWEvent(pHost, pMouse->DUID, pMouse->DeviceKey, HW_EVENT_CHORDING_BUTTON, 0x200);
+  ASSERT_NE(pEvent, nullptr);
+  ASSERT_TRUE(AcquireRemoveLock(UMD_MOUFILT, kTestLock, pMouse));
+  EXPECT_EQ(MouRegisterEvent(pMouse, pEvent, 0), (LD_STATUS)LD_SUCCESS);
+  EXPECT_EQ(Block()->pChordingEvent, pEvent);
+  auto reg = EventRequests(0x00220404);
+  ASSERT_EQ(reg.size(), 1u);
+  EXPECT_EQ(reg[0].ulInSize, 4u);
+  EXPECT_EQ(SimWord(reg[0], 0), 3112u);
+  EXPECT_EQ(reg[0].ulOutSize, 0u);
+
+  // A compatible record: same device, this plug-in's bit, same type.
+  tHWEvent newEvent = *pEvent;
+  EXPECT_TRUE(MouEvaluateEventCompatibility(pMouse, &newEvent, pEvent, 0));
+  pEvent->EventUMDFlag = 0x100;
+  EXPECT_FALSE(MouEvaluateEventCompatibility(pMouse, &newEvent, pEvent, 0));
+  pEvent->EventUMDFlag = 0x200;
+  newEvent.ulEventType = 0x1000000;
+  EXPECT_FALSE(MouEvaluateEventCompatibility(pMouse, &newEvent, pEvent, 0));
+
+  SimDrvClearRequests();
+  TraceCapture capture;
+  EXPECT_EQ(MouUnregisterEvent(pMouse, pEvent, 0), (LD_STATUS)LD_SUCCESS);
+  EXPECT_EQ(Block()->pChordingEvent, nullptr);
+  auto unreg = EventRequests(0x00220408);
+  ASSERT_EQ(unreg.size(), 1u);
+  EXPECT_EQ(SimWord(unreg[0], 0), 3112u);
+  EXPECT_TRUE(capture.Contains("UsbUnregisterEvent - Exit 00000000.\n"));
+
+  // Another type: refused, nothing sent, the record untouched.
+  SimDrvClearRequests();
+  capture.Clear();
+  tHWEvent other = *pEvent;
+  other.ulEventType = 0x1000000;
+  EXPECT_EQ(MouRegisterEvent(pMouse, &other, 0), (LD_STATUS)LD_INVALID_EVENT);
+  EXPECT_EQ(MouUnregisterEvent(pMouse, &other, 0), (LD_STATUS)LD_INVALID_EVENT);
+  EXPECT_TRUE(capture.Contains("MouRegisterEvent - Unsupported HW event type 0x01000000\n"));
+  EXPECT_EQ(SimDrvRequestCount(), 0u);
+  EXPECT_EQ(Block()->pChordingEvent, nullptr);
+  ReleaseRemoveLock(UMD_MOUFILT, kTestLock, pMouse);
+}
+
+TEST_F(CallbackTest, DisconnectAndConnectMoveTheRegistrationOutOfTheDriverAndBack)
+{
+  tHWEvent* pEvent = RefHostAddHWEvent(pHost, pMouse->DUID, pMouse->DeviceKey, HW_EVENT_CHORDING_BUTTON, 0x200);
+  ASSERT_NE(pEvent, nullptr);
+  ASSERT_TRUE(AcquireRemoveLock(UMD_MOUFILT, kTestLock, pMouse));
+  ASSERT_EQ(MouRegisterEvent(pMouse, pEvent, 0), (LD_STATUS)LD_SUCCESS);
+  ReleaseRemoveLock(UMD_MOUFILT, kTestLock, pMouse);
+  SimDrvClearRequests();
+
+  EXPECT_EQ(MouControl(LD_API_DISCONNECT, nullptr, 0, 0), 1u);
+  EXPECT_EQ(Block()->pChordingEvent, nullptr);
+  EXPECT_EQ(EventRequests(0x00220408).size(), 1u);
+  EXPECT_EQ(MouControl(LD_API_CONNECT, nullptr, 0, 0), 1u);
+  EXPECT_EQ(Block()->pChordingEvent, pEvent);
+  EXPECT_EQ(EventRequests(0x00220404).size(), 1u);
+  EXPECT_EQ(pMouse->RemoveLock[UMD_MOUFILT].lLock, 0);
+  EXPECT_EQ(pEvent->RemoveLock.lLock, 0);
+}
+
+TEST_F(CallbackTest, EventRequestsForADeviceWithoutItsBlockAreRefused)
+{
+  tDevice bare = {};
+  bare.ulUMDCreated = 1u << UMD_MOUFILT;
+  tHWEvent event = {};
+  event.ulEventType = HW_EVENT_CHORDING_BUTTON;
+  event.EventUMDFlag = 0x200;
+  TraceCapture capture;
+  EXPECT_EQ(MouUnregisterEvent(&bare, &event, 0), (LD_STATUS)LD_INTERNAL_ERROR);
+  EXPECT_EQ(MouRegisterEvent(&bare, &event, 0), (LD_STATUS)LD_INTERNAL_ERROR);
+  EXPECT_EQ(capture.Count("Invalid request to DRAVMOU UMD."), 2u);
+  EXPECT_EQ(SimDrvRequestCount(), 0u);
 }

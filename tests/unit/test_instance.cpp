@@ -68,7 +68,7 @@ std::vector<std::pair<ULONG, std::string>> QueuedChanges(UmdGlobal* p)
   EnterCriticalSection(&p->csDeviceChangeQueue);
   for (UmdListEntry* e = p->DeviceChangeQueue.pNext; e != &p->DeviceChangeQueue; e = e->pNext) {
     auto* c = reinterpret_cast<UmdDeviceChange*>(e);
-    v.emplace_back(c->ulAction, c->sPath);
+    v.emplace_back(c->ulAction, c->path);
   }
   LeaveCriticalSection(&p->csDeviceChangeQueue);
   return v;
@@ -263,8 +263,10 @@ TEST_F(InstanceTest, WindowProcedureAnswersEveryDeviceChange)
   TraceCapture capture;
   for (const Row& r : rows) {
     SCOPED_TRACE(r.sCase);
+    // Each row starts from an empty queue: queued changes of one path coalesce.
+    UmdFlushDeviceChanges(g_pUmdGlobal);
     capture.Clear();
-    size_t nQueued = QueuedChanges(g_pUmdGlobal).size();
+    size_t nQueued = 0;
     HANDLE hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     std::vector<BYTE> bytes;
     switch (r.what) {
@@ -481,9 +483,9 @@ TEST_F(InstanceTest, SimulatedPlugAndUnplugReachTheHiddenWindow)
   ASSERT_NE(ulDevice, 0u);
   EXPECT_TRUE(capture.Contains("UmdWindowProc - Device Interface '" + sPath + "'\n"));
   EXPECT_TRUE(SimDrvUnplugDevice(ulDevice, FALSE));
-  using Change = std::pair<ULONG, std::string>;
-  EXPECT_EQ(QueuedChanges(pInstance),
-            (std::vector<Change>{ { DBT_DEVICEARRIVAL, sPath }, { DBT_DEVICEREMOVECOMPLETE, sPath } }));
+  // Arrival and removal of one path, both still queued, cancel each other.
+  EXPECT_TRUE(capture.Contains("discarding queued arrival and the new removal notification"));
+  EXPECT_TRUE(QueuedChanges(pInstance).empty());
 
   EXPECT_EQ(RefHostThreadUnbind(&s_Thread, &plugin), 1u);
   capture.Clear();

@@ -242,6 +242,11 @@ void PumpMessages()
 TEST_F(PluginTest, TheDllsBindByOrdinalAndUseTheirOwnWindowProcedure)
 {
   PumpMessages();   // windows of earlier cases are closed
+  // A window of the class left on this thread by an earlier case would keep
+  // the class from being registered anew; this case is about the class alone.
+  while (HWND hLeft = FindWindowA(MOU_WINDOW_CLASS, nullptr)) {
+    if (GetWindowThreadProcessId(hLeft, nullptr) != GetCurrentThreadId() || !DestroyWindow(hLeft)) break;
+  }
   RefHost* pHost = RefHostGet();
   ASSERT_TRUE(RefHostInit(pHost));
   for (const char* sDll : { "DRAVMOU.dll", "..\\dist\\DRAVMOU.dll" }) {
