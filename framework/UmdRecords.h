@@ -6,6 +6,7 @@
 
 #include "plugin/HostApi.h"
 #include "plugin/LdCodes.h"
+#include "system/WndWorkItem.h"
 
 constexpr ULONG UMD_MAX_INSTANCES = 9;
 constexpr ULONG LD_DEVICE_LOCK = 13;   // the device's own remove lock
@@ -74,12 +75,9 @@ struct UmdListEntry {
   UmdListEntry* pPrev;
 };
 
-// The instance's work-item thread and queue; filled by the work-item service.
-struct UmdWorkItemList {
-  HANDLE hThread;
-  HANDLE hStopEvent;
-  void* pFifo;
-};
+// The instance's work-item thread and queue; the instance record is the
+// queue's region base (its first two words: size and position tag counter).
+typedef tWorkItemList UmdWorkItemList;
 
 struct UmdGlobal {
   ULONG ulSize;
