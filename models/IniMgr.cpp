@@ -49,8 +49,10 @@ static char* IniReadWholeFile(const char* sFileName, size_t* pulSize)
   return pBuffer;
 }
 
-// Replaces a plain model file by its enciphered form. The whole image is
-// built first, so a failure leaves the file as it was.
+// Replaces a plain model file by its enciphered form. The image goes to a
+// file beside it first, under a name the "*.INI" walk never matches, and
+// replaces the original in one step once it is whole on disk: a failure at
+// any point leaves the original as it was.
 static void IniRewriteEnciphered(const char* sFileName, const char* pText, size_t ulSize)
 {
   size_t ulImage = 0;
@@ -59,17 +61,39 @@ static void IniRewriteEnciphered(const char* sFileName, const char* pText, size_
     INI_ERROR_AS(INI_LOADER_NAME, "Enciphered form of '%s' not written: no memory.", sFileName);
     return;
   }
-  HANDLE hFile = CreateFileA(sFileName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (hFile == INVALID_HANDLE_VALUE) {
-    INI_ERROR_AS(INI_LOADER_NAME, "Cannot rewrite '%s' (%lu).", sFileName, GetLastError());
-  } else {
-    DWORD dwWritten = 0;
-    if (!WriteFile(hFile, pImage, (DWORD)ulImage, &dwWritten, nullptr) || dwWritten != ulImage) {
-      INI_ERROR_AS(INI_LOADER_NAME, "Writing the enciphered form of '%s' failed (%lu).", sFileName, GetLastError());
-    } else {
-      INI_TRACE_AS(INI_LOADER_NAME, "IniLoadFilesFromPath - Wrote %d enciphered bytes.\n", (int)ulImage);
+  char sTemp[MAX_PATH];
+  int n = snprintf(sTemp, sizeof sTemp, "%s.new", sFileName);
+  const char* sStep = "name";
+  DWORD dwError = ERROR_FILENAME_EXCED_RANGE;
+  bool bDone = false;
+  if (n > 0 && n < (int)sizeof sTemp) {
+    sStep = "create";
+    HANDLE hFile = CreateFileA(sTemp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    dwError = GetLastError();
+    if (hFile != INVALID_HANDLE_VALUE) {
+      sStep = "write";
+      bool bWritten = IniWriteFile(hFile, pImage, (uint32_t)ulImage);
+      if (bWritten) {
+        sStep = "flush";
+        bWritten = FlushFileBuffers(hFile) != FALSE;
+      }
+      dwError = GetLastError();
+      CloseHandle(hFile);
+      if (bWritten) {
+        sStep = "replace";
+        bDone = MoveFileExA(sTemp, sFileName, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+        dwError = GetLastError();
+      }
+      if (!bDone) {
+        DeleteFileA(sTemp);
+      }
     }
-    CloseHandle(hFile);
+  }
+  if (bDone) {
+    INI_TRACE_AS(INI_LOADER_NAME, "IniLoadFilesFromPath - Wrote %d enciphered bytes.\n", (int)ulImage);
+  } else {
+    INI_ERROR_AS(INI_LOADER_NAME, "Enciphered form of '%s' not written (%s failed, %lu); the file stays as it was.",
+                 sFileName, sStep, dwError);
   }
   IniHeapFree(pImage);
 }

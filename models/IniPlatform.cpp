@@ -18,6 +18,35 @@ void IniSetAllocationFailure(uint32_t ulNth)
   InterlockedExchange(&s_lAllocFailCountdown, (LONG)ulNth);
 }
 
+static volatile LONG s_lWriteFault = INI_WRITE_OK;
+
+void IniSetWriteFault(IniWriteFault eFault)
+{
+  InterlockedExchange(&s_lWriteFault, (LONG)eFault);
+}
+
+bool IniWriteFile(void* hFile, const void* pData, uint32_t ulSize)
+{
+  DWORD dwToWrite = ulSize;
+  LONG lFault = s_lWriteFault;
+  if (lFault == INI_WRITE_FAIL) {
+    SetLastError(ERROR_DISK_FULL);
+    return false;
+  }
+  if (lFault == INI_WRITE_SHORT) {
+    dwToWrite = ulSize / 2;
+  }
+  DWORD dwWritten = 0;
+  if (!WriteFile(static_cast<HANDLE>(hFile), pData, dwToWrite, &dwWritten, nullptr)) {
+    return false;
+  }
+  if (dwWritten != ulSize) {
+    SetLastError(ERROR_DISK_FULL);
+    return false;
+  }
+  return true;
+}
+
 static HANDLE IniHeap()
 {
   return g_hHeap != nullptr ? g_hHeap : GetProcessHeap();

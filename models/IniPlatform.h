@@ -55,3 +55,12 @@ constexpr char INI_LOADER_NAME[] = "IniLoadFile";
 // Test hook: the n-th allocation from now (1 = the next one) fails; 0 turns
 // the failure off. Only tests set it.
 void IniSetAllocationFailure(uint32_t ulNth);
+
+// Writes a whole block to an open file (a HANDLE); false when the write failed
+// or came short.
+bool IniWriteFile(void* hFile, const void* pData, uint32_t ulSize);
+// Test hook: every model-file write from now fails outright (INI_WRITE_FAIL)
+// or stops after half its bytes (INI_WRITE_SHORT), as on a full disk, until
+// INI_WRITE_OK. Only tests set it.
+enum IniWriteFault { INI_WRITE_OK, INI_WRITE_FAIL, INI_WRITE_SHORT };
+void IniSetWriteFault(IniWriteFault eFault);

@@ -1,8 +1,28 @@
 // Acceleration curves: the six slots of the device record, their built-in
 // defaults, and the get and set handlers.
+#include <atomic>
 #include <cstring>
 
 #include "mouio/MouIoInternal.h"
+
+// The slots live in the host's shared memory, where another process may
+// write them at any time: a size is read once and used as read, and the
+// points are in place before a size announces them.
+static ULONG SlotSize(const tAccelCurveSlot* pSlot)
+{
+  ULONG ulBytes = *reinterpret_cast<const volatile ULONG*>(&pSlot->ulCurveSize);
+  std::atomic_thread_fence(std::memory_order_acquire);
+  return ulBytes;
+}
+
+static void PublishSlot(tAccelCurveSlot* pSlot, const void* pPoints, ULONG ulBytes)
+{
+  if (ulBytes != 0) {
+    memcpy(pSlot->CurveData, pPoints, ulBytes);
+  }
+  std::atomic_thread_fence(std::memory_order_release);
+  *reinterpret_cast<volatile ULONG*>(&pSlot->ulCurveSize) = ulBytes;
+}
 
 // A point is (low 16 bits, high 16 bits); the driver reads both halves.
 #define PT(low, high) ((ULONG)(low) | ((ULONG)(high) << 16))
@@ -45,25 +65,25 @@ LD_STATUS MouIoGetAccelerationTable(tDevice* pDevice, void* pBuffer, ULONG* pRet
   ULONG i = ulCurve - 1;
   TRACE_INFO("Curve index : %d.", (int)i);
   tAccelCurveSlot* pSlot = &pDevice->AccelCurves[i];
-  // The slots live in shared memory: a size past the slot is never copied.
-  if (pSlot->ulCurveSize > CURVE_MAX_BYTES) {
-    TRACE_ERROR("Curve %d holds %d bytes, more than the slot (%d). Using Default curves.", (int)i,
-                (int)pSlot->ulCurveSize, (int)CURVE_MAX_BYTES);
-    pSlot->ulCurveSize = 0;
+  ULONG ulBytes = SlotSize(pSlot);
+  if (ulBytes > CURVE_MAX_BYTES) {
+    TRACE_ERROR("Curve %d holds %d bytes, more than the slot (%d). Using Default curves.", (int)i, (int)ulBytes,
+                (int)CURVE_MAX_BYTES);
+    ulBytes = 0;
   }
-  if (pSlot->ulCurveSize == 0) {
+  if (ulBytes == 0) {
     TRACE_INFO("Curve %d is Empty. Using Default curves.", (int)i);
     const MouDefaultCurve& def = g_MouDefaultCurves[i];
     if (def.ulBytes >= 1 && def.ulBytes <= CURVE_MAX_BYTES) {
-      memcpy(pSlot->CurveData, def.pPoints, def.ulBytes);
-      pSlot->ulCurveSize = def.ulBytes;
+      PublishSlot(pSlot, def.pPoints, def.ulBytes);
+      ulBytes = def.ulBytes;
     } else {
       TRACE_INFO("Default curve# %d is too large(%d) for the tDevice buffer (%d). Acceleration is disabled.", (int)i,
                  (int)def.ulBytes, (int)CURVE_MAX_BYTES);
       DRAV_ASSERT_TEXT(FALSE, "FALSE");
+      PublishSlot(pSlot, nullptr, 0);
     }
   }
-  ULONG ulBytes = pSlot->ulCurveSize;
   memcpy(pRecord->Points, pSlot->CurveData, ulBytes);
   pRecord->ulPoints = ulBytes / sizeof(ULONG);
   TRACE_INFO("Curve has %d points.", (int)pRecord->ulPoints);
@@ -83,10 +103,7 @@ LD_STATUS MouIoSetAccelerationTable(tDevice* pDevice, void* pBuffer, ULONG* pRet
     return LD_INVALID_PARAMETER;
   }
   tAccelCurveSlot* pSlot = &pDevice->AccelCurves[ulCurve - 1];
-  pSlot->ulCurveSize = pRecord->ulPoints * sizeof(ULONG);
-  if (pSlot->ulCurveSize != 0) {
-    memcpy(pSlot->CurveData, pRecord->Points, pSlot->ulCurveSize);
-  }
+  PublishSlot(pSlot, pRecord->Points, pRecord->ulPoints * sizeof(ULONG));
 
   // Reading it back refills an emptied slot with the default at once.
   MouCurveRecord readBack = {};

@@ -42,6 +42,23 @@ uint32_t MouIoPackInteger(uint32_t ulValue, float fOffset)
   return (ulHigh << 16) | ulLow;
 }
 
+// Computed as the packing computes them; NaN fails both tests.
+static bool HalvesBelow(float fHigh, float fLow, float fLimit)
+{
+  return fHigh >= 0.0f && fHigh < fLimit && fLow >= 0.0f && fLow < fLimit;
+}
+
+bool MouIoIntegerFits(uint32_t ulValue, float fOffset)
+{
+  float v = static_cast<float>(ulValue);
+  return HalvesBelow(v * fOffset, v / fOffset, 65536.0f);
+}
+
+bool MouIoFixedFits(float fValue, float fOffset)
+{
+  return HalvesBelow(fValue / fOffset, fValue * fOffset, 256.0f);
+}
+
 uint32_t MouIoUnpackInteger(uint32_t ulPacked)
 {
   uint32_t ulProduct = (ulPacked & 0xFFFF) * (ulPacked >> 16);   // at most 0xFFFE0001: fits

@@ -25,9 +25,15 @@ uint32_t MouIoPackInteger(uint32_t ulValue, float fOffset);
 // v = sqrt(low * high), the product taken as a 32-bit integer.
 uint32_t MouIoUnpackInteger(uint32_t ulPacked);
 
+// Whether both halves of the integer packing fit 16 bits, so that the driver
+// gets the value it was given and not a wrapped one.
+bool MouIoIntegerFits(uint32_t ulValue, float fOffset);
+
 // Fixed-point packing (wheel acceleration MaxAcc, wheel speed): high half 8.8 of
 // v / o, low half 8.8 of v * o.
 uint32_t MouIoPackFixed(float fValue, float fOffset);
+// Whether the integer parts of both halves of the fixed-point packing fit 8 bits.
+bool MouIoFixedFits(float fValue, float fOffset);
 // v = sqrt(low/256 * high/256), o = (low/256) / v; o is 0 when v is 0 (a word
 // with an empty half carries no offset).
 void MouIoUnpackFixed(uint32_t ulPacked, float* pfValue, float* pfOffset);

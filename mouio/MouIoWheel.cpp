@@ -159,6 +159,9 @@ LD_STATUS MouIoSetWheelAcceleration(tDevice* pDevice, void* pBuffer, ULONG* pRet
     double dOffset = pRecord->Offset;
     // Written so that a NaN fails every test.
     bValid = pRecord->Min < pRecord->Max && dMaxAcc >= 1.0 && dMaxAcc <= 255.0 && dOffset > 0.0 && dOffset <= 2.0;
+    // A half that does not fit its bits would reach the driver as another value.
+    bValid = bValid && MouIoIntegerFits(pRecord->Min, pRecord->Offset) &&
+             MouIoIntegerFits(pRecord->Max, pRecord->Offset) && MouIoFixedFits(pRecord->MaxAcc, pRecord->Offset);
     if (!bValid) {
       TRACE_INFO("Invalid Parameter.");
     }

@@ -38,13 +38,14 @@ BOOL WriteDword(HKEY hKey, const char* sName, DWORD dwValue)
          ERROR_SUCCESS;
 }
 
-// One REG_DWORD of a snapshot; anything else counts as a failed read so that
-// no stray bytes reach the system settings.
-BOOL ReadSnapshotValue(HKEY hKey, const char* sName, LONG* plValue)
+// One value of a snapshot. A value longer than four bytes is not read; a
+// shorter one is a whole number, zero-extended. bTestType: only a REG_DWORD
+// counts, where the stored type is tested at all.
+BOOL ReadSnapshotValue(HKEY hKey, const char* sName, LONG* plValue, BOOL bTestType)
 {
   DWORD dwValue = 0;
   BOOL bIsDword = FALSE;
-  BOOL bRead = WndRegReadNumber(hKey, sName, &dwValue, &bIsDword) && bIsDword;
+  BOOL bRead = WndRegReadNumber(hKey, sName, &dwValue, &bIsDword) && (bIsDword || !bTestType);
   *plValue = bRead ? (LONG)dwValue : 0;
   return bRead;
 }
@@ -71,7 +72,7 @@ BOOL WndRegReadNumber(HKEY hKey, const char* sName, DWORD* pdwValue, BOOL* pbIsD
     *pdwValue = dwValue;
   }
   if (pbIsDword != nullptr) {
-    *pbIsDword = bRead && dwType == REG_DWORD && cbValue == sizeof(DWORD);
+    *pbIsDword = bRead && dwType == REG_DWORD;
   }
   return bRead;
 }
@@ -144,7 +145,7 @@ BOOL WndRestoreMouseSpeedAndAccel(HKEY* phKey)
   TRACE_INFO("entry");
   BOOL bStatus = FALSE;
   LONG lSensitivity = 0;
-  if (!ReadSnapshotValue(*phKey, LD_REG_MOUSE_SENSITIVITY, &lSensitivity)) {
+  if (!ReadSnapshotValue(*phKey, LD_REG_MOUSE_SENSITIVITY, &lSensitivity, TRUE)) {
     DRAV_ASSERT(FALSE);
   } else {
     TRACE_INFO("restoring SPI_SETMOUSESPEED = %d.", (int)lSensitivity);
@@ -154,9 +155,9 @@ BOOL WndRestoreMouseSpeedAndAccel(HKEY* phKey)
   LONG lSpeed = 0;
   LONG lThreshold1 = 0;
   LONG lThreshold2 = 0;
-  if (!ReadSnapshotValue(*phKey, LD_REG_MOUSE_SPEED, &lSpeed) ||
-      !ReadSnapshotValue(*phKey, LD_REG_MOUSE_THRESHOLD1, &lThreshold1) ||
-      !ReadSnapshotValue(*phKey, LD_REG_MOUSE_THRESHOLD2, &lThreshold2)) {
+  if (!ReadSnapshotValue(*phKey, LD_REG_MOUSE_SPEED, &lSpeed, FALSE) ||
+      !ReadSnapshotValue(*phKey, LD_REG_MOUSE_THRESHOLD1, &lThreshold1, FALSE) ||
+      !ReadSnapshotValue(*phKey, LD_REG_MOUSE_THRESHOLD2, &lThreshold2, FALSE)) {
     // Acceleration not restored: the operation did not succeed.
     DRAV_ASSERT(FALSE);
     bStatus = FALSE;
@@ -173,7 +174,7 @@ BOOL WndRestoreVerticalScrolling(HKEY* phKey)
 {
   TRACE_INFO("entry");
   LONG lValue = 0;
-  if (phKey == nullptr || !ReadSnapshotValue(*phKey, LD_REG_MOUSE_VERTICAL_SCROLL, &lValue)) {
+  if (phKey == nullptr || !ReadSnapshotValue(*phKey, LD_REG_MOUSE_VERTICAL_SCROLL, &lValue, TRUE)) {
     DRAV_ASSERT(FALSE);
     TRACE_INFO("exit - bStatus:%d", FALSE);
     return FALSE;
@@ -188,7 +189,7 @@ BOOL WndRestoreHorizontalScrolling(HKEY* phKey)
 {
   TRACE_INFO("entry");
   LONG lValue = 0;
-  if (phKey == nullptr || !ReadSnapshotValue(*phKey, LD_REG_MOUSE_HORIZONTAL_SCROLL, &lValue)) {
+  if (phKey == nullptr || !ReadSnapshotValue(*phKey, LD_REG_MOUSE_HORIZONTAL_SCROLL, &lValue, TRUE)) {
     DRAV_ASSERT(FALSE);
     TRACE_INFO("exit - bStatus:%d", FALSE);
     return FALSE;
@@ -203,7 +204,7 @@ BOOL WndRestoreMouseButtonsSwitch(HKEY* phKey)
 {
   TRACE_INFO("entry");
   LONG lValue = 0;
-  if (phKey == nullptr || !ReadSnapshotValue(*phKey, LD_REG_MOUSE_BUTTON_SWAPPING, &lValue)) {
+  if (phKey == nullptr || !ReadSnapshotValue(*phKey, LD_REG_MOUSE_BUTTON_SWAPPING, &lValue, TRUE)) {
     DRAV_ASSERT(FALSE);
     TRACE_INFO("exit - bStatus:%d", FALSE);
     return FALSE;
@@ -309,8 +310,8 @@ BOOL WndRetrieveCursorSettings(HKEY* phKey, tCursorSettings* pSettings)
   };
   BOOL bStatus = TRUE;
   for (const auto& value : aValues) {
-    // A value that is missing or not a REG_DWORD leaves its field at 0.
-    if (!ReadSnapshotValue(*phKey, value.sName, value.plField)) {
+    // A value that is missing or too long leaves its field at 0.
+    if (!ReadSnapshotValue(*phKey, value.sName, value.plField, FALSE)) {
       DRAV_ASSERT(FALSE);
       bStatus = FALSE;
     }

@@ -63,9 +63,9 @@ BOOL WndRestoreHorizontalScrolling(HKEY* phKey);
 BOOL WndRestoreMouseButtonsSwitch(HKEY* phKey);
 
 // Reads a registry number into *pdwValue, which is zeroed first and stays 0
-// when the read fails (at most four bytes are taken). *pbIsDword tells whether
-// the value is a well-formed REG_DWORD (type 4, four bytes). Returns whether
-// the read succeeded.
+// when the read fails. A value longer than four bytes fails the read; a
+// shorter one is zero-extended. *pbIsDword tells whether its type is
+// REG_DWORD. Returns whether the read succeeded.
 BOOL WndRegReadNumber(HKEY hKey, const char* sName, DWORD* pdwValue, BOOL* pbIsDword);
 
 // Persistent state.

@@ -121,8 +121,7 @@ BOOL WndGetDriverType(LONG* plDriverType, BOOL* pbFirstTimeVantorix)
         TRACE_CATEGORY(TRACE_CAT_SYSTEM, "SetupMouseCohabitation - GLOBAL DriverType:%d (0x%X).\n", (int)dwValue,
                        (unsigned)dwValue);
         DRAV_ASSERT_TEXT(bIsDword, "dwDataType == REG_DWORD");
-        // A value of another type is no driver type: the default stands.
-        lValue = bIsDword ? (LONG)dwValue : WND_DEFAULT_DRIVER_TYPE;
+        lValue = (LONG)dwValue;   // asserted, but the value read stands
       }
       LONG lStatus = RegCloseKey(hKey);
       DRAV_ASSERT(lStatus == ERROR_SUCCESS);

@@ -30,6 +30,7 @@ protected:
   void TearDown() override
   {
     IniSetAllocationFailure(0);
+    IniSetWriteFault(INI_WRITE_OK);
     g_dwDebugLevel = m_dwLevel;
     g_bTraceInfo = m_bInfo;
     g_bTraceWarnings = m_bWarn;
@@ -203,6 +204,25 @@ TEST_F(ModelFileTest, RewriteWithoutMemoryLeavesTheFile)
   EXPECT_EQ(db.Load(sFile, INI_FLAG_ENCRYPT_PLAIN), 2u);
   EXPECT_EQ(ReadBytes(sFile), kPlain);
   EXPECT_TRUE(capture.Contains("not written: no memory"));
+}
+
+// A write that fails or comes short (a full disk) leaves the plain file whole
+// and no temporary file behind.
+TEST_F(ModelFileTest, FailedRewriteLeavesTheOriginal)
+{
+  std::string sFile = TestScratchDir("IniRewriteFails") + "\\models.ini";
+  for (IniWriteFault eFault : { INI_WRITE_FAIL, INI_WRITE_SHORT }) {
+    WriteBytes(sFile, kPlain);
+    capture.Clear();
+    IniSetWriteFault(eFault);
+    Db db;
+    EXPECT_EQ(db.Load(sFile, INI_FLAG_ENCRYPT_PLAIN), 2u);
+    IniSetWriteFault(INI_WRITE_OK);
+    EXPECT_EQ(ReadBytes(sFile), kPlain);
+    EXPECT_EQ(GetFileAttributesA((sFile + ".new").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(capture.Contains("<error> IniLoadFile - Enciphered form of '" + sFile +
+                                 "' not written (write failed, 112); the file stays as it was."));
+  }
 }
 
 TEST_F(ModelFileTest, EncipheredLengthMustFitExactly)

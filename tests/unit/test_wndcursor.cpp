@@ -236,7 +236,7 @@ TEST_F(WndCursorTest, RestoreWithoutSnapshotKeyFailsAndSetsNothing)
 TEST_F(WndCursorTest, ForcedRestoreOfACorruptSnapshotAppliesNoStrayValues)
 {
   WriteSnapshot(kDravKey, 6, 4, 9, 2, 1);
-  TestRegSetString(HKEY_CURRENT_USER, kDravKey, "MouseThreshold2", "9");
+  TestRegSetBinary(HKEY_CURRENT_USER, kDravKey, "MouseThreshold2", "\x09\0\0\0\0\0\0\0", 8);  // too long
   SetSystem(13, 1, 2, 1, 0, 3, 3);
   TraceCapture capture;
   EXPECT_FALSE(WndRestoreCursorSettings(TRUE, FALSE));
@@ -248,9 +248,10 @@ TEST_F(WndCursorTest, ForcedRestoreOfACorruptSnapshotAppliesNoStrayValues)
   EXPECT_TRUE(capture.Contains("WndRestoreMouseSpeedAndAccel - WndRestoreMouseSpeedAndAccel - WndCursor.cpp line"));
   EXPECT_TRUE(capture.Contains("WndRestoreMouseSpeedAndAccel - exit - bStatus:0"));
 
-  // A sensitivity of another type is not a speed: the speed is not set.
+  // A sensitivity of another type is not a speed: the speed is not set. The
+  // acceleration values' types are not tested; a short one is zero-extended.
   TestRegSetBinary(HKEY_CURRENT_USER, kDravKey, "MouseSensitivity", "\x05\x00", 2);
-  TestRegSetDword(HKEY_CURRENT_USER, kDravKey, "MouseThreshold2", 9);
+  TestRegSetBinary(HKEY_CURRENT_USER, kDravKey, "MouseThreshold2", "\x09", 1);
   SetSystem(13, 1, 2, 1, 0, 3, 3);
   EXPECT_FALSE(WndRestoreCursorSettings(TRUE, FALSE));
   now = ReadSystemMouse();
@@ -262,7 +263,8 @@ TEST_F(WndCursorTest, RetrieveLeavesFailedFieldsAtZero)
 {
   WriteSnapshot(kDravKey, 6, 4, 9, 2, 1);
   TestRegDelete(HKEY_CURRENT_USER, kDravKey, "MouseSpeed");
-  TestRegSetString(HKEY_CURRENT_USER, kDravKey, "MouseVerticalScroll", "x");
+  TestRegSetBinary(HKEY_CURRENT_USER, kDravKey, "MouseVerticalScroll", "\x05\0\0\0\0\0\0\0", 8);
+  TestRegSetBinary(HKEY_CURRENT_USER, kDravKey, "MouseThreshold1", "\x04", 1);   // type not tested, zero-extended
   HKEY hKey;
   ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kDravKey, 0, KEY_READ, &hKey), ERROR_SUCCESS);
   tCursorSettings settings;

@@ -102,17 +102,21 @@ TEST_F(WndStateTest, MachineDriverTypeSeedsTheUsersValue)
   EXPECT_TRUE(capture.Contains("WndGetDriverType - Exit( DriverTypeValue:2, FirstTime:0 )"));
 }
 
-TEST_F(WndStateTest, DriverTypeOfAnotherTypeIsNotTakenAsANumber)
+TEST_F(WndStateTest, DriverTypeOfAnotherTypeIsAssertedAndStands)
 {
-  TestRegSetString(HKEY_CURRENT_USER, kDravKey, "DriverType", "2");
+  TestRegSetString(HKEY_CURRENT_USER, kDravKey, "DriverType", "2");   // bytes '2', 0: the number 0x32
   LONG lType = -1;
   BOOL bFirst = TRUE;
   TraceCapture capture;
   EXPECT_TRUE(WndGetDriverType(&lType, &bFirst));
-  EXPECT_EQ(lType, 1);
+  EXPECT_EQ(lType, 0x32);
   EXPECT_FALSE(bFirst);
   EXPECT_TRUE(capture.Contains("assert dwDataType == REG_DWORD"));
   EXPECT_EQ(ReadRaw(HKEY_CURRENT_USER, kDravKey, "DriverType").dwType, (DWORD)REG_SZ);  // left as it was
+  // Longer than a number: not read, the default stands.
+  TestRegSetBinary(HKEY_CURRENT_USER, kDravKey, "DriverType", "\x02\0\0\0\0\0\0\0", 8);
+  EXPECT_TRUE(WndGetDriverType(&lType, nullptr));
+  EXPECT_EQ(lType, 1);
 }
 
 TEST_F(WndStateTest, SetDriverTypeRefusesValuesOutOfRange)
