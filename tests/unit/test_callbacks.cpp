@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <vector>
 
 #include "host/RefHost.h"
 #include "host/RefHostEvents.h"
@@ -13,11 +14,25 @@
 #include "plugin/Mou.h"
 #include "synch/SynchMgr.h"
 #include "tests/unit/TestSupport.h"
-#include "tests/unit/test_mouio_support.h"
+#include "simdrv/SimDrv.h"
 
 namespace {
 
 constexpr ULONG kTestLock = LOCK_MainDeviceIoControlThread;
+
+std::vector<SimDrvRequest> SimRequests()
+{
+  std::vector<SimDrvRequest> all(SimDrvRequestCount());
+  for (ULONG i = 0; i < all.size(); ++i) SimDrvGetRequest(i, &all[i]);
+  return all;
+}
+
+ULONG SimWord(const SimDrvRequest& r, ULONG ulIndex)
+{
+  ULONG ul = 0;
+  memcpy(&ul, r.In + 4 * ulIndex, sizeof ul);
+  return ul;
+}
 
 class CallbackTest : public testing::Test {
 protected:
@@ -127,7 +142,9 @@ TEST_F(CallbackTest, StartUnderDriverType2AlsoHandsTheDriverTheInUseEvent)
     EXPECT_EQ(sets[0], std::make_pair(3105ul, (ULONG64)c.ulProcessing));
     if (c.bInUse) {
       EXPECT_EQ(sets[1], std::make_pair(3117ul, (ULONG64)(ULONG_PTR)pHost->Main.hInUseEvent));
-      EXPECT_EQ(SimSets(3117)[0].ulInSize, 12u);
+      for (const SimDrvRequest& r : SimRequests()) {
+        if (r.dwIoctl == IOCTL_RAWPDO_SET && SimWord(r, 0) == 3117) EXPECT_EQ(r.ulInSize, 12u);
+      }
     }
     SimDrvClearRequests();
   }
