@@ -8,6 +8,8 @@
 #include "framework/UmdMgr.h"
 #include "plugin/LdCodes.h"
 #include "synch/SynchMgr.h"
+#include "synch/SynchUtil.h"
+#include "system/WndMgr.h"
 
 namespace {
 
@@ -187,4 +189,22 @@ LD_STATUS UmdDeviceDump(UmdGlobal* pUmdGlobal, tDevice* pDevice, void* pBuffer)
 
 void UmdDeviceCleanup(UmdGlobal* pUmdGlobal, tDevice* pDevice)
 {
+  TRACE_INFO("Entry\n");
+  UmdDevInfo* pInfo = UmdGetDevInfo(pUmdGlobal, pDevice);
+  // Only devices of this plug-in reach the clean-up; one without its record has nothing to end.
+  if (pInfo == nullptr) {
+    return;
+  }
+  if (pInfo->bVirtual) {
+    TRACE_INFO("Device is virtual. No handle or thread to cleanup\n.");
+    return;
+  }
+  UmdStopEventThread(pUmdGlobal, pDevice);
+  if (pInfo->hHandleNotification != nullptr) {
+    WndUnregisterDeviceChangeNotifications(pInfo->hHandleNotification);
+    pInfo->hHandleNotification = nullptr;
+  }
+  Sleep(30);
+  // Skips a handle the message window already gave up, and nulls the field.
+  CleanUpHandle(&pInfo->hHandle);
 }

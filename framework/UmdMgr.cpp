@@ -56,29 +56,27 @@ static_assert(offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name) == UMD_BROADC
 
 // ---- Device-change queue ------------------------------------------------------------
 
-ULONG UmdProcessDeviceChanges(void* pContext)
-{
-  UmdGlobal* pUmdGlobal = static_cast<UmdGlobal*>(pContext);
-  TRACE_INFO("enter, %s", pUmdGlobal->sName);
-  TRACE_INFO("exit");
-  return 0;
-}
-
 // ---- Work items and notifications -----------------------------------------------
 
 static void UmdStartWorkItems(UmdGlobal* pUmdGlobal)
 {
-  // WORK ITEMS: WndInitWorkItemList lands with the work-item thread.
+  // The instance record is the base its work-item storage is addressed from.
+  WndInitWorkItemList(pUmdGlobal, &pUmdGlobal->WorkItemList);
 }
 
 static void UmdStopWorkItems(UmdGlobal* pUmdGlobal)
 {
-  // WORK ITEMS: WndCleanupWorkItemList lands with the work-item thread.
+  WndCleanupWorkItemList(&pUmdGlobal->WorkItemList);
+}
+
+static void UmdProcessDeviceChangesItem(void* pUmdGlobal)
+{
+  UmdProcessDeviceChanges(pUmdGlobal);
 }
 
 static void UmdScheduleDeviceChanges(UmdGlobal* pUmdGlobal)
 {
-  // WORK ITEMS: WndQueueWorkItem(UmdProcessDeviceChanges) lands with the work-item thread.
+  WndQueueWorkItem(&pUmdGlobal->WorkItemList, UmdProcessDeviceChangesItem, pUmdGlobal);
 }
 
 
@@ -233,9 +231,3 @@ void UmdMainExit(UmdGlobal* pUmdGlobal)
   DeleteCriticalSection(&pUmdGlobal->csDeviceChangeQueue);
 }
 
-void UmdEnumerateDevices(UmdGlobal* pUmdGlobal)
-{
-  // MINIMAL PATH: discovery and the work-item thread land with later work;
-  // until then an enumeration finds nothing.
-  TRACE_INFO("enumeration is not available in this build");
-}
