@@ -38,20 +38,6 @@ bool UmdTakeProcessing(UmdGlobal* pUmdGlobal)
   return false;
 }
 
-void UmdProcessRemoval(UmdGlobal* pUmdGlobal, const char* sPath)
-{
-  tDevice* pDevice = UmdFindDeviceFromPath(pUmdGlobal, sPath, LOCK_UmdProcessDeviceChanges);
-  if (pDevice == nullptr) {
-    TRACE_WARNING("Device to be removed is already gone");
-    return;
-  }
-  TRACE_INFO("UMD(%s) REMOVAL of DUID:0x%08X '%s'", UmdIndexToString(pUmdGlobal->ulUmdIndex),
-             (unsigned)pDevice->DUID, pDevice->sDeviceName);
-  // The host's removal ends the lock the search took.
-  BOOL bStatus = HostRemoveDevice(pUmdGlobal->pDevMgrApi, LOCK_UmdProcessDeviceChanges, pUmdGlobal->ulUmdIndex, pDevice);
-  DRAV_ASSERT(bStatus);
-}
-
 }  // namespace
 
 ULONG UmdProcessDeviceChanges(void* pContext)
@@ -74,7 +60,17 @@ ULONG UmdProcessDeviceChanges(void* pContext)
         WndEnumerateInterfaces(&pUmdGlobal->InterfaceGuid, UmdFoundDevice, &context);
       } else if (n->ulAction == DBT_DEVICEREMOVECOMPLETE) {
         TRACE_INFO("processing DBT_DEVICEREMOVECOMPLETE of %s", n->path);
-        UmdProcessRemoval(pUmdGlobal, n->path);
+        tDevice* pDevice = UmdFindDeviceFromPath(pUmdGlobal, n->path, LOCK_UmdProcessDeviceChanges);
+        if (pDevice == nullptr) {
+          TRACE_WARNING("Device to be removed is already gone");
+        } else {
+          TRACE_INFO("UMD(%s) REMOVAL of DUID:0x%08X '%s'", UmdIndexToString(pUmdGlobal->ulUmdIndex),
+                     (unsigned)pDevice->DUID, pDevice->sDeviceName);
+          // The host's removal ends the lock the search took.
+          BOOL bStatus = HostRemoveDevice(pUmdGlobal->pDevMgrApi, LOCK_UmdProcessDeviceChanges,
+                                          pUmdGlobal->ulUmdIndex, pDevice);
+          DRAV_ASSERT(bStatus);
+        }
       } else {
         TRACE_ERROR("invalid queue item type %d", (int)n->ulAction);
       }
