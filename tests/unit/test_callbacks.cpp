@@ -2,6 +2,8 @@
 // driver and what is announced to the host) and event packets.
 #include <gtest/gtest.h>
 
+#include "tests/unit/BoundHost.h"
+
 #include <cstring>
 #include <vector>
 
@@ -34,21 +36,15 @@ ULONG SimWord(const SimDrvRequest& r, ULONG ulIndex)
   return ul;
 }
 
-class CallbackTest : public testing::Test {
+class CallbackTest : public BoundHostTest {
 protected:
-  RefHost* pHost = nullptr;
   tDevice* pMouse = nullptr;
 
   void SetUp() override
   {
     g_bDriverType = TRUE;
     g_bInUseEventActive = FALSE;
-    SimDrvReset();
-    pHost = RefHostGet();
-    ASSERT_TRUE(RefHostInit(pHost));
-    pHost->pfnDeviceControl = MouDeviceControl;
-    pHost->pfnDeviceCleanup = MouDeviceCleanup;
-    ASSERT_EQ(MouMainInit(pHost->Api, 0, 0), 1u);
+    BoundHostTest::SetUp();
     pMouse = RefHostAddSimDevice(pHost, "\\\\?\\HID#VID_1A2B&PID_0001#cb#mouse0");
     ASSERT_NE(pMouse, nullptr);
     SimDrvClearRequests();
@@ -56,14 +52,11 @@ protected:
   }
   void TearDown() override
   {
-    MouMainExit(0, 0);
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
-    RefHostShutdown(pHost);
-    SimDrvReset();
     g_bDriverType = TRUE;
     g_bInUseEventActive = FALSE;
+    BoundHostTest::TearDown();
   }
+
   MouDevInfo* Block() { return static_cast<MouDevInfo*>(pMouse->pUMDinfo[UMD_MOUFILT]); }
   void SetDriverType(ULONG ulType)
   {
@@ -143,7 +136,9 @@ TEST_F(CallbackTest, StartUnderDriverType2AlsoHandsTheDriverTheInUseEvent)
     if (c.bInUse) {
       EXPECT_EQ(sets[1], std::make_pair(3117ul, (ULONG64)(ULONG_PTR)pHost->Main.hInUseEvent));
       for (const SimDrvRequest& r : SimRequests()) {
-        if (r.dwIoctl == IOCTL_RAWPDO_SET && SimWord(r, 0) == 3117) EXPECT_EQ(r.ulInSize, 12u);
+        if (r.dwIoctl == IOCTL_RAWPDO_SET && SimWord(r, 0) == 3117) {
+          EXPECT_EQ(r.ulInSize, 12u);
+        }
       }
     }
     SimDrvClearRequests();

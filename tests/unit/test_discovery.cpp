@@ -3,6 +3,8 @@
 // removes them with their thread stopped and their handle closed.
 #include <gtest/gtest.h>
 
+#include "tests/unit/BoundHost.h"
+
 #include <cstring>
 #include <string>
 
@@ -42,32 +44,24 @@ bool WaitFor(Fn condition)
   return condition();
 }
 
-class DiscoveryTest : public testing::Test {
+class DiscoveryTest : public BoundHostTest {
 protected:
-  RefHost* pHost = nullptr;
 
   void SetUp() override
   {
-    SimDrvReset();
     std::string s = __FILE__;
     s = s.substr(0, s.rfind("/tests/unit/")) + "/host/models";
     for (char& c : s) c = c == '/' ? '\\' : c;
     RefHostModelsFree();
     ASSERT_EQ(RefHostModelsLoad(("Z:" + s).c_str(), 0, TRUE), 4u);
-    pHost = RefHostGet();
-    ASSERT_TRUE(RefHostInit(pHost));
-    pHost->pfnDeviceControl = MouDeviceControl;
-    pHost->pfnDeviceCleanup = MouDeviceCleanup;
-    ASSERT_EQ(MouMainInit(pHost->Api, 0, 0), 1u);
+    BoundHostTest::SetUp();
   }
   void TearDown() override
   {
-    MouMainExit(0, 0);
-    Pump();
-    RefHostShutdown(pHost);
+    BoundHostTest::TearDown();
     RefHostModelsFree();
-    SimDrvReset();
   }
+
   ULONG Add(const char* sPath, const char* sInstanceId, DWORD diNode)
   {
     SimDrvDeviceDesc desc = {};

@@ -2,6 +2,8 @@
 // device dump.
 #include <gtest/gtest.h>
 
+#include "tests/unit/BoundHost.h"
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -18,30 +20,17 @@ namespace {
 
 constexpr ULONG kLock = LOCK_UmdFoundDevice;
 
-class LookupTest : public testing::Test {
+class LookupTest : public BoundHostTest {
 protected:
-  RefHost* pHost = nullptr;
   tDevice* pMouse = nullptr;
 
   void SetUp() override
   {
-    SimDrvReset();
-    pHost = RefHostGet();
-    ASSERT_TRUE(RefHostInit(pHost));
-    pHost->pfnDeviceControl = MouDeviceControl;
-    pHost->pfnDeviceCleanup = MouDeviceCleanup;
-    ASSERT_EQ(MouMainInit(pHost->Api, 0, 0), 1u);
+    BoundHostTest::SetUp();
     pMouse = Add("\\\\?\\HID#VID_1A2B&PID_0001#lk#Mouse0", 0x1001);
     strcpy(pMouse->sPersistentName, "Mouse-One");
   }
-  void TearDown() override
-  {
-    MouMainExit(0, 0);
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
-    RefHostShutdown(pHost);
-    SimDrvReset();
-  }
+
   tDevice* Add(const char* sPath, DWORD diNode, ULONG ulUmdIndex = UMD_MOUFILT)
   {
     tDevice* pDevice = RefHostAddSimDevice(pHost, sPath, LD_DEVICETYPE_MOUSE, ulUmdIndex);
