@@ -1,8 +1,10 @@
 // Demo session of the reference host: start the debug viewer, load the model
-// files, bind the plug-in on the host's binding thread, ask for its version,
-// create a few simulated devices and take mouse settings there and back,
-// printing every result by name; at the end, what the viewer showed of the
-// plug-in's trace lines.
+// files, bind the plug-in on the host's binding thread, ask for its version;
+// let it find simulated mice, work with one (settings, chording events), plug
+// and unplug others and move its event registrations out and back; take
+// settings there and back on a few more simulated devices, printing every
+// result by name; at the end, what the viewer showed of the plug-in's lines.
+// Any step that did not happen fails the run.
 #include <windows.h>
 
 #include <cstdio>
@@ -10,11 +12,16 @@
 
 #include "diag/Trace.h"
 #include "host/RefHost.h"
+#include "host/RefHostEvents.h"
 #include "host/RefHostModels.h"
+#include "host/RefHostReports.h"
 #include "host/RefHostThread.h"
 #include "host/RefHostViewer.h"
 #include "mouio/MouIo.h"
 #include "plugin/LdCodes.h"
+#include "plugin/Mou.h"
+#include "simdrv/SimDrv.h"
+#include "synch/SynchMgr.h"
 
 static LD_STATUS Control(RefHost* pHost, tDevice* pDevice, ULONG ulFunction, void* pRecord, ULONG* pSize,
                          ULONG ulMode = 0)
@@ -135,6 +142,140 @@ static ULONG ShowViewerOutput(const char* sFile)
   return ulPlugin;
 }
 
+// ---- Devices arriving, working and leaving through the plug-in's entry points ----
+
+static const char kDemoIfSuffix[] = "#{5a486531-0201-43e0-bd81-d544bb08d0dc}";
+
+static ULONG DemoAddDevice(const char* sName, const char* sInstanceId, DWORD diNode, BOOL bPlug)
+{
+  char sPath[MAX_PATH];
+  snprintf(sPath, sizeof sPath, "\\\\?\\HID#%s%s", sName, kDemoIfSuffix);
+  SimDrvDeviceDesc desc = {};
+  desc.sPath = sPath;
+  desc.sInstanceId = sInstanceId;
+  desc.diNode = diNode;
+  desc.ulParentCount = 1;
+  desc.Parents[0] = diNode - 1;
+  return bPlug ? SimDrvPlugDevice(&desc) : SimDrvAddDeviceEx(&desc);
+}
+
+// Waits (bounded) until cond() holds; the plug-in works on its own threads.
+template <typename Fn>
+static bool DemoWait(Fn cond)
+{
+  for (int i = 0; i < 1000 && !cond(); ++i) {
+    Sleep(10);
+  }
+  return cond();
+}
+
+static tDevice* DemoDeviceOfSim(RefHost* pHost, ULONG ulSim)
+{
+  for (const RefHostDeviceSlot& slot : pHost->Devices) {
+    if (slot.pDevice == nullptr) continue;
+    UmdDevInfo* pInfo = RefHostDevInfo(slot.pDevice);
+    if (pInfo != nullptr && pInfo->hHandle != nullptr && SimDrvDeviceOfHandle(pInfo->hHandle) == ulSim) {
+      return slot.pDevice;
+    }
+  }
+  return nullptr;
+}
+
+// Set requests of one parameter the driver received for one device.
+static ULONG DemoSetsOf(ULONG ulSim, ULONG ulParam)
+{
+  ULONG n = 0;
+  for (ULONG i = 0; i < SimDrvRequestCount(); ++i) {
+    SimDrvRequest r = {};
+    ULONG ulId = 0;
+    if (SimDrvGetRequest(i, &r) && r.ulDevice == ulSim && r.dwIoctl == IOCTL_RAWPDO_SET && r.ulInSize >= 4) {
+      memcpy(&ulId, r.In, sizeof ulId);
+      n += ulId == ulParam;
+    }
+  }
+  return n;
+}
+
+static ULONG DemoRequestsOf(DWORD dwIoctl)
+{
+  ULONG n = 0;
+  for (ULONG i = 0; i < SimDrvRequestCount(); ++i) {
+    SimDrvRequest r = {};
+    n += SimDrvGetRequest(i, &r) && r.dwIoctl == dwIoctl;
+  }
+  return n;
+}
+
+#define DEMO_STEP(ok, ...)                 \
+  do {                                     \
+    bool bOk_ = (ok);                      \
+    printf("%s ", bOk_ ? "  ok " : "  FAILED"); \
+    printf(__VA_ARGS__);                   \
+    printf("\n");                          \
+    bAll = bAll && bOk_;                   \
+  } while (0)
+
+static bool DevicesStory(RefHost* pHost, RefHostThread* pThread, const RefHostPlugin* pPlugin)
+{
+  bool bAll = true;
+  printf("\nDevices through the plug-in's entry points:\n");
+  ULONG ulPlain = DemoAddDevice("VID_3F1D&PID_C01E#demo&1", "HID\\VID_3F1D&PID_C01E\\demo&1", 0x7001, FALSE);
+  ULONG ulSlot = DemoAddDevice("VID_3F1D&PID_C031&WI_02#demo&2", "HID\\VID_3F1D&PID_C031&WI_02\\demo&2", 0x7011, FALSE);
+  ULONG ulForeign = DemoAddDevice("VID_046D&PID_C077#demo&3", "HID\\VID_046D&PID_C077\\demo&3", 0x7021, FALSE);
+  printf("  three devices present: a mouse, a mouse behind receiver slot 2, another vendor's device without a model\n");
+
+  ULONG ulBefore = RefHostDeviceCount(pHost);
+  RefHostThreadControl(pThread, pPlugin, LD_API_ENUMERATE, nullptr);
+  DEMO_STEP(RefHostWaitReports(REFHOST_REPORT_END_OF_ENUMERATION, 1, 10000), "the enumeration ran to its end");
+  tDevice* pPlain = DemoDeviceOfSim(pHost, ulPlain);
+  tDevice* pSlot = DemoDeviceOfSim(pHost, ulSlot);
+  DEMO_STEP(pPlain != nullptr && pSlot != nullptr && DemoDeviceOfSim(pHost, ulForeign) == nullptr &&
+              RefHostDeviceCount(pHost) == ulBefore + 2 && RefHostReportCount(REFHOST_REPORT_ANNOUNCE) == 2,
+            "the two mice were created, started and announced; the foreign device was ignored");
+  if (pPlain == nullptr || pSlot == nullptr) {
+    return false;
+  }
+  printf("       receiver-slot mouse: DUID 0x%08lX, node 0x%08lX\n", pSlot->DUID, RefHostDevInfo(pSlot)->diDeviceNode);
+
+  SettingsRoundTrips(pHost, pPlain);
+
+  tHWEvent* pEvent = RefHostAddHWEvent(pHost, pPlain->DUID, pPlain->DeviceKey, HW_EVENT_CHORDING_BUTTON, 1u << UMD_MOUFILT);
+  LD_STATUS status = LD_INTERNAL_ERROR;
+  if (pEvent != nullptr && AcquireRemoveLock(UMD_MOUFILT, LOCK_MainDeviceIoControlThread, pPlain)) {
+    status = pPlugin->MouRegisterEvent(pPlain, pEvent, 0);
+    ReleaseRemoveLock(UMD_MOUFILT, LOCK_MainDeviceIoControlThread, pPlain);
+  }
+  DEMO_STEP(status == LD_SUCCESS, "chording event registered (%s)", LdStatusToString(status));
+  ULONG press[2] = { ID_EVENT_CHORDING_BUTTON, 1 }, release[2] = { ID_EVENT_CHORDING_BUTTON, 0 };
+  SimDrvQueueEvent(ulPlain, press, sizeof press);
+  SimDrvQueueEvent(ulPlain, release, sizeof release);
+  RefHostReport r1 = {}, r2 = {};
+  bool bReports = RefHostWaitReports(REFHOST_REPORT_HW_EVENT, 2, 10000) &&
+                  RefHostGetReport(REFHOST_REPORT_HW_EVENT, 0, &r1) && RefHostGetReport(REFHOST_REPORT_HW_EVENT, 1, &r2);
+  DEMO_STEP(bReports && r1.value == 0x10003 && r2.value == 0x20003 && RefHostReportCount(REFHOST_REPORT_HW_EVENT) == 2,
+            "a press and a release reached the host once each (0x%lX, 0x%lX)", (ULONG)r1.value, (ULONG)r2.value);
+
+  ULONG ulSize = 0;
+  MouValueRecord type = { sizeof type, 2 };
+  Control(pHost, nullptr, LD_SET_MOUSE_DRIVER_TYPE, &type, &ulSize);
+  ULONG ulNew = DemoAddDevice("VID_3F1D&PID_C01E#demo&4", "HID\\VID_3F1D&PID_C01E\\demo&4", 0x7031, TRUE);
+  DEMO_STEP(DemoWait([&] { return RefHostReportCount(REFHOST_REPORT_ANNOUNCE) == 3; }) &&
+              DemoSetsOf(ulNew, ID_PARAM_PROCESSING) == 1 && DemoSetsOf(ulNew, ID_PARAM_IN_USE_EVENT) == 1,
+            "a mouse plugged under driver type 2 arrived with processing and the in-use event pushed");
+
+  ULONG ulCount = RefHostDeviceCount(pHost);
+  SimDrvUnplugDevice(ulSlot, FALSE);
+  DEMO_STEP(DemoWait([&] { return RefHostDeviceCount(pHost) == ulCount - 1; }) && SimDrvOpenHandleCount(ulSlot) == 0,
+            "the receiver-slot mouse was unplugged: removed, its event thread stopped and its handle closed");
+
+  ULONG ulUnreg = DemoRequestsOf(IOCTL_RAWPDO_UNREGISTER), ulReg = DemoRequestsOf(IOCTL_RAWPDO_REGISTER);
+  RefHostThreadControl(pThread, pPlugin, LD_API_DISCONNECT, nullptr);
+  RefHostThreadControl(pThread, pPlugin, LD_API_CONNECT, nullptr);
+  DEMO_STEP(DemoRequestsOf(IOCTL_RAWPDO_UNREGISTER) == ulUnreg + 1 && DemoRequestsOf(IOCTL_RAWPDO_REGISTER) == ulReg + 1,
+            "disconnect and connect took the chording event out of the driver and back");
+  return bAll;
+}
+
 int main(int argc, char** argv)
 {
   const char* sDll = argc > 1 ? argv[1] : "DRAVMOU.dll";
@@ -203,6 +344,9 @@ int main(int argc, char** argv)
   printf("MouControl(LD_API_SUSPEND) -> %lu\n", RefHostThreadControl(&thread, &plugin, LD_API_SUSPEND, nullptr));
   printf("MouControl(6) -> %lu\n", RefHostThreadControl(&thread, &plugin, LD_API_ENUMERATE, nullptr));
   printf("MouControl(7) -> %lu\n", RefHostThreadControl(&thread, &plugin, 7, nullptr));
+  if (ulBound == 1 && !DevicesStory(pHost, &thread, &plugin)) {
+    rc = 1;
+  }
 
   struct Request { const char* sWhat; ULONG ulFunction; };
   const Request requests[] = {
@@ -260,6 +404,12 @@ int main(int argc, char** argv)
   } else {
     rc = 1;
   }
+  printf("\nThe plug-in's trace lines went to the debug viewer channel (shown above, and in %s).\n"
+         "To keep them in a log file as well, set DebugFlags (REG_DWORD) to 0x2 under HKLM\\SOFTWARE\\Vantorix\\DRAV;\n"
+         "the file is DebugLogFile there (default trace.txt). To watch a session live, start VantBshw.exe from\n"
+         "this folder before the host.\n",
+         sViewerOut);
+  printf("demo %s\n", rc == 0 ? "completed" : "FAILED");
   TraceStop();
   return rc;
 }
