@@ -1,5 +1,7 @@
 #include "tests/unit/TestSupport.h"
 
+#include <tlhelp32.h>
+
 #include <cstdio>
 
 #include "diag/Trace.h"
@@ -200,4 +202,26 @@ std::string TestReadFile(const std::string& sPath)
   }
   CloseHandle(h);
   return s;
+}
+
+DWORD TestHandleCount()
+{
+  DWORD n = 0, dwFlags;
+  for (ULONG_PTR h = 4; h < 0x10000; h += 4) {
+    n += GetHandleInformation(reinterpret_cast<HANDLE>(h), &dwFlags) ? 1 : 0;
+  }
+  return n;
+}
+
+ULONG TestThreadCount()
+{
+  HANDLE hSnap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  ULONG n = 0;
+  THREADENTRY32 te = {};
+  te.dwSize = sizeof te;
+  for (BOOL b = Thread32First(hSnap, &te); b; b = Thread32Next(hSnap, &te)) {
+    n += te.th32OwnerProcessID == GetCurrentProcessId();
+  }
+  CloseHandle(hSnap);
+  return n;
 }

@@ -56,3 +56,8 @@ void TestRegSetString(HKEY hRoot, const char* sKey, const char* sName, const cha
 void TestRegSetBinary(HKEY hRoot, const char* sKey, const char* sName, const void* pData, DWORD cb);
 void TestRegDelete(HKEY hRoot, const char* sKey, const char* sName);
 std::string TestReadFile(const std::string& sPath);
+
+// Open handles of this process (Wine answers GetProcessHandleCount with 0, so
+// every handle value is asked in turn) and its threads.
+DWORD TestHandleCount();
+ULONG TestThreadCount();

@@ -160,3 +160,31 @@ TEST_F(DiscoveryTest, AnArrivalBroadcastCreatesOnlyItsOwnDevice)
   EXPECT_FALSE(RefHostDevInfo(announce.pDevice)->bSingleInterface);
   EXPECT_EQ(SimDrvOpenHandleCount(ulOther), 0u);
 }
+
+TEST_F(DiscoveryTest, AHundredPlugsAndUnplugsLeaveNoHandleThreadOrDevice)
+{
+  // One cycle first, so that lazily made process resources are in the baseline.
+  auto cycle = [&](int n) {
+    SimDrvDeviceDesc desc = {};
+    std::string sPath = std::string(kMousePath) + "#" + std::to_string(n);
+    desc.sPath = sPath.c_str();
+    desc.sInstanceId = "HID\\VID_3F1D&PID_C01E\\cycle";
+    desc.diNode = 0x4000 + n;
+    ULONG ulAnnounced = RefHostReportCount(REFHOST_REPORT_ANNOUNCE);
+    ULONG ulDevice = SimDrvPlugDevice(&desc);
+    bool bIn = ulDevice != 0 && WaitFor([&] { return RefHostReportCount(REFHOST_REPORT_ANNOUNCE) > ulAnnounced; });
+    bool bOut = SimDrvUnplugDevice(ulDevice, n % 2 == 0) && WaitFor([&] { return RefHostDeviceCount(pHost) == 0; });
+    return bIn && bOut && SimDrvOpenHandleCount(ulDevice) == 0;
+  };
+  ASSERT_TRUE(cycle(0));
+  RefHostReportsReset();
+  DWORD dwHandles = TestHandleCount();
+  ULONG ulThreads = TestThreadCount();
+  for (int n = 1; n <= 100; ++n) {
+    ASSERT_TRUE(cycle(n)) << n;
+  }
+  EXPECT_EQ(RefHostReportCount(REFHOST_REPORT_ANNOUNCE), 100u);
+  EXPECT_EQ(TestThreadCount(), ulThreads);
+  EXPECT_EQ(TestHandleCount(), dwHandles);
+  EXPECT_EQ(SimDrvOpenHandleCount(0), 0u);
+}

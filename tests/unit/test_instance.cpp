@@ -21,38 +21,14 @@
 
 namespace {
 
-ULONG ThreadCount()
-{
-  HANDLE hSnap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-  ULONG n = 0;
-  THREADENTRY32 te = {};
-  te.dwSize = sizeof te;
-  for (BOOL b = Thread32First(hSnap, &te); b; b = Thread32Next(hSnap, &te)) {
-    n += te.th32OwnerProcessID == GetCurrentProcessId();
-  }
-  CloseHandle(hSnap);
-  return n;
-}
-
 struct Counts {
   DWORD dwHandles = 0;
   ULONG ulThreads = 0;
   bool operator==(const Counts&) const = default;
 };
-// Wine answers GetProcessHandleCount with 0: the open handles are counted by
-// asking for each handle value in turn.
-DWORD HandleCount()
-{
-  DWORD n = 0, dwFlags;
-  for (ULONG_PTR h = 4; h < 0x10000; h += 4) {
-    n += GetHandleInformation(reinterpret_cast<HANDLE>(h), &dwFlags) ? 1 : 0;
-  }
-  return n;
-}
-
 Counts ProcessCounts()
 {
-  return { HandleCount(), ThreadCount() };
+  return { TestHandleCount(), TestThreadCount() };
 }
 
 // The plug-in code linked into this program, in the shape of a loaded plug-in.
