@@ -188,3 +188,35 @@ TEST_F(DiscoveryTest, AHundredPlugsAndUnplugsLeaveNoHandleThreadOrDevice)
   EXPECT_EQ(TestHandleCount(), dwHandles);
   EXPECT_EQ(SimDrvOpenHandleCount(0), 0u);
 }
+
+namespace {
+tDevice* RefuseCreation(ULONG, ULONG, ULONG, DWORD, ULONG, ULONG, ULONG)
+{
+  return nullptr;
+}
+}  // namespace
+
+TEST_F(DiscoveryTest, ARefusedCreationClosesTheHandleAndADeviceWhoseStartFailedIsSwept)
+{
+  ULONG ulMouse = Add(kMousePath, "HID\\VID_3F1D&PID_C01E\\7&1&0&0000", 0x2001);
+  ASSERT_NE(ulMouse, 0u);
+  ULONG_PTR create = pHost->Api[HOST_CREATE_DEVICE];
+  pHost->Api[HOST_CREATE_DEVICE] = reinterpret_cast<ULONG_PTR>(&RefuseCreation);
+  TraceCapture capture;
+  Enumerate();
+  pHost->Api[HOST_CREATE_DEVICE] = create;
+  EXPECT_TRUE(capture.Contains("InteractWithOpenedDevice - FoundDevice - failed to create a new device\n"));
+  EXPECT_TRUE(capture.Contains("UmdFoundDevice - FoundDevice - line: 599 !bStatus\n"));
+  EXPECT_EQ(RefHostDeviceCount(pHost), 0u);
+  EXPECT_EQ(SimDrvOpenHandleCount(ulMouse), 0u);
+
+  // The host refuses the start: the device stays unmarked and the same
+  // enumeration's sweep has the host remove it again, handle closed.
+  RefHostSetAnnounceResult(FALSE);
+  capture.Clear();
+  Enumerate();
+  EXPECT_EQ(RefHostReportCount(REFHOST_REPORT_ANNOUNCE), 1u);
+  EXPECT_TRUE(capture.Contains("UmdDeviceCleanup - Entry"));
+  EXPECT_EQ(RefHostDeviceCount(pHost), 0u);
+  EXPECT_EQ(SimDrvOpenHandleCount(ulMouse), 0u);
+}
