@@ -26,6 +26,9 @@ struct FakeHost {
     Api[HOST_MAIN] = reinterpret_cast<ULONG_PTR>(&Main);
     Api[HOST_REMOVE_DEVICES] = reinterpret_cast<ULONG_PTR>(&RemoveDevices);
     Main.hInstance = GetModuleHandleA(nullptr);
+    // This host has no devices: enumerations the commands queue skip at once
+    // instead of sweeping through its remove operation on another thread.
+    Main.ulSessionFlags = HOST_SESSION_NOT_RUNNING;
   }
   struct RemoveCall {
     int count;
