@@ -102,104 +102,70 @@ TEST_F(IniTest, KeyValueTakesFirstAcceptableOccurrence)
 
 TEST_F(IniTest, SectionHeaders)
 {
-  {
-    Section s("[0x0000C01E]\nNAME=A\r\n");
-    EXPECT_TRUE(s.bResult);
-    EXPECT_EQ(s.model.ulSectionId, 0xC01Eu);
-    EXPECT_EQ(s.model.ulSectionSubId, 0u);
-    EXPECT_TRUE(capture.Contains("IniLoadSection - [0000C01E].\n"));
-  }
-  {
-    Section s("[0xC01E-2]\nNAME=A\r\n");
-    EXPECT_TRUE(s.bResult);
-    EXPECT_EQ(s.model.ulSectionId, 0xC01Eu);
-    EXPECT_EQ(s.model.ulSectionSubId, 2u);
-    EXPECT_TRUE(capture.Contains("IniLoadSection - [0000C01E-2].\n"));
-  }
-  {
-    Section s("[0XC01E]\nNAME=A\r\n");
-    EXPECT_FALSE(s.bResult);
-    EXPECT_TRUE(capture.Contains("IniLoadSection - Exit - Wrong Section Header.\n"));
-    EXPECT_EQ(s.model.sModelName, nullptr);
-  }
-  {
-    Section s("[0xC01E\nNAME=A\r\n");
-    EXPECT_FALSE(s.bResult);
-    EXPECT_TRUE(capture.Contains("IniLoadSection - Exit - Missing ']' in Section Header.\n"));
-  }
-  {
-    Section s("[0xZZ]\nNAME=A\r\n");
-    EXPECT_FALSE(s.bResult);
-    EXPECT_TRUE(capture.Contains("IniLoadSection - Exit - 'ZZ' Not Hexa value.\n"));
-  }
-  {
+  struct Case {
+    const char* sHeader;
+    BOOL bResult;
+    ULONG ulId, ulSubId;
+    const char* sLine;   // nullptr: no line at all
+  };
+  const Case cases[] = {
+      {"[0x0000C01E]", TRUE, 0xC01E, 0, "IniLoadSection - [0000C01E].\n"},
+      {"[0xC01E-2]", TRUE, 0xC01E, 2, "IniLoadSection - [0000C01E-2].\n"},
+      {"[0XC01E]", FALSE, 0, 0, "IniLoadSection - Exit - Wrong Section Header.\n"},
+      {"[0xC01E", FALSE, 0, 0, "IniLoadSection - Exit - Missing ']' in Section Header.\n"},
+      {"[0xZZ]", FALSE, 0, 0, "IniLoadSection - Exit - 'ZZ' Not Hexa value.\n"},
+      {"[0x12-]", FALSE, 0, 0, nullptr},   // dash but only one number
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sHeader);
     capture.Clear();
-    Section s("[0x12-]\nNAME=A\r\n");   // dash but only one number: refused without a line
-    EXPECT_FALSE(s.bResult);
-    EXPECT_EQ(s.model.sModelName, nullptr);
+    Section s(std::string(c.sHeader) + "\nNAME=A\r\n");
+    EXPECT_EQ(s.bResult, c.bResult);
+    if (c.bResult) {
+      EXPECT_EQ(s.model.ulSectionId, c.ulId);
+      EXPECT_EQ(s.model.ulSectionSubId, c.ulSubId);
+    } else {
+      EXPECT_EQ(s.model.sModelName, nullptr);
+    }
+    if (c.sLine) EXPECT_TRUE(capture.Contains(c.sLine));
   }
 }
 
 // ---- Section keys --------------------------------------------------------------------
 
-TEST_F(IniTest, NameOnlySectionHasNoVendor)
+// Without VID the vendor is our own; without BCDDEVICE any revision matches.
+TEST_F(IniTest, PidVidAndRevisionKeys)
 {
-  Section s("[0x01000001]\nNAME = Plain Mouse\n\n");
-  EXPECT_TRUE(s.bResult);
-  ASSERT_NE(s.model.sModelName, nullptr);
-  EXPECT_STREQ(s.model.sModelName, "Plain Mouse");
-  EXPECT_EQ(s.model.usVid, 0);
-  EXPECT_EQ(s.model.usBcdMask, 0);
-}
-
-TEST_F(IniTest, PidWithoutVidGivesOwnVendorAndAnyRevision)
-{
-  Section s("[0x01000001]\nPID = 0xC01E\n\n");
-  EXPECT_TRUE(s.bResult);
-  EXPECT_EQ(s.model.usPid, 0xC01E);
-  EXPECT_EQ(s.model.usVid, 0x3F1D);
-  EXPECT_EQ(s.model.usBcdDevice, 0);
-  EXPECT_EQ(s.model.usBcdMask, 0);
-  EXPECT_TRUE(capture.Contains("IniLoadSection -   PID=0xC01E.\n"));
-}
-
-TEST_F(IniTest, PidWithoutPrefixIsInvalidButSetsVendor)
-{
-  Section s("[0x01000001]\nPID = C01E\n\n");
-  EXPECT_FALSE(s.bResult);   // nothing else counted
-  EXPECT_EQ(s.model.usPid, 0);
-  EXPECT_EQ(s.model.usVid, 0x3F1D);
-  EXPECT_TRUE(capture.Contains("IniLoadSection -   INVALID PID 'C01E'.\n"));
-  EXPECT_TRUE(capture.Contains(": assert FALSE"));
-}
-
-TEST_F(IniTest, VidAndRevisionKeys)
-{
-  {
-    Section s("[0x1]\npid = 0x1\nPID = 0xc02a\nVID = 0x046d\nBCDDEVICE = 0x1200, 0xFF00\n\n");
-    EXPECT_TRUE(s.bResult);
-    EXPECT_EQ(s.model.usPid, 0xC02A);   // "pid" is not the key: case matters for names
-    EXPECT_EQ(s.model.usVid, 0x046D);
-    EXPECT_EQ(s.model.usBcdDevice, 0x1200);
-    EXPECT_EQ(s.model.usBcdMask, 0xFF00);
-    EXPECT_TRUE(capture.Contains("IniLoadSection -   BCDDEVICE=0x1200, MASK=0xFF00.\n"));
-  }
-  {
-    Section s("[0x1]\nPID = 0x1\nBCDDEVICE = 0x0102\nVID = 1234\n\n");
-    EXPECT_EQ(s.model.usBcdDevice, 0x0102);
-    EXPECT_EQ(s.model.usBcdMask, 0xFFFF);
-    EXPECT_EQ(s.model.usVid, 0x3F1D);   // a VID without 0x is ignored
-  }
-  {
-    Section s("[0x1]\nPID = 0x1\nVID = 0xZZ\n\n");
-    EXPECT_EQ(s.model.usVid, 0x3F1D);
-    EXPECT_TRUE(capture.Contains("IniLoadSection -   INVALID VID '0XZZ'.\n"));
-  }
-  {
-    // Without PID, VID and BCDDEVICE are not read at all.
-    Section s("[0x1]\nVID = 0x1234\nBCDDEVICE = 0x1200\nNAME=x\n\n");
-    EXPECT_EQ(s.model.usVid, 0);
-    EXPECT_EQ(s.model.usBcdDevice, 0);
+  const struct {
+    const char* sKeys;
+    BOOL bResult;
+    USHORT usPid, usVid, usBcd, usMask;
+    const char* sLine;
+  } cases[] = {
+      {"NAME = Plain Mouse", TRUE, 0, 0, 0, 0, nullptr},
+      {"PID = 0xC01E", TRUE, 0xC01E, 0x3F1D, 0, 0, "IniLoadSection -   PID=0xC01E.\n"},
+      // without 0x: invalid, nothing else counted, but the vendor is set
+      {"PID = C01E", FALSE, 0, 0x3F1D, 0, 0, "IniLoadSection -   INVALID PID 'C01E'.\n"},
+      // "pid" is not the key: case matters for names
+      {"pid = 0x1\nPID = 0xc02a\nVID = 0x046d\nBCDDEVICE = 0x1200, 0xFF00", TRUE, 0xC02A, 0x046D, 0x1200, 0xFF00,
+       "IniLoadSection -   BCDDEVICE=0x1200, MASK=0xFF00.\n"},
+      // a VID without 0x is ignored; a revision without mask matches exactly
+      {"PID = 0x1\nBCDDEVICE = 0x0102\nVID = 1234", TRUE, 1, 0x3F1D, 0x0102, 0xFFFF, nullptr},
+      {"PID = 0x1\nVID = 0xZZ", TRUE, 1, 0x3F1D, 0, 0, "IniLoadSection -   INVALID VID '0XZZ'.\n"},
+      // without PID, VID and BCDDEVICE are not read at all
+      {"VID = 0x1234\nBCDDEVICE = 0x1200\nNAME=x", TRUE, 0, 0, 0, 0, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sKeys);
+    capture.Clear();
+    Section s(std::string("[0x01000001]\n") + c.sKeys + "\n\n");
+    EXPECT_EQ(s.bResult, c.bResult);
+    EXPECT_EQ(s.model.usPid, c.usPid);
+    EXPECT_EQ(s.model.usVid, c.usVid);
+    EXPECT_EQ(s.model.usBcdDevice, c.usBcd);
+    EXPECT_EQ(s.model.usBcdMask, c.usMask);
+    if (c.sLine) EXPECT_TRUE(capture.Contains(c.sLine));
+    if (!c.bResult) EXPECT_TRUE(capture.Contains(": assert FALSE"));
   }
 }
 
@@ -455,34 +421,26 @@ TEST_F(IniTest, UnsupportedExampleIsSorted)
 
 TEST_F(IniTest, UnsupportedLinesAndTheirEnds)
 {
-  {
-    Unsupported u;   // decimal values, digits after the type name, any letter case
-    ASSERT_TRUE(u.Load("[unsupported]\nQID=4660\npid2 = 5\n"));
-    std::vector<ULONG> expected = {0x05001234};
-    EXPECT_EQ(u.Entries(), expected);   // the blank before '=' ended the section
-  }
-  {
-    Unsupported u;   // a blank before '=' records nothing and ends the section
-    ASSERT_TRUE(u.Load("[Unsupported]\nMWID=0x1\nPID = 0xC001\nQID=0x5\n"));
-    std::vector<ULONG> expected = {0x01000001};
-    EXPECT_EQ(u.Entries(), expected);
-  }
-  {
-    Unsupported u;   // a character that is no number ends its line only; the last line has no LF
-    ASSERT_TRUE(u.Load("[Unsupported]\nPID=0xC001,G5,0xC002\nFWID=0x\nSUBID=12AB\nMWID=7"));
-    std::vector<ULONG> expected = {0x01000007, 0x0300C001, 0x0400000C};
-    EXPECT_EQ(u.Entries(), expected);
-  }
-  {
-    Unsupported u;   // a type name without '=' on its line
-    ASSERT_TRUE(u.Load("[Unsupported]\nPID 0xC001\nMWID=1\n"));
-    EXPECT_EQ(u.ulCount, 0u);
-    Unsupported v;
-    ASSERT_TRUE(v.Load("[Unsupported]\nPID"));
-    EXPECT_EQ(v.ulCount, 0u);
-    Unsupported w;
-    ASSERT_TRUE(w.Load("[Unsupported]"));
-    EXPECT_EQ(w.ulCount, 0u);
+  const struct {
+    const char* sText;
+    std::vector<ULONG> expected;
+  } cases[] = {
+      // decimal values, digits after the type name, any letter case; the blank before '=' ends the section
+      {"[unsupported]\nQID=4660\npid2 = 5\n", {0x05001234}},
+      {"[Unsupported]\nMWID=0x1\nPID = 0xC001\nQID=0x5\n", {0x01000001}},
+      // a character that is no number ends its line only; the last line has no LF
+      {"[Unsupported]\nPID=0xC001,G5,0xC002\nFWID=0x\nSUBID=12AB\nMWID=7", {0x01000007, 0x0300C001, 0x0400000C}},
+      // a type name without '=' on its line
+      {"[Unsupported]\nPID 0xC001\nMWID=1\n", {}},
+      {"[Unsupported]\nPID", {}},
+      {"[Unsupported]", {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sText);
+    Unsupported u;
+    ASSERT_TRUE(u.Load(c.sText));
+    EXPECT_EQ(u.Entries(), c.expected);
+    EXPECT_EQ(u.ulCount, c.expected.size());
   }
 }
 
