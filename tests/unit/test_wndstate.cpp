@@ -4,7 +4,6 @@
 #include <shlobj.h>
 
 #include <cstring>
-#include <memory>
 #include <string>
 
 #include "system/WndMgr.h"
@@ -17,24 +16,8 @@ namespace {
 
 class WndStateTest : public testing::Test {
 protected:
-  void SetUp() override
-  {
-    m_user = std::make_unique<RegBackup>(HKEY_CURRENT_USER, kDravKey, std::vector<std::string>{"DriverType", "FMode"});
-    m_machine =
-        std::make_unique<RegBackup>(HKEY_LOCAL_MACHINE, kDravKey, std::vector<std::string>{"DriverType", "FMode"});
-    for (HKEY hRoot : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-      TestRegDelete(hRoot, kDravKey, "DriverType");
-      TestRegDelete(hRoot, kDravKey, "FMode");
-    }
-  }
-  void TearDown() override
-  {
-    m_machine.reset();
-    m_user.reset();
-  }
-
-  std::unique_ptr<RegBackup> m_user;
-  std::unique_ptr<RegBackup> m_machine;
+  RegBackup m_user{HKEY_CURRENT_USER, kDravKey, {"DriverType", "FMode"}};
+  RegBackup m_machine{HKEY_LOCAL_MACHINE, kDravKey, {"DriverType", "FMode"}};
 };
 
 std::string AppData()
@@ -76,7 +59,7 @@ TEST_F(WndStateTest, DriverTypeAbsentEverywhereDefaultsAndIsWrittenForTheUser)
   EXPECT_TRUE(WndGetDriverType(&lType, &bFirst));
   EXPECT_EQ(lType, 1);
   EXPECT_TRUE(bFirst);
-  EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kDravKey, "DriverType").lValue, 1);
+  EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kDravKey, "DriverType"), 1);
   EXPECT_FALSE(ReadRaw(HKEY_LOCAL_MACHINE, kDravKey, "DriverType").bPresent);
   EXPECT_TRUE(capture.Contains("WndGetDriverType - Exit( DriverTypeValue:1, FirstTime:1 )"));
 }
@@ -90,7 +73,7 @@ TEST_F(WndStateTest, MachineDriverTypeSeedsTheUsersValue)
   EXPECT_TRUE(WndGetDriverType(&lType, &bFirst));
   EXPECT_EQ(lType, 2);
   EXPECT_TRUE(bFirst);
-  EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kDravKey, "DriverType").lValue, 2);
+  EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kDravKey, "DriverType"), 2);
   EXPECT_TRUE(capture.Contains("WndGetDriverType - SetupMouseCohabitation - GLOBAL DriverType:2 (0x2)."));
 
   // The user has a value of its own now, and it wins over the machine's.
@@ -122,14 +105,14 @@ TEST_F(WndStateTest, DriverTypeOfAnotherTypeIsAssertedAndStands)
 TEST_F(WndStateTest, SetDriverTypeRefusesValuesOutOfRange)
 {
   EXPECT_TRUE(WndSetDriverType(3));
-  EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kDravKey, "DriverType").lValue, 3);
+  EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kDravKey, "DriverType"), 3);
   TraceCapture capture;
   EXPECT_FALSE(WndSetDriverType(4));
   EXPECT_FALSE(WndSetDriverType(-1));
-  EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kDravKey, "DriverType").lValue, 3);
+  EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kDravKey, "DriverType"), 3);
   EXPECT_EQ(capture.Count("WndSetDriverType - WndSetDriverType - WndState.cpp line"), 2u);
   EXPECT_TRUE(WndSetDriverType(0));
-  EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kDravKey, "DriverType").lValue, 0);
+  EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kDravKey, "DriverType"), 0);
 }
 
 TEST_F(WndStateTest, FLockUserValueEndsTheSearch)
@@ -167,7 +150,7 @@ TEST_F(WndStateTest, FLockFallsBackToTheMachineThenToOn)
   EXPECT_TRUE(WndLoadFLockState());
 
   WndSaveFLockState(FALSE);
-  EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kDravKey, "FMode").lValue, 0);
+  EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kDravKey, "FMode"), 0);
   EXPECT_FALSE(WndLoadFLockState());
   WndSaveFLockState(TRUE);
   EXPECT_TRUE(WndLoadFLockState());
