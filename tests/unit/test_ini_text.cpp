@@ -71,7 +71,7 @@ std::vector<ULONG> Steps(const tKeySequence& seq)
 
 // ---- Key lookup -------------------------------------------------------------------
 
-TEST_F(IniTest, KeyValueSkipsBlanksAndKeepsTrailingOnes)
+TEST_F(IniTest, KeyValueLookup)
 {
   Text t("NAME \t=  Mouse One  \r\nCAP=X\n");
   char sValue[32];
@@ -80,15 +80,11 @@ TEST_F(IniTest, KeyValueSkipsBlanksAndKeepsTrailingOnes)
   EXPECT_STREQ(sValue, "Mouse One  ");
   EXPECT_EQ(*p, '\r');
   EXPECT_EQ(IniGetKeyValue("MISSING", sValue, sizeof sValue, t.get()), nullptr);
-}
 
-TEST_F(IniTest, KeyValueTakesFirstAcceptableOccurrence)
-{
-  // "VID" inside "DEVID" is found first; a name without '=' is passed over;
-  // a value too long for the buffer is passed over too.
-  Text t("VIDEO\nDEVID = 7\nVID = 0x1234\n");
-  char sValue[32];
-  ASSERT_NE(IniGetKeyValue("VID", sValue, sizeof sValue, t.get()), nullptr);
+  // The first acceptable occurrence: "VID" inside "DEVID" is found first; a
+  // name without '=' is passed over; a value too long for the buffer too.
+  Text t1("VIDEO\nDEVID = 7\nVID = 0x1234\n");
+  ASSERT_NE(IniGetKeyValue("VID", sValue, sizeof sValue, t1.get()), nullptr);
   EXPECT_STREQ(sValue, "7");
 
   Text t2("KEY = 0123456789\nKEY = 01\n");
@@ -127,7 +123,9 @@ TEST_F(IniTest, SectionHeaders)
     } else {
       EXPECT_EQ(s.model.sModelName, nullptr);
     }
-    if (c.sLine) EXPECT_TRUE(capture.Contains(c.sLine));
+    if (c.sLine) {
+      EXPECT_TRUE(capture.Contains(c.sLine));
+    }
   }
 }
 
@@ -164,8 +162,10 @@ TEST_F(IniTest, PidVidAndRevisionKeys)
     EXPECT_EQ(s.model.usVid, c.usVid);
     EXPECT_EQ(s.model.usBcdDevice, c.usBcd);
     EXPECT_EQ(s.model.usBcdMask, c.usMask);
-    if (c.sLine) EXPECT_TRUE(capture.Contains(c.sLine));
-    if (!c.bResult) EXPECT_TRUE(capture.Contains(": assert FALSE"));
+    if (c.sLine) {
+      EXPECT_TRUE(capture.Contains(c.sLine));
+    }
+    EXPECT_TRUE(c.bResult || capture.Contains(": assert FALSE"));
   }
 }
 
@@ -272,63 +272,47 @@ TEST_F(IniTest, RegListsBecomeMaps)
 
 // ---- Key sequences --------------------------------------------------------------------------
 
-TEST_F(IniTest, KeySequenceExample)
+TEST_F(IniTest, KeySequences)
 {
-  tKeySequence seq;
-  ASSERT_TRUE(ParseKeySequence(&seq, "0x0000003A,0x000000E1+0x04,EVT#0x00000010+0x05"));
-  EXPECT_EQ(seq.ulKeyCode, 0x3Au);
-  EXPECT_EQ(seq.ulLength, 24u);
-  std::vector<ULONG> expected = {0x03010001, 0x000700E1, 0x00070004, 0x03020082, 0x00000010, 0x00070005};
-  EXPECT_EQ(Steps(seq), expected);
-}
-
-TEST_F(IniTest, KeySequenceFlagsAndUsagePages)
-{
-  tKeySequence seq;
-  ASSERT_TRUE(ParseKeySequence(&seq, "0x3A,EVT#0x1+JMP#0x2+0x00070004+0x04+0x000C00E9  "));
-  std::vector<ULONG> expected = {0x06030883, 0x1, 0x2, 0x00070004, 0x00070004, 0x000C00E9};
-  EXPECT_EQ(Steps(seq), expected);
-
-  EXPECT_FALSE(ParseKeySequence(&seq, "0x3A,0x04+EVT#0x10"));
-  EXPECT_TRUE(capture.Contains(
-      "key sequence has flags following the usage codes - they should precede them instead"));
-  EXPECT_FALSE(ParseKeySequence(&seq, "3A,0x04"));
-  EXPECT_TRUE(capture.Contains("bad key usage code"));
-  EXPECT_FALSE(ParseKeySequence(&seq, "0x3A,EVT#10"));
-  EXPECT_TRUE(capture.Contains("bad EVT usage code"));
-  EXPECT_FALSE(ParseKeySequence(&seq, "0x3A,0x04 x"));
-  EXPECT_TRUE(capture.Contains("bad KEY value format: x"));
-  EXPECT_FALSE(ParseKeySequence(&seq, "0x3A,0xG"));
-}
-
-TEST_F(IniTest, KeySequenceCodeOnlyAndEmptySteps)
-{
-  tKeySequence seq;
-  ASSERT_TRUE(ParseKeySequence(&seq, "0x0000003A"));
-  EXPECT_EQ(seq.ulLength, 0u);
-  ASSERT_TRUE(ParseKeySequence(&seq, "0x3A,"));
-  std::vector<ULONG> expected = {0x01010003};   // one empty step, first and last
-  EXPECT_EQ(Steps(seq), expected);
-  // Eight hex digits at most: the ninth is left over.
-  EXPECT_FALSE(ParseKeySequence(&seq, "0x0000003A1"));
-}
-
-TEST_F(IniTest, KeySequenceStrings)
-{
-  tKeySequence seq;
-  ASSERT_TRUE(ParseKeySequence(&seq, "0x3A,\"ab\""));
-  std::vector<ULONG> expected = {0x02010001, 0x00070004, 0x01010000, 0x02010000, 0x00070005, 0x01010002};
-  EXPECT_EQ(Steps(seq), expected);
-
-  ASSERT_TRUE(ParseKeySequence(&seq, "0x3A,\"aB1\x7F\""));
-  EXPECT_TRUE(capture.Contains(
-    "<error> ParseKeySequence - Shifted ascii characters are not supported in string format key sequences"));
-  std::vector<ULONG> expected2 = {0x02010001, 0x00070004, 0x01010000, 0x02010000, 0x0007001E,
-                                  0x01010000, 0x02010000, 0x0007002A, 0x01010002};
-  EXPECT_EQ(Steps(seq), expected2);
-
-  EXPECT_FALSE(ParseKeySequence(&seq, "0x3A,\"ab"));
-  EXPECT_TRUE(capture.Contains("<error> ParseKeySequence - unterminated string"));
+  const struct {
+    const char* sText;
+    BOOL bResult;
+    std::vector<ULONG> steps;
+    const char* sLine;   // nullptr: none checked
+  } cases[] = {
+      {"0x0000003A,0x000000E1+0x04,EVT#0x00000010+0x05", TRUE,
+       {0x03010001, 0x000700E1, 0x00070004, 0x03020082, 0x00000010, 0x00070005}, nullptr},
+      {"0x3A,EVT#0x1+JMP#0x2+0x00070004+0x04+0x000C00E9  ", TRUE,
+       {0x06030883, 0x1, 0x2, 0x00070004, 0x00070004, 0x000C00E9}, nullptr},
+      {"0x0000003A", TRUE, {}, nullptr},
+      {"0x3A,", TRUE, {0x01010003}, nullptr},   // one empty step, first and last
+      {"0x3A,\"ab\"", TRUE, {0x02010001, 0x00070004, 0x01010000, 0x02010000, 0x00070005, 0x01010002}, nullptr},
+      {"0x3A,\"aB1\x7F\"", TRUE,
+       {0x02010001, 0x00070004, 0x01010000, 0x02010000, 0x0007001E, 0x01010000, 0x02010000, 0x0007002A, 0x01010002},
+       "<error> ParseKeySequence - Shifted ascii characters are not supported in string format key sequences"},
+      {"0x3A,\"ab", FALSE, {}, "<error> ParseKeySequence - unterminated string"},
+      {"0x3A,0x04+EVT#0x10", FALSE, {},
+       "key sequence has flags following the usage codes - they should precede them instead"},
+      {"3A,0x04", FALSE, {}, "bad key usage code"},
+      {"0x3A,EVT#10", FALSE, {}, "bad EVT usage code"},
+      {"0x3A,0x04 x", FALSE, {}, "bad KEY value format: x"},
+      {"0x3A,0xG", FALSE, {}, nullptr},
+      {"0x0000003A1", FALSE, {}, nullptr},   // eight hex digits at most: the ninth is left over
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sText);
+    capture.Clear();
+    tKeySequence seq;
+    ASSERT_EQ(ParseKeySequence(&seq, c.sText), c.bResult);
+    if (c.bResult) {
+      EXPECT_EQ(seq.ulKeyCode, 0x3Au);
+      EXPECT_EQ(seq.ulLength, 4 * c.steps.size());
+      EXPECT_EQ(Steps(seq), c.steps);
+    }
+    if (c.sLine) {
+      EXPECT_TRUE(capture.Contains(c.sLine));
+    }
+  }
 }
 
 TEST_F(IniTest, KeySequenceLimitOf800Bytes)

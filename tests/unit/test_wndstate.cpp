@@ -33,18 +33,6 @@ bool IsFolder(const std::string& sPath)
   return dw != INVALID_FILE_ATTRIBUTES && (dw & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-bool IsFile(const std::string& sPath)
-{
-  DWORD dw = GetFileAttributesA(sPath.c_str());
-  return dw != INVALID_FILE_ATTRIBUTES && (dw & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
-SECURITY_ATTRIBUTES DefaultSa()
-{
-  SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, FALSE};
-  return sa;
-}
-
 }  // namespace
 
 TEST_F(WndStateTest, DriverTypeAbsentEverywhereDefaultsAndIsWrittenForTheUser)
@@ -219,7 +207,7 @@ TEST_F(WndStateTest, DevicesAndCacheFolders)
   EXPECT_FALSE(WndGetCacheFolder(nullptr, 100, FALSE, nullptr));
 
   bool bExisted = IsFolder(sCache);
-  SECURITY_ATTRIBUTES sa = DefaultSa();
+  SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, FALSE};
   EXPECT_TRUE(WndGetCacheFolder(sPath, sizeof sPath, TRUE, &sa));
   EXPECT_TRUE(IsFolder(sCache));
   if (!bExisted) {
@@ -231,7 +219,7 @@ TEST_F(WndStateTest, FolderTreeCreatesEveryLevel)
 {
   std::string sRoot = TestScratchDir("WndFolderTree");
   std::string sDeep = sRoot + "\\a\\b\\c";
-  SECURITY_ATTRIBUTES sa = DefaultSa();
+  SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, FALSE};
   EXPECT_TRUE(WndCreateFolderTree(sDeep.c_str(), &sa));
   EXPECT_TRUE(IsFolder(sRoot + "\\a\\b\\c"));
   EXPECT_TRUE(WndCreateFolderTree(sDeep.c_str(), &sa));  // all levels exist already
@@ -270,13 +258,13 @@ TEST_F(WndStateTest, BatteryLogOpensOnTheSecondTryAfterCreatingItsFolder)
 
   tBatteryLogDevice device = {0x1234, "Test:Mouse"};
   const std::string sLog = sBattery + "\\00001234-Test#Mouse.log";
-  SECURITY_ATTRIBUTES sa = DefaultSa();
+  SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, FALSE};
   BOOL bNew = FALSE;
   TraceCapture capture;
   HANDLE h = WndOpenBatteryLogFile(&device, &sa, &bNew);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   EXPECT_TRUE(bNew);
-  EXPECT_TRUE(IsFile(sLog));
+  EXPECT_EQ(GetFileAttributesA(sLog.c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
   EXPECT_TRUE(capture.Contains("WndOpenBatteryLogFile - Model:0x00001234 - sName:'Test:Mouse'."));
   EXPECT_TRUE(capture.Contains("WndOpenBatteryLogFile - FilePath:'" + sLog + "'."));
   EXPECT_EQ(capture.Count("WndOpenBatteryLogFile - pbNewFile:0."), 1u);
