@@ -15,15 +15,15 @@
 namespace {
 
 // Turns on the model-file lines and both switches for one test.
-class IniTraceOn {
-public:
-  IniTraceOn() : m_dwLevel(g_dwDebugLevel), m_bInfo(g_bTraceInfo), m_bWarn(g_bTraceWarnings)
+class IniTest : public testing::Test {
+protected:
+  IniTest()
   {
     g_dwDebugLevel |= TRACE_CAT_INI | TRACE_CAT_ERROR | TRACE_CAT_WARNING | TRACE_CAT_INFO;
     g_bTraceInfo = TRUE;
     g_bTraceWarnings = TRUE;
   }
-  ~IniTraceOn()
+  ~IniTest() override
   {
     g_dwDebugLevel = m_dwLevel;
     g_bTraceInfo = m_bInfo;
@@ -31,15 +31,9 @@ public:
     IniSetAllocationFailure(0);
   }
 
-private:
-  DWORD m_dwLevel;
-  BOOL m_bInfo;
-  BOOL m_bWarn;
-};
-
-class IniTest : public testing::Test {
-protected:
-  IniTraceOn traceOn;
+  const DWORD m_dwLevel = g_dwDebugLevel;
+  const BOOL m_bInfo = g_bTraceInfo;
+  const BOOL m_bWarn = g_bTraceWarnings;
   TraceCapture capture;
 };
 
