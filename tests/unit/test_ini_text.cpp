@@ -235,33 +235,27 @@ TEST_F(IniTest, FreeModelInfoClearsEverything)
 TEST_F(IniTest, RegListsBecomeMaps)
 {
   const std::string sZeros = "-00000000-00000000-00000000-00000000-00000000-00000000-00000000";
-  {
-    Section s("[0x1]\nREG = 1, 3\n\n");   // the blank after the comma is an empty number: bit 0
-    ASSERT_NE(s.model.sReg, nullptr);
-    EXPECT_EQ(std::string(s.model.sReg), "0x0000000B" + sZeros);
-    EXPECT_TRUE(capture.Contains("RegStringToMap - list is 1, 3\n"));
-    EXPECT_TRUE(capture.Contains("RegStringToMap - map is 0x0000000B-"));
-  }
-  {
-    Section s("[0x1]\nREG = 1,3,5-7\n\n");
+  const std::string sMap = "0x000000EA-00000000-00000000-00000000-00000000-00000000-00000000-0000000F";
+  const struct {
+    std::string sList, sMap;
+  } cases[] = {
+      {"1, 3", "0x0000000B" + sZeros},   // the blank after the comma is an empty number: bit 0
+      {"1,3,5-7", "0x000000EA" + sZeros},
+      {sMap, sMap},
+      {"0x20,32-33,250-300,300,7-5,255",
+       "0x00000000-00000003-00000000-00000000-00000000-00000000-00000000-FC000000"},
+  };
+  for (const auto& c : cases) {
+    Section s("[0x1]\nREG = " + c.sList + "\n\n");
     EXPECT_TRUE(s.bResult);
-    EXPECT_EQ(std::string(s.model.sReg), "0x000000EA" + sZeros);
+    ASSERT_NE(s.model.sReg, nullptr);
+    EXPECT_EQ(std::string(s.model.sReg), c.sMap);
   }
-  {
-    std::string sMap = "0x000000EA-00000000-00000000-00000000-00000000-00000000-00000000-0000000F";
-    Section s("[0x1]\nREG = " + sMap + "\n\n");
-    EXPECT_EQ(std::string(s.model.sReg), sMap);
-  }
-  {
-    char sText[INI_VALUE_SIZE] = "0x20,32-33,250-300,300,7-5,255";
-    RegStringToMap(sText, sizeof sText);
-    EXPECT_STREQ(sText, "0x00000000-00000003-00000000-00000000-00000000-00000000-00000000-FC000000");
-  }
-  {
-    char sSmall[16] = "1,2";
-    RegStringToMap(sSmall, sizeof sSmall);
-    EXPECT_STREQ(sSmall, "1,2");
-  }
+  EXPECT_TRUE(capture.Contains("RegStringToMap - list is 1, 3\n"));
+  EXPECT_TRUE(capture.Contains("RegStringToMap - map is 0x0000000B-"));
+  char sSmall[16] = "1,2";
+  RegStringToMap(sSmall, sizeof sSmall);
+  EXPECT_STREQ(sSmall, "1,2");
 }
 
 // ---- Key sequences --------------------------------------------------------------------------
