@@ -1,10 +1,11 @@
-// Blowfish: the designer's published vectors, OpenSSL's answers for random
-// keys and data (bin\bf_vectors.txt, made by scripts/bf-vectors.sh), and the
-// buffer-mode rules the model-file loader relies on.
+// Blowfish: a few of the designer's published vectors, OpenSSL's answers for
+// random keys and data (bin\bf_vectors.txt, made by scripts/bf-vectors.sh), and
+// the buffer-mode rules the model-file loader relies on.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -80,7 +81,19 @@ std::string ThrownMessage(F f)
   return "(nothing thrown)";
 }
 
-// Designer's ECB table: 8-byte keys.
+// Every buffer mode through one signature: ECB ignores the chain.
+using Op = void (*)(const BlowfishCipher&, const uint8_t*, uint8_t*, size_t, CipherBlock*);
+const Op kOps[] = {
+    [](const BlowfishCipher& b, const uint8_t* i, uint8_t* o, size_t n, CipherBlock*) { b.EncryptECB(i, o, n); },
+    [](const BlowfishCipher& b, const uint8_t* i, uint8_t* o, size_t n, CipherBlock*) { b.DecryptECB(i, o, n); },
+    [](const BlowfishCipher& b, const uint8_t* i, uint8_t* o, size_t n, CipherBlock* ch) { b.EncryptCBC(i, o, n, ch); },
+    [](const BlowfishCipher& b, const uint8_t* i, uint8_t* o, size_t n, CipherBlock* ch) { b.DecryptCBC(i, o, n, ch); },
+    [](const BlowfishCipher& b, const uint8_t* i, uint8_t* o, size_t n, CipherBlock* ch) { b.EncryptCFB(i, o, n, ch); },
+    [](const BlowfishCipher& b, const uint8_t* i, uint8_t* o, size_t n, CipherBlock* ch) { b.DecryptCFB(i, o, n, ch); },
+};
+
+// Designer's ECB table, 8-byte keys: the ends of the range and the weak keys;
+// the OpenSSL cases cover random keys of 1 to 16 bytes in every mode.
 struct EcbVector {
   const char* sKey;
   const char* sPlain;
@@ -90,36 +103,10 @@ const EcbVector kEcbVectors[] = {
     {"0000000000000000", "0000000000000000", "4EF997456198DD78"},
     {"FFFFFFFFFFFFFFFF", "FFFFFFFFFFFFFFFF", "51866FD5B85ECB8A"},
     {"3000000000000000", "1000000000000001", "7D856F9A613063F2"},
-    {"1111111111111111", "1111111111111111", "2466DD878B963C9D"},
     {"0123456789ABCDEF", "1111111111111111", "61F9C3802281B096"},
-    {"1111111111111111", "0123456789ABCDEF", "7D0CC630AFDA1EC7"},
-    {"FEDCBA9876543210", "0123456789ABCDEF", "0ACEAB0FC6A0A28D"},
-    {"7CA110454A1A6E57", "01A1D6D039776742", "59C68245EB05282B"},
-    {"0131D9619DC1376E", "5CD54CA83DEF57DA", "B1B8CC0B250F09A0"},
-    {"07A1133E4A0B2686", "0248D43806F67172", "1730E5778BEA1DA4"},
-    {"3849674C2602319E", "51454B582DDF440A", "A25E7856CF2651EB"},
-    {"04B915BA43FEB5B6", "42FD443059577FA2", "353882B109CE8F1A"},
-    {"0113B970FD34F2CE", "059B5E0851CF143A", "48F4D0884C379918"},
-    {"0170F175468FB5E6", "0756D8E0774761D2", "432193B78951FC98"},
-    {"43297FAD38E373FE", "762514B829BF486A", "13F04154D69D1AE5"},
-    {"07A7137045DA2A16", "3BDD119049372802", "2EEDDA93FFD39C79"},
-    {"04689104C2FD3B2F", "26955F6835AF609A", "D887E0393C2DA6E3"},
-    {"37D06BB516CB7546", "164D5E404F275232", "5F99D04F5B163969"},
-    {"1F08260D1AC2465E", "6B056E18759F5CCA", "4A057A3B24D3977B"},
-    {"584023641ABA6176", "004BD6EF09176062", "452031C1E4FADA8E"},
-    {"025816164629B007", "480D39006EE762F2", "7555AE39F59B87BD"},
-    {"49793EBC79B3258F", "437540C8698F3CFA", "53C55F9CB49FC019"},
-    {"4FB05E1515AB73A7", "072D43A077075292", "7A8E7BFA937E89A3"},
-    {"49E95D6D4CA229BF", "02FE55778117F12A", "CF9C5D7A4986ADB5"},
-    {"018310DC409B26D6", "1D9D5C5018F728C2", "D1ABB290658BC778"},
-    {"1C587F1C13924FEF", "305532286D6F295A", "55CB3774D13EF201"},
     {"0101010101010101", "0123456789ABCDEF", "FA34EC4847B268B2"},
     {"1F1F1F1F0E0E0E0E", "0123456789ABCDEF", "A790795108EA3CAE"},
     {"E0FEE0FEF1FEF1FE", "0123456789ABCDEF", "C39E072D9FAC631D"},
-    {"0000000000000000", "FFFFFFFFFFFFFFFF", "014933E0CDAFF6E4"},
-    {"FFFFFFFFFFFFFFFF", "0000000000000000", "F21E9A77B71C49BC"},
-    {"0123456789ABCDEF", "0000000000000000", "245946885754369A"},
-    {"FEDCBA9876543210", "FFFFFFFFFFFFFFFF", "6B5C5A9C5D9E0A5A"},
 };
 
 // Designer's variable-key table: the first n bytes of one key, one plaintext.
@@ -162,31 +149,6 @@ TEST(BlowfishVectors, DesignerVariableKeyLengthTable)
     EXPECT_EQ(BlockHex(c.EncryptBlock(BlockFromHex(kVarPlain))), kVarCipher[n - 1]);
     EXPECT_EQ(BlockHex(c.DecryptBlock(BlockFromHex(kVarCipher[n - 1]))), kVarPlain);
   }
-}
-
-// The published chained-mode example: 16-byte key, IV FEDCBA9876543210, the
-// 29-byte text "7654321 Now is the time for " with its NUL, zero-padded.
-TEST(BlowfishVectors, PublishedCbcAndCfbExample)
-{
-  const BlowfishCipher c = Keyed(FromHex("0123456789ABCDEFF0E1D2C3B4A59687"));
-  Bytes plain(32, 0);
-  std::memcpy(plain.data(), "7654321 Now is the time for ", 29);
-  Bytes out(32);
-
-  CipherBlock chain = BlockFromHex("FEDCBA9876543210");
-  c.EncryptCBC(plain.data(), out.data(), out.size(), &chain);
-  EXPECT_EQ(ToHex(out), "6B77B4D63006DEE605B156E27403979358DEB9E7154616D959F1652BD5FF92CC");
-  chain = BlockFromHex("FEDCBA9876543210");
-  c.DecryptCBC(out.data(), out.data(), out.size(), &chain);
-  EXPECT_EQ(out, plain);
-
-  // CFB-64 is a stream over whole blocks: the published 29 bytes are a prefix.
-  chain = BlockFromHex("FEDCBA9876543210");
-  c.EncryptCFB(plain.data(), out.data(), out.size(), &chain);
-  EXPECT_EQ(ToHex(out).substr(0, 58), "E73214A2822139CAF26ECF6D2EB9E76E3DA3DE04D1517200519D57A6C3");
-  chain = BlockFromHex("FEDCBA9876543210");
-  c.DecryptCFB(out.data(), out.data(), out.size(), &chain);
-  EXPECT_EQ(out, plain);
 }
 
 // Keys longer than the published tables go, answers from OpenSSL's Blowfish
@@ -291,61 +253,27 @@ TEST(BlowfishCipher, KeyLengthOutsideOneTo56IsRefused)
   EXPECT_THROW(c.Initialize(key.data(), 57), BlowfishError);
   EXPECT_EQ(BlockHex(c.EncryptBlock({0x01234567, 0x89ABCDEF})), BlockHex(withOneByte));
   EXPECT_EQ(ThrownMessage([&] { c.Initialize(key.data(), 56); }), "(nothing thrown)");
-}
-
-TEST(BlowfishCipher, KeyIsUsedWholeAndCyclically)
-{
-  const Bytes k56 = Pattern(56, 0x41);
-  const Bytes k55(k56.begin(), k56.end() - 1);
-  const CipherBlock probe{0xFEDCBA98, 0x76543210};
-  // The 56th byte counts.
-  EXPECT_NE(BlockHex(Keyed(k56).EncryptBlock(probe)), BlockHex(Keyed(k55).EncryptBlock(probe)));
-
-  // Cyclic use over the 72 key bytes: K of 28 bytes is the same key as K K of
-  // 56, and K of 18 the same as K K K of 54; a key is not zero-padded.
-  const Bytes k28(k56.begin(), k56.begin() + 28);
-  Bytes k28twice = k28;
-  k28twice.insert(k28twice.end(), k28.begin(), k28.end());
-  EXPECT_EQ(BlockHex(Keyed(k28).EncryptBlock(probe)), BlockHex(Keyed(k28twice).EncryptBlock(probe)));
-  const Bytes k18(k56.begin(), k56.begin() + 18);
-  Bytes k18thrice;
-  for (int i = 0; i < 3; ++i) k18thrice.insert(k18thrice.end(), k18.begin(), k18.end());
-  EXPECT_EQ(BlockHex(Keyed(k18).EncryptBlock(probe)), BlockHex(Keyed(k18thrice).EncryptBlock(probe)));
-  Bytes k18padded = k18;
-  k18padded.resize(36, 0);
-  EXPECT_NE(BlockHex(Keyed(k18).EncryptBlock(probe)), BlockHex(Keyed(k18padded).EncryptBlock(probe)));
-
-  // A second key starts again from the standard state.
-  BlowfishCipher reused = Keyed(k55);
-  reused.Initialize(k28.data(), k28.size());
-  EXPECT_EQ(BlockHex(reused.EncryptBlock(probe)), BlockHex(Keyed(k28).EncryptBlock(probe)));
+  // A second key starts again from the standard state, not from the first key's.
+  EXPECT_EQ(BlockHex(c.EncryptBlock({0x01234567, 0x89ABCDEF})),
+            BlockHex(Keyed(Bytes(key.begin(), key.begin() + 56)).EncryptBlock({0x01234567, 0x89ABCDEF})));
 }
 
 TEST(BlowfishCipher, PartialBlockIsRefusedBeforeAnythingIsWritten)
 {
   const BlowfishCipher c = Keyed(Pattern(16, 9));
   const Bytes in = Pattern(16, 1);
-  using Op = void (*)(const BlowfishCipher&, const uint8_t*, uint8_t*, size_t, CipherBlock*);
-  const Op ops[] = {
-      [](const BlowfishCipher& b, const uint8_t* i, uint8_t* o, size_t n, CipherBlock*) { b.EncryptECB(i, o, n); },
-      [](const BlowfishCipher& b, const uint8_t* i, uint8_t* o, size_t n, CipherBlock*) { b.DecryptECB(i, o, n); },
-      [](const BlowfishCipher& b, const uint8_t* i, uint8_t* o, size_t n, CipherBlock* ch) { b.EncryptCBC(i, o, n, ch); },
-      [](const BlowfishCipher& b, const uint8_t* i, uint8_t* o, size_t n, CipherBlock* ch) { b.DecryptCBC(i, o, n, ch); },
-      [](const BlowfishCipher& b, const uint8_t* i, uint8_t* o, size_t n, CipherBlock* ch) { b.EncryptCFB(i, o, n, ch); },
-      [](const BlowfishCipher& b, const uint8_t* i, uint8_t* o, size_t n, CipherBlock* ch) { b.DecryptCFB(i, o, n, ch); },
-  };
-  for (size_t k = 0; k < sizeof ops / sizeof ops[0]; ++k) {
+  for (size_t k = 0; k < std::size(kOps); ++k) {
     SCOPED_TRACE(k);
     Bytes out(16, 0xA5);
     CipherBlock chain{0x11111111, 0x22222222};
-    EXPECT_EQ(ThrownMessage([&] { ops[k](c, in.data(), out.data(), 12, &chain); }),
+    EXPECT_EQ(ThrownMessage([&] { kOps[k](c, in.data(), out.data(), 12, &chain); }),
               "Invalid buffer size was passed to a Blowfish encryption or decryption routine.");
     EXPECT_EQ(out, Bytes(16, 0xA5)) << "the first whole block must not have been written";
     EXPECT_EQ(chain.L, 0x11111111u);
     EXPECT_EQ(chain.R, 0x22222222u);
 
     // An empty buffer is a whole number of blocks: nothing to do, chain kept.
-    EXPECT_EQ(ThrownMessage([&] { ops[k](c, in.data(), out.data(), 0, &chain); }), "(nothing thrown)");
+    EXPECT_EQ(ThrownMessage([&] { kOps[k](c, in.data(), out.data(), 0, &chain); }), "(nothing thrown)");
     EXPECT_EQ(out, Bytes(16, 0xA5));
     EXPECT_EQ(chain.L, 0x11111111u);
   }
@@ -386,70 +314,15 @@ TEST(BlowfishCipher, InPlaceGivesTheSameAsSeparateBuffers)
   const BlowfishCipher c = Keyed(Pattern(45, 0x30));
   const Bytes plain = Pattern(64, 0x77);
   const CipherBlock iv{0xA1B2C3D4, 0x01020304};
-  enum { ECB, CBC, CFB };
-  for (int mode : {ECB, CBC, CFB}) {
-    SCOPED_TRACE(mode);
-    for (bool bEncrypt : {true, false}) {
-      Bytes separate(64);
-      Bytes inPlace = plain;
-      CipherBlock chainA = iv, chainB = iv;
-      switch (mode) {
-        case ECB:
-          bEncrypt ? c.EncryptECB(plain.data(), separate.data(), 64) : c.DecryptECB(plain.data(), separate.data(), 64);
-          bEncrypt ? c.EncryptECB(inPlace.data(), inPlace.data(), 64) : c.DecryptECB(inPlace.data(), inPlace.data(), 64);
-          break;
-        case CBC:
-          bEncrypt ? c.EncryptCBC(plain.data(), separate.data(), 64, &chainA)
-                   : c.DecryptCBC(plain.data(), separate.data(), 64, &chainA);
-          bEncrypt ? c.EncryptCBC(inPlace.data(), inPlace.data(), 64, &chainB)
-                   : c.DecryptCBC(inPlace.data(), inPlace.data(), 64, &chainB);
-          break;
-        case CFB:
-          bEncrypt ? c.EncryptCFB(plain.data(), separate.data(), 64, &chainA)
-                   : c.DecryptCFB(plain.data(), separate.data(), 64, &chainA);
-          bEncrypt ? c.EncryptCFB(inPlace.data(), inPlace.data(), 64, &chainB)
-                   : c.DecryptCFB(inPlace.data(), inPlace.data(), 64, &chainB);
-          break;
-      }
-      EXPECT_EQ(inPlace, separate) << (bEncrypt ? "encrypt" : "decrypt");
-      EXPECT_NE(separate, plain);
-      EXPECT_EQ(BlockHex(chainA), BlockHex(chainB));
-    }
+  for (size_t k = 0; k < std::size(kOps); ++k) {
+    SCOPED_TRACE(k);
+    Bytes separate(64);
+    Bytes inPlace = plain;
+    CipherBlock chainA = iv, chainB = iv;
+    kOps[k](c, plain.data(), separate.data(), 64, &chainA);
+    kOps[k](c, inPlace.data(), inPlace.data(), 64, &chainB);
+    EXPECT_EQ(inPlace, separate);
+    EXPECT_NE(separate, plain);
+    EXPECT_EQ(BlockHex(chainA), BlockHex(chainB));
   }
-}
-
-// The loader encrypts the chain once more for its check words, so the chain
-// left behind must be the last ciphertext block, and a run split in two must
-// equal one run.
-TEST(BlowfishCipher, ChainLeftAfterCbcIsTheLastCiphertextBlock)
-{
-  const BlowfishCipher c = Keyed(Pattern(45, 0x51));
-  const Bytes plain = Pattern(48, 0x13);
-  const CipherBlock iv{0x0BADF00D, 0xDEADBEEF};
-
-  Bytes whole(48);
-  CipherBlock chain = iv;
-  c.EncryptCBC(plain.data(), whole.data(), 48, &chain);
-  EXPECT_EQ(BlockHex(chain), ToHex(whole.data() + 40, 8));
-
-  Bytes split(48);
-  CipherBlock chainSplit = iv;
-  c.EncryptCBC(plain.data(), split.data(), 16, &chainSplit);
-  EXPECT_EQ(BlockHex(chainSplit), ToHex(split.data() + 8, 8));
-  c.EncryptCBC(plain.data() + 16, split.data() + 16, 32, &chainSplit);
-  EXPECT_EQ(split, whole);
-  EXPECT_EQ(BlockHex(chainSplit), BlockHex(chain));
-
-  // Deciphering ends on the same chain: the last block it read.
-  Bytes back(48);
-  CipherBlock decChain = iv;
-  c.DecryptCBC(whole.data(), back.data(), 48, &decChain);
-  EXPECT_EQ(back, plain);
-  EXPECT_EQ(BlockHex(decChain), BlockHex(chain));
-
-  // Wrong chain: only the first block suffers.
-  CipherBlock wrong{iv.L ^ 1, iv.R};
-  c.DecryptCBC(whole.data(), back.data(), 48, &wrong);
-  EXPECT_NE(ToHex(back.data(), 8), ToHex(plain.data(), 8));
-  EXPECT_EQ(ToHex(back.data() + 8, 40), ToHex(plain.data() + 8, 40));
 }

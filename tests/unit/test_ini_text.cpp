@@ -15,15 +15,15 @@
 namespace {
 
 // Turns on the model-file lines and both switches for one test.
-class IniTraceOn {
-public:
-  IniTraceOn() : m_dwLevel(g_dwDebugLevel), m_bInfo(g_bTraceInfo), m_bWarn(g_bTraceWarnings)
+class IniTest : public testing::Test {
+protected:
+  IniTest()
   {
     g_dwDebugLevel |= TRACE_CAT_INI | TRACE_CAT_ERROR | TRACE_CAT_WARNING | TRACE_CAT_INFO;
     g_bTraceInfo = TRUE;
     g_bTraceWarnings = TRUE;
   }
-  ~IniTraceOn()
+  ~IniTest() override
   {
     g_dwDebugLevel = m_dwLevel;
     g_bTraceInfo = m_bInfo;
@@ -31,15 +31,9 @@ public:
     IniSetAllocationFailure(0);
   }
 
-private:
-  DWORD m_dwLevel;
-  BOOL m_bInfo;
-  BOOL m_bWarn;
-};
-
-class IniTest : public testing::Test {
-protected:
-  IniTraceOn traceOn;
+  const DWORD m_dwLevel = g_dwDebugLevel;
+  const BOOL m_bInfo = g_bTraceInfo;
+  const BOOL m_bWarn = g_bTraceWarnings;
   TraceCapture capture;
 };
 
@@ -71,7 +65,7 @@ std::vector<ULONG> Steps(const tKeySequence& seq)
 
 // ---- Key lookup -------------------------------------------------------------------
 
-TEST_F(IniTest, KeyValueSkipsBlanksAndKeepsTrailingOnes)
+TEST_F(IniTest, KeyValueLookup)
 {
   Text t("NAME \t=  Mouse One  \r\nCAP=X\n");
   char sValue[32];
@@ -80,15 +74,11 @@ TEST_F(IniTest, KeyValueSkipsBlanksAndKeepsTrailingOnes)
   EXPECT_STREQ(sValue, "Mouse One  ");
   EXPECT_EQ(*p, '\r');
   EXPECT_EQ(IniGetKeyValue("MISSING", sValue, sizeof sValue, t.get()), nullptr);
-}
 
-TEST_F(IniTest, KeyValueTakesFirstAcceptableOccurrence)
-{
-  // "VID" inside "DEVID" is found first; a name without '=' is passed over;
-  // a value too long for the buffer is passed over too.
-  Text t("VIDEO\nDEVID = 7\nVID = 0x1234\n");
-  char sValue[32];
-  ASSERT_NE(IniGetKeyValue("VID", sValue, sizeof sValue, t.get()), nullptr);
+  // The first acceptable occurrence: "VID" inside "DEVID" is found first; a
+  // name without '=' is passed over; a value too long for the buffer too.
+  Text t1("VIDEO\nDEVID = 7\nVID = 0x1234\n");
+  ASSERT_NE(IniGetKeyValue("VID", sValue, sizeof sValue, t1.get()), nullptr);
   EXPECT_STREQ(sValue, "7");
 
   Text t2("KEY = 0123456789\nKEY = 01\n");
@@ -102,104 +92,74 @@ TEST_F(IniTest, KeyValueTakesFirstAcceptableOccurrence)
 
 TEST_F(IniTest, SectionHeaders)
 {
-  {
-    Section s("[0x0000C01E]\nNAME=A\r\n");
-    EXPECT_TRUE(s.bResult);
-    EXPECT_EQ(s.model.ulSectionId, 0xC01Eu);
-    EXPECT_EQ(s.model.ulSectionSubId, 0u);
-    EXPECT_TRUE(capture.Contains("IniLoadSection - [0000C01E].\n"));
-  }
-  {
-    Section s("[0xC01E-2]\nNAME=A\r\n");
-    EXPECT_TRUE(s.bResult);
-    EXPECT_EQ(s.model.ulSectionId, 0xC01Eu);
-    EXPECT_EQ(s.model.ulSectionSubId, 2u);
-    EXPECT_TRUE(capture.Contains("IniLoadSection - [0000C01E-2].\n"));
-  }
-  {
-    Section s("[0XC01E]\nNAME=A\r\n");
-    EXPECT_FALSE(s.bResult);
-    EXPECT_TRUE(capture.Contains("IniLoadSection - Exit - Wrong Section Header.\n"));
-    EXPECT_EQ(s.model.sModelName, nullptr);
-  }
-  {
-    Section s("[0xC01E\nNAME=A\r\n");
-    EXPECT_FALSE(s.bResult);
-    EXPECT_TRUE(capture.Contains("IniLoadSection - Exit - Missing ']' in Section Header.\n"));
-  }
-  {
-    Section s("[0xZZ]\nNAME=A\r\n");
-    EXPECT_FALSE(s.bResult);
-    EXPECT_TRUE(capture.Contains("IniLoadSection - Exit - 'ZZ' Not Hexa value.\n"));
-  }
-  {
+  struct Case {
+    const char* sHeader;
+    BOOL bResult;
+    ULONG ulId, ulSubId;
+    const char* sLine;   // nullptr: no line at all
+  };
+  const Case cases[] = {
+      {"[0x0000C01E]", TRUE, 0xC01E, 0, "IniLoadSection - [0000C01E].\n"},
+      {"[0xC01E-2]", TRUE, 0xC01E, 2, "IniLoadSection - [0000C01E-2].\n"},
+      {"[0XC01E]", FALSE, 0, 0, "IniLoadSection - Exit - Wrong Section Header.\n"},
+      {"[0xC01E", FALSE, 0, 0, "IniLoadSection - Exit - Missing ']' in Section Header.\n"},
+      {"[0xZZ]", FALSE, 0, 0, "IniLoadSection - Exit - 'ZZ' Not Hexa value.\n"},
+      {"[0x12-]", FALSE, 0, 0, nullptr},   // dash but only one number
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sHeader);
     capture.Clear();
-    Section s("[0x12-]\nNAME=A\r\n");   // dash but only one number: refused without a line
-    EXPECT_FALSE(s.bResult);
-    EXPECT_EQ(s.model.sModelName, nullptr);
+    Section s(std::string(c.sHeader) + "\nNAME=A\r\n");
+    EXPECT_EQ(s.bResult, c.bResult);
+    if (c.bResult) {
+      EXPECT_EQ(s.model.ulSectionId, c.ulId);
+      EXPECT_EQ(s.model.ulSectionSubId, c.ulSubId);
+    } else {
+      EXPECT_EQ(s.model.sModelName, nullptr);
+    }
+    if (c.sLine) {
+      EXPECT_TRUE(capture.Contains(c.sLine));
+    }
   }
 }
 
 // ---- Section keys --------------------------------------------------------------------
 
-TEST_F(IniTest, NameOnlySectionHasNoVendor)
+// Without VID the vendor is our own; without BCDDEVICE any revision matches.
+TEST_F(IniTest, PidVidAndRevisionKeys)
 {
-  Section s("[0x01000001]\nNAME = Plain Mouse\n\n");
-  EXPECT_TRUE(s.bResult);
-  ASSERT_NE(s.model.sModelName, nullptr);
-  EXPECT_STREQ(s.model.sModelName, "Plain Mouse");
-  EXPECT_EQ(s.model.usVid, 0);
-  EXPECT_EQ(s.model.usBcdMask, 0);
-}
-
-TEST_F(IniTest, PidWithoutVidGivesOwnVendorAndAnyRevision)
-{
-  Section s("[0x01000001]\nPID = 0xC01E\n\n");
-  EXPECT_TRUE(s.bResult);
-  EXPECT_EQ(s.model.usPid, 0xC01E);
-  EXPECT_EQ(s.model.usVid, 0x3F1D);
-  EXPECT_EQ(s.model.usBcdDevice, 0);
-  EXPECT_EQ(s.model.usBcdMask, 0);
-  EXPECT_TRUE(capture.Contains("IniLoadSection -   PID=0xC01E.\n"));
-}
-
-TEST_F(IniTest, PidWithoutPrefixIsInvalidButSetsVendor)
-{
-  Section s("[0x01000001]\nPID = C01E\n\n");
-  EXPECT_FALSE(s.bResult);   // nothing else counted
-  EXPECT_EQ(s.model.usPid, 0);
-  EXPECT_EQ(s.model.usVid, 0x3F1D);
-  EXPECT_TRUE(capture.Contains("IniLoadSection -   INVALID PID 'C01E'.\n"));
-  EXPECT_TRUE(capture.Contains(": assert FALSE"));
-}
-
-TEST_F(IniTest, VidAndRevisionKeys)
-{
-  {
-    Section s("[0x1]\npid = 0x1\nPID = 0xc02a\nVID = 0x046d\nBCDDEVICE = 0x1200, 0xFF00\n\n");
-    EXPECT_TRUE(s.bResult);
-    EXPECT_EQ(s.model.usPid, 0xC02A);   // "pid" is not the key: case matters for names
-    EXPECT_EQ(s.model.usVid, 0x046D);
-    EXPECT_EQ(s.model.usBcdDevice, 0x1200);
-    EXPECT_EQ(s.model.usBcdMask, 0xFF00);
-    EXPECT_TRUE(capture.Contains("IniLoadSection -   BCDDEVICE=0x1200, MASK=0xFF00.\n"));
-  }
-  {
-    Section s("[0x1]\nPID = 0x1\nBCDDEVICE = 0x0102\nVID = 1234\n\n");
-    EXPECT_EQ(s.model.usBcdDevice, 0x0102);
-    EXPECT_EQ(s.model.usBcdMask, 0xFFFF);
-    EXPECT_EQ(s.model.usVid, 0x3F1D);   // a VID without 0x is ignored
-  }
-  {
-    Section s("[0x1]\nPID = 0x1\nVID = 0xZZ\n\n");
-    EXPECT_EQ(s.model.usVid, 0x3F1D);
-    EXPECT_TRUE(capture.Contains("IniLoadSection -   INVALID VID '0XZZ'.\n"));
-  }
-  {
-    // Without PID, VID and BCDDEVICE are not read at all.
-    Section s("[0x1]\nVID = 0x1234\nBCDDEVICE = 0x1200\nNAME=x\n\n");
-    EXPECT_EQ(s.model.usVid, 0);
-    EXPECT_EQ(s.model.usBcdDevice, 0);
+  const struct {
+    const char* sKeys;
+    BOOL bResult;
+    USHORT usPid, usVid, usBcd, usMask;
+    const char* sLine;
+  } cases[] = {
+      {"NAME = Plain Mouse", TRUE, 0, 0, 0, 0, nullptr},
+      {"PID = 0xC01E", TRUE, 0xC01E, 0x3F1D, 0, 0, "IniLoadSection -   PID=0xC01E.\n"},
+      // without 0x: invalid, nothing else counted, but the vendor is set
+      {"PID = C01E", FALSE, 0, 0x3F1D, 0, 0, "IniLoadSection -   INVALID PID 'C01E'.\n"},
+      // "pid" is not the key: case matters for names
+      {"pid = 0x1\nPID = 0xc02a\nVID = 0x046d\nBCDDEVICE = 0x1200, 0xFF00", TRUE, 0xC02A, 0x046D, 0x1200, 0xFF00,
+       "IniLoadSection -   BCDDEVICE=0x1200, MASK=0xFF00.\n"},
+      // a VID without 0x is ignored; a revision without mask matches exactly
+      {"PID = 0x1\nBCDDEVICE = 0x0102\nVID = 1234", TRUE, 1, 0x3F1D, 0x0102, 0xFFFF, nullptr},
+      {"PID = 0x1\nVID = 0xZZ", TRUE, 1, 0x3F1D, 0, 0, "IniLoadSection -   INVALID VID '0XZZ'.\n"},
+      // without PID, VID and BCDDEVICE are not read at all
+      {"VID = 0x1234\nBCDDEVICE = 0x1200\nNAME=x", TRUE, 0, 0, 0, 0, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sKeys);
+    capture.Clear();
+    Section s(std::string("[0x01000001]\n") + c.sKeys + "\n\n");
+    EXPECT_EQ(s.bResult, c.bResult);
+    EXPECT_EQ(s.model.usPid, c.usPid);
+    EXPECT_EQ(s.model.usVid, c.usVid);
+    EXPECT_EQ(s.model.usBcdDevice, c.usBcd);
+    EXPECT_EQ(s.model.usBcdMask, c.usMask);
+    if (c.sLine) {
+      EXPECT_TRUE(capture.Contains(c.sLine));
+    }
+    EXPECT_TRUE(c.bResult || capture.Contains(": assert FALSE"));
   }
 }
 
@@ -275,94 +235,72 @@ TEST_F(IniTest, FreeModelInfoClearsEverything)
 TEST_F(IniTest, RegListsBecomeMaps)
 {
   const std::string sZeros = "-00000000-00000000-00000000-00000000-00000000-00000000-00000000";
-  {
-    Section s("[0x1]\nREG = 1, 3\n\n");   // the blank after the comma is an empty number: bit 0
-    ASSERT_NE(s.model.sReg, nullptr);
-    EXPECT_EQ(std::string(s.model.sReg), "0x0000000B" + sZeros);
-    EXPECT_TRUE(capture.Contains("RegStringToMap - list is 1, 3\n"));
-    EXPECT_TRUE(capture.Contains("RegStringToMap - map is 0x0000000B-"));
-  }
-  {
-    Section s("[0x1]\nREG = 1,3,5-7\n\n");
+  const std::string sMap = "0x000000EA-00000000-00000000-00000000-00000000-00000000-00000000-0000000F";
+  const struct {
+    std::string sList, sMap;
+  } cases[] = {
+      {"1, 3", "0x0000000B" + sZeros},   // the blank after the comma is an empty number: bit 0
+      {"1,3,5-7", "0x000000EA" + sZeros},
+      {sMap, sMap},
+      {"0x20,32-33,250-300,300,7-5,255",
+       "0x00000000-00000003-00000000-00000000-00000000-00000000-00000000-FC000000"},
+  };
+  for (const auto& c : cases) {
+    Section s("[0x1]\nREG = " + c.sList + "\n\n");
     EXPECT_TRUE(s.bResult);
-    EXPECT_EQ(std::string(s.model.sReg), "0x000000EA" + sZeros);
+    ASSERT_NE(s.model.sReg, nullptr);
+    EXPECT_EQ(std::string(s.model.sReg), c.sMap);
   }
-  {
-    std::string sMap = "0x000000EA-00000000-00000000-00000000-00000000-00000000-00000000-0000000F";
-    Section s("[0x1]\nREG = " + sMap + "\n\n");
-    EXPECT_EQ(std::string(s.model.sReg), sMap);
-  }
-  {
-    char sText[INI_VALUE_SIZE] = "0x20,32-33,250-300,300,7-5,255";
-    RegStringToMap(sText, sizeof sText);
-    EXPECT_STREQ(sText, "0x00000000-00000003-00000000-00000000-00000000-00000000-00000000-FC000000");
-  }
-  {
-    char sSmall[16] = "1,2";
-    RegStringToMap(sSmall, sizeof sSmall);
-    EXPECT_STREQ(sSmall, "1,2");
-  }
+  EXPECT_TRUE(capture.Contains("RegStringToMap - list is 1, 3\n"));
+  EXPECT_TRUE(capture.Contains("RegStringToMap - map is 0x0000000B-"));
+  char sSmall[16] = "1,2";
+  RegStringToMap(sSmall, sizeof sSmall);
+  EXPECT_STREQ(sSmall, "1,2");
 }
 
 // ---- Key sequences --------------------------------------------------------------------------
 
-TEST_F(IniTest, KeySequenceExample)
+TEST_F(IniTest, KeySequences)
 {
-  tKeySequence seq;
-  ASSERT_TRUE(ParseKeySequence(&seq, "0x0000003A,0x000000E1+0x04,EVT#0x00000010+0x05"));
-  EXPECT_EQ(seq.ulKeyCode, 0x3Au);
-  EXPECT_EQ(seq.ulLength, 24u);
-  std::vector<ULONG> expected = {0x03010001, 0x000700E1, 0x00070004, 0x03020082, 0x00000010, 0x00070005};
-  EXPECT_EQ(Steps(seq), expected);
-}
-
-TEST_F(IniTest, KeySequenceFlagsAndUsagePages)
-{
-  tKeySequence seq;
-  ASSERT_TRUE(ParseKeySequence(&seq, "0x3A,EVT#0x1+JMP#0x2+0x00070004+0x04+0x000C00E9  "));
-  std::vector<ULONG> expected = {0x06030883, 0x1, 0x2, 0x00070004, 0x00070004, 0x000C00E9};
-  EXPECT_EQ(Steps(seq), expected);
-
-  EXPECT_FALSE(ParseKeySequence(&seq, "0x3A,0x04+EVT#0x10"));
-  EXPECT_TRUE(capture.Contains(
-      "key sequence has flags following the usage codes - they should precede them instead"));
-  EXPECT_FALSE(ParseKeySequence(&seq, "3A,0x04"));
-  EXPECT_TRUE(capture.Contains("bad key usage code"));
-  EXPECT_FALSE(ParseKeySequence(&seq, "0x3A,EVT#10"));
-  EXPECT_TRUE(capture.Contains("bad EVT usage code"));
-  EXPECT_FALSE(ParseKeySequence(&seq, "0x3A,0x04 x"));
-  EXPECT_TRUE(capture.Contains("bad KEY value format: x"));
-  EXPECT_FALSE(ParseKeySequence(&seq, "0x3A,0xG"));
-}
-
-TEST_F(IniTest, KeySequenceCodeOnlyAndEmptySteps)
-{
-  tKeySequence seq;
-  ASSERT_TRUE(ParseKeySequence(&seq, "0x0000003A"));
-  EXPECT_EQ(seq.ulLength, 0u);
-  ASSERT_TRUE(ParseKeySequence(&seq, "0x3A,"));
-  std::vector<ULONG> expected = {0x01010003};   // one empty step, first and last
-  EXPECT_EQ(Steps(seq), expected);
-  // Eight hex digits at most: the ninth is left over.
-  EXPECT_FALSE(ParseKeySequence(&seq, "0x0000003A1"));
-}
-
-TEST_F(IniTest, KeySequenceStrings)
-{
-  tKeySequence seq;
-  ASSERT_TRUE(ParseKeySequence(&seq, "0x3A,\"ab\""));
-  std::vector<ULONG> expected = {0x02010001, 0x00070004, 0x01010000, 0x02010000, 0x00070005, 0x01010002};
-  EXPECT_EQ(Steps(seq), expected);
-
-  ASSERT_TRUE(ParseKeySequence(&seq, "0x3A,\"aB1\x7F\""));
-  EXPECT_TRUE(capture.Contains(
-    "<error> ParseKeySequence - Shifted ascii characters are not supported in string format key sequences"));
-  std::vector<ULONG> expected2 = {0x02010001, 0x00070004, 0x01010000, 0x02010000, 0x0007001E,
-                                  0x01010000, 0x02010000, 0x0007002A, 0x01010002};
-  EXPECT_EQ(Steps(seq), expected2);
-
-  EXPECT_FALSE(ParseKeySequence(&seq, "0x3A,\"ab"));
-  EXPECT_TRUE(capture.Contains("<error> ParseKeySequence - unterminated string"));
+  const struct {
+    const char* sText;
+    BOOL bResult;
+    std::vector<ULONG> steps;
+    const char* sLine;   // nullptr: none checked
+  } cases[] = {
+      {"0x0000003A,0x000000E1+0x04,EVT#0x00000010+0x05", TRUE,
+       {0x03010001, 0x000700E1, 0x00070004, 0x03020082, 0x00000010, 0x00070005}, nullptr},
+      {"0x3A,EVT#0x1+JMP#0x2+0x00070004+0x04+0x000C00E9  ", TRUE,
+       {0x06030883, 0x1, 0x2, 0x00070004, 0x00070004, 0x000C00E9}, nullptr},
+      {"0x0000003A", TRUE, {}, nullptr},
+      {"0x3A,", TRUE, {0x01010003}, nullptr},   // one empty step, first and last
+      {"0x3A,\"ab\"", TRUE, {0x02010001, 0x00070004, 0x01010000, 0x02010000, 0x00070005, 0x01010002}, nullptr},
+      {"0x3A,\"aB1\x7F\"", TRUE,
+       {0x02010001, 0x00070004, 0x01010000, 0x02010000, 0x0007001E, 0x01010000, 0x02010000, 0x0007002A, 0x01010002},
+       "<error> ParseKeySequence - Shifted ascii characters are not supported in string format key sequences"},
+      {"0x3A,\"ab", FALSE, {}, "<error> ParseKeySequence - unterminated string"},
+      {"0x3A,0x04+EVT#0x10", FALSE, {},
+       "key sequence has flags following the usage codes - they should precede them instead"},
+      {"3A,0x04", FALSE, {}, "bad key usage code"},
+      {"0x3A,EVT#10", FALSE, {}, "bad EVT usage code"},
+      {"0x3A,0x04 x", FALSE, {}, "bad KEY value format: x"},
+      {"0x3A,0xG", FALSE, {}, nullptr},
+      {"0x0000003A1", FALSE, {}, nullptr},   // eight hex digits at most: the ninth is left over
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sText);
+    capture.Clear();
+    tKeySequence seq;
+    ASSERT_EQ(ParseKeySequence(&seq, c.sText), c.bResult);
+    if (c.bResult) {
+      EXPECT_EQ(seq.ulKeyCode, 0x3Au);
+      EXPECT_EQ(seq.ulLength, 4 * c.steps.size());
+      EXPECT_EQ(Steps(seq), c.steps);
+    }
+    if (c.sLine) {
+      EXPECT_TRUE(capture.Contains(c.sLine));
+    }
+  }
 }
 
 TEST_F(IniTest, KeySequenceLimitOf800Bytes)
@@ -455,34 +393,26 @@ TEST_F(IniTest, UnsupportedExampleIsSorted)
 
 TEST_F(IniTest, UnsupportedLinesAndTheirEnds)
 {
-  {
-    Unsupported u;   // decimal values, digits after the type name, any letter case
-    ASSERT_TRUE(u.Load("[unsupported]\nQID=4660\npid2 = 5\n"));
-    std::vector<ULONG> expected = {0x05001234};
-    EXPECT_EQ(u.Entries(), expected);   // the blank before '=' ended the section
-  }
-  {
-    Unsupported u;   // a blank before '=' records nothing and ends the section
-    ASSERT_TRUE(u.Load("[Unsupported]\nMWID=0x1\nPID = 0xC001\nQID=0x5\n"));
-    std::vector<ULONG> expected = {0x01000001};
-    EXPECT_EQ(u.Entries(), expected);
-  }
-  {
-    Unsupported u;   // a character that is no number ends its line only; the last line has no LF
-    ASSERT_TRUE(u.Load("[Unsupported]\nPID=0xC001,G5,0xC002\nFWID=0x\nSUBID=12AB\nMWID=7"));
-    std::vector<ULONG> expected = {0x01000007, 0x0300C001, 0x0400000C};
-    EXPECT_EQ(u.Entries(), expected);
-  }
-  {
-    Unsupported u;   // a type name without '=' on its line
-    ASSERT_TRUE(u.Load("[Unsupported]\nPID 0xC001\nMWID=1\n"));
-    EXPECT_EQ(u.ulCount, 0u);
-    Unsupported v;
-    ASSERT_TRUE(v.Load("[Unsupported]\nPID"));
-    EXPECT_EQ(v.ulCount, 0u);
-    Unsupported w;
-    ASSERT_TRUE(w.Load("[Unsupported]"));
-    EXPECT_EQ(w.ulCount, 0u);
+  const struct {
+    const char* sText;
+    std::vector<ULONG> expected;
+  } cases[] = {
+      // decimal values, digits after the type name, any letter case; the blank before '=' ends the section
+      {"[unsupported]\nQID=4660\npid2 = 5\n", {0x05001234}},
+      {"[Unsupported]\nMWID=0x1\nPID = 0xC001\nQID=0x5\n", {0x01000001}},
+      // a character that is no number ends its line only; the last line has no LF
+      {"[Unsupported]\nPID=0xC001,G5,0xC002\nFWID=0x\nSUBID=12AB\nMWID=7", {0x01000007, 0x0300C001, 0x0400000C}},
+      // a type name without '=' on its line
+      {"[Unsupported]\nPID 0xC001\nMWID=1\n", {}},
+      {"[Unsupported]\nPID", {}},
+      {"[Unsupported]", {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sText);
+    Unsupported u;
+    ASSERT_TRUE(u.Load(c.sText));
+    EXPECT_EQ(u.Entries(), c.expected);
+    EXPECT_EQ(u.ulCount, c.expected.size());
   }
 }
 

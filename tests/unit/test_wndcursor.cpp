@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <memory>
 
 #include "system/WndMgr.h"
 #include "tests/unit/TestSupport.h"
@@ -22,22 +21,7 @@ const std::vector<std::string> kSnapshotNames = {
 // system settings and registry values as it found them.
 class WndCursorTest : public testing::Test {
 protected:
-  void SetUp() override
-  {
-    m_saved = ReadSystemMouse();
-    m_dravBackup = std::make_unique<RegBackup>(HKEY_CURRENT_USER, kDravKey, kSnapshotNames);
-    m_cplBackup = std::make_unique<RegBackup>(HKEY_CURRENT_USER, kCplKey, kSnapshotNames);
-    for (const auto& name : kSnapshotNames) {
-      TestRegDelete(HKEY_CURRENT_USER, kDravKey, name.c_str());
-      TestRegDelete(HKEY_CURRENT_USER, kCplKey, name.c_str());
-    }
-  }
-  void TearDown() override
-  {
-    m_cplBackup.reset();
-    m_dravBackup.reset();
-    WriteSystemMouse(m_saved);
-  }
+  ~WndCursorTest() override { WriteSystemMouse(m_saved); }
 
   static void SetSystem(int iSpeed, int t1, int t2, int iAccel, int iSwap, UINT uiLines, UINT uiChars)
   {
@@ -67,11 +51,21 @@ protected:
     TestRegSetDword(HKEY_CURRENT_USER, sKey, "MouseHorizontalScroll", 3);
   }
 
-  static LONG Dravv(const char* sName) { return ReadDword(HKEY_CURRENT_USER, kDravKey, sName).lValue; }
+  static void ExpectSystem(int iSpeed, int t1, int t2, int iAccel, int iSwap)
+  {
+    const SystemMouse now = ReadSystemMouse();
+    EXPECT_EQ(now.iSpeed, iSpeed);
+    EXPECT_EQ(now.aAccel[0], t1);
+    EXPECT_EQ(now.aAccel[1], t2);
+    EXPECT_EQ(now.aAccel[2], iAccel);
+    EXPECT_EQ(now.iSwap, iSwap);
+  }
 
-  SystemMouse m_saved;
-  std::unique_ptr<RegBackup> m_dravBackup;
-  std::unique_ptr<RegBackup> m_cplBackup;
+  static LONG Dravv(const char* sName) { return ReadDword(HKEY_CURRENT_USER, kDravKey, sName); }
+
+  SystemMouse m_saved = ReadSystemMouse();
+  RegBackup m_dravBackup{HKEY_CURRENT_USER, kDravKey, kSnapshotNames};
+  RegBackup m_cplBackup{HKEY_CURRENT_USER, kCplKey, kSnapshotNames};   // put back first: a subkey of the other
 };
 
 }  // namespace
@@ -92,12 +86,8 @@ TEST_F(WndCursorTest, FirstClearSnapshotsAndNeutralisesButLeavesTheWheel)
   EXPECT_EQ(Dravv("MouseSettingsCleared"), 1);
   EXPECT_TRUE(WndAreMouseSettingsCleared());
 
+  ExpectSystem(10, 0, 0, 0, 0);
   SystemMouse now = ReadSystemMouse();
-  EXPECT_EQ(now.iSpeed, 10);
-  EXPECT_EQ(now.aAccel[0], 0);
-  EXPECT_EQ(now.aAccel[1], 0);
-  EXPECT_EQ(now.aAccel[2], 0);
-  EXPECT_EQ(now.iSwap, 0);
   EXPECT_EQ(now.uiWheelLines, 5u);
   EXPECT_EQ(now.uiWheelChars, 7u);
 
@@ -115,9 +105,7 @@ TEST_F(WndCursorTest, SecondClearKeepsTheSnapshotAndTouchesNothing)
 
   TraceCapture capture;
   EXPECT_TRUE(WndClearCursorSettings(FALSE));
-  SystemMouse now = ReadSystemMouse();
-  EXPECT_EQ(now.iSpeed, 12);
-  EXPECT_EQ(now.iSwap, 1);
+  ExpectSystem(12, 1, 2, 1, 1);
   EXPECT_EQ(Dravv("MouseSensitivity"), 14);
   EXPECT_EQ(Dravv("MouseSpeed"), 2);
   EXPECT_FALSE(capture.Contains("WndClearMouseSpeedAndAccel"));
@@ -132,10 +120,7 @@ TEST_F(WndCursorTest, ForcedClearLeavesThePreviousSnapshot)
   EXPECT_EQ(Dravv("MouseSensitivity"), 7);
   EXPECT_EQ(Dravv("MouseThreshold2"), 2);
   EXPECT_EQ(Dravv("MouseSettingsCleared"), 1);
-  SystemMouse now = ReadSystemMouse();
-  EXPECT_EQ(now.iSpeed, 10);
-  EXPECT_EQ(now.aAccel[1], 0);
-  EXPECT_EQ(now.iSwap, 0);
+  ExpectSystem(10, 0, 0, 0, 0);
 
   // Without any snapshot, a forced clear writes none.
   for (const auto& name : kSnapshotNames) {
@@ -153,10 +138,7 @@ TEST_F(WndCursorTest, RestoreWithoutForceWhenNotClearedSetsNothing)
   SetSystem(13, 1, 2, 1, 0, 3, 3);
   TraceCapture capture;
   EXPECT_TRUE(WndRestoreCursorSettings(FALSE, FALSE));
-  SystemMouse now = ReadSystemMouse();
-  EXPECT_EQ(now.iSpeed, 13);
-  EXPECT_EQ(now.aAccel[0], 1);
-  EXPECT_EQ(now.iSwap, 0);
+  ExpectSystem(13, 1, 2, 1, 0);
   EXPECT_FALSE(capture.Contains("restoring"));
   EXPECT_TRUE(capture.Contains("WndRestoreCursorSettings - entry (bForce:0,bToLastMCPLSnapshot:0)"));
   EXPECT_TRUE(capture.Contains("WndRestoreCursorSettings - exit"));
@@ -169,35 +151,12 @@ TEST_F(WndCursorTest, RestoreBringsBackSpeedAccelInOrderAndButtons)
   SetSystem(10, 0, 0, 0, 0, 3, 3);
   TraceCapture capture;
   EXPECT_TRUE(WndRestoreCursorSettings(FALSE, FALSE));
-  SystemMouse now = ReadSystemMouse();
-  EXPECT_EQ(now.iSpeed, 6);
-  EXPECT_EQ(now.aAccel[0], 4);
-  EXPECT_EQ(now.aAccel[1], 9);
-  EXPECT_EQ(now.aAccel[2], 2);
-  EXPECT_EQ(now.iSwap, 1);
+  ExpectSystem(6, 4, 9, 2, 1);
   EXPECT_EQ(Dravv("MouseSettingsCleared"), 0);
   EXPECT_FALSE(WndAreMouseSettingsCleared());
   EXPECT_TRUE(capture.Contains("WndRestoreMouseSpeedAndAccel - restoring SPI_SETMOUSESPEED = 6."));
   EXPECT_TRUE(capture.Contains("WndRestoreMouseSpeedAndAccel - restoring SPI_SETMOUSE = (4,9,2)."));
   EXPECT_TRUE(capture.Contains("WndRestoreMouseButtonsSwitch - Restoring SPI_SETMOUSEBUTTONSWAP = 1"));
-}
-
-TEST_F(WndCursorTest, ClearThenRestoreRoundTrip)
-{
-  SetSystem(17, 3, 11, 1, 1, 3, 3);
-  ASSERT_TRUE(WndClearCursorSettings(FALSE));
-  ASSERT_TRUE(WndClearCursorSettings(FALSE));
-  ASSERT_TRUE(WndRestoreCursorSettings(FALSE, FALSE));
-  SystemMouse now = ReadSystemMouse();
-  EXPECT_EQ(now.iSpeed, 17);
-  EXPECT_EQ(now.aAccel[0], 3);
-  EXPECT_EQ(now.aAccel[1], 11);
-  EXPECT_EQ(now.aAccel[2], 1);
-  EXPECT_EQ(now.iSwap, 1);
-  // Not cleared any more: a second restore without force changes nothing.
-  SetSystem(9, 0, 0, 0, 0, 3, 3);
-  EXPECT_TRUE(WndRestoreCursorSettings(FALSE, FALSE));
-  EXPECT_EQ(ReadSystemMouse().iSpeed, 9);
 }
 
 TEST_F(WndCursorTest, ControlPanelRestoreUsesAndResetsItsOwnFlag)
@@ -207,11 +166,8 @@ TEST_F(WndCursorTest, ControlPanelRestoreUsesAndResetsItsOwnFlag)
   TestRegSetDword(HKEY_CURRENT_USER, kCplKey, "MouseSettingsCleared", 1);
   SetSystem(10, 0, 0, 0, 1, 3, 3);
   EXPECT_TRUE(WndRestoreCursorSettings(FALSE, TRUE));
-  SystemMouse now = ReadSystemMouse();
-  EXPECT_EQ(now.iSpeed, 8);
-  EXPECT_EQ(now.aAccel[1], 5);
-  EXPECT_EQ(now.iSwap, 0);
-  EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kCplKey, "MouseSettingsCleared").lValue, 0);
+  ExpectSystem(8, 2, 5, 1, 0);
+  EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kCplKey, "MouseSettingsCleared"), 0);
   EXPECT_EQ(Dravv("MouseSettingsCleared"), 1);
 }
 
@@ -224,8 +180,7 @@ TEST_F(WndCursorTest, RestoreWithoutSnapshotKeyFailsAndSetsNothing)
   SetSystem(13, 1, 2, 1, 1, 3, 3);
   TraceCapture capture;
   EXPECT_FALSE(WndRestoreCursorSettings(TRUE, TRUE));
-  EXPECT_EQ(ReadSystemMouse().iSpeed, 13);
-  EXPECT_EQ(ReadSystemMouse().iSwap, 1);
+  ExpectSystem(13, 1, 2, 1, 1);
   EXPECT_FALSE(capture.Contains("WndRestoreCursorSettings - exit"));
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kCplKey));
 
@@ -240,11 +195,7 @@ TEST_F(WndCursorTest, ForcedRestoreOfACorruptSnapshotAppliesNoStrayValues)
   SetSystem(13, 1, 2, 1, 0, 3, 3);
   TraceCapture capture;
   EXPECT_FALSE(WndRestoreCursorSettings(TRUE, FALSE));
-  SystemMouse now = ReadSystemMouse();
-  EXPECT_EQ(now.iSpeed, 6);      // readable value restored
-  EXPECT_EQ(now.aAccel[0], 1);   // acceleration left as it was
-  EXPECT_EQ(now.aAccel[1], 2);
-  EXPECT_EQ(now.iSwap, 1);
+  ExpectSystem(6, 1, 2, 1, 1);   // readable speed and buttons restored, acceleration left as it was
   EXPECT_TRUE(capture.Contains("WndRestoreMouseSpeedAndAccel - WndRestoreMouseSpeedAndAccel - WndCursor.cpp line"));
   EXPECT_TRUE(capture.Contains("WndRestoreMouseSpeedAndAccel - exit - bStatus:0"));
 
@@ -254,7 +205,7 @@ TEST_F(WndCursorTest, ForcedRestoreOfACorruptSnapshotAppliesNoStrayValues)
   TestRegSetBinary(HKEY_CURRENT_USER, kDravKey, "MouseThreshold2", "\x09", 1);
   SetSystem(13, 1, 2, 1, 0, 3, 3);
   EXPECT_FALSE(WndRestoreCursorSettings(TRUE, FALSE));
-  now = ReadSystemMouse();
+  SystemMouse now = ReadSystemMouse();
   EXPECT_EQ(now.iSpeed, 13);
   EXPECT_EQ(now.aAccel[1], 9);
 }

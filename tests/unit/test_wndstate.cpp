@@ -4,7 +4,6 @@
 #include <shlobj.h>
 
 #include <cstring>
-#include <memory>
 #include <string>
 
 #include "system/WndMgr.h"
@@ -17,24 +16,8 @@ namespace {
 
 class WndStateTest : public testing::Test {
 protected:
-  void SetUp() override
-  {
-    m_user = std::make_unique<RegBackup>(HKEY_CURRENT_USER, kDravKey, std::vector<std::string>{"DriverType", "FMode"});
-    m_machine =
-        std::make_unique<RegBackup>(HKEY_LOCAL_MACHINE, kDravKey, std::vector<std::string>{"DriverType", "FMode"});
-    for (HKEY hRoot : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-      TestRegDelete(hRoot, kDravKey, "DriverType");
-      TestRegDelete(hRoot, kDravKey, "FMode");
-    }
-  }
-  void TearDown() override
-  {
-    m_machine.reset();
-    m_user.reset();
-  }
-
-  std::unique_ptr<RegBackup> m_user;
-  std::unique_ptr<RegBackup> m_machine;
+  RegBackup m_user{HKEY_CURRENT_USER, kDravKey, {"DriverType", "FMode"}};
+  RegBackup m_machine{HKEY_LOCAL_MACHINE, kDravKey, {"DriverType", "FMode"}};
 };
 
 std::string AppData()
@@ -48,18 +31,6 @@ bool IsFolder(const std::string& sPath)
 {
   DWORD dw = GetFileAttributesA(sPath.c_str());
   return dw != INVALID_FILE_ATTRIBUTES && (dw & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-bool IsFile(const std::string& sPath)
-{
-  DWORD dw = GetFileAttributesA(sPath.c_str());
-  return dw != INVALID_FILE_ATTRIBUTES && (dw & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
-SECURITY_ATTRIBUTES DefaultSa()
-{
-  SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, FALSE};
-  return sa;
 }
 
 }  // namespace
@@ -76,7 +47,7 @@ TEST_F(WndStateTest, DriverTypeAbsentEverywhereDefaultsAndIsWrittenForTheUser)
   EXPECT_TRUE(WndGetDriverType(&lType, &bFirst));
   EXPECT_EQ(lType, 1);
   EXPECT_TRUE(bFirst);
-  EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kDravKey, "DriverType").lValue, 1);
+  EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kDravKey, "DriverType"), 1);
   EXPECT_FALSE(ReadRaw(HKEY_LOCAL_MACHINE, kDravKey, "DriverType").bPresent);
   EXPECT_TRUE(capture.Contains("WndGetDriverType - Exit( DriverTypeValue:1, FirstTime:1 )"));
 }
@@ -90,7 +61,7 @@ TEST_F(WndStateTest, MachineDriverTypeSeedsTheUsersValue)
   EXPECT_TRUE(WndGetDriverType(&lType, &bFirst));
   EXPECT_EQ(lType, 2);
   EXPECT_TRUE(bFirst);
-  EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kDravKey, "DriverType").lValue, 2);
+  EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kDravKey, "DriverType"), 2);
   EXPECT_TRUE(capture.Contains("WndGetDriverType - SetupMouseCohabitation - GLOBAL DriverType:2 (0x2)."));
 
   // The user has a value of its own now, and it wins over the machine's.
@@ -122,14 +93,14 @@ TEST_F(WndStateTest, DriverTypeOfAnotherTypeIsAssertedAndStands)
 TEST_F(WndStateTest, SetDriverTypeRefusesValuesOutOfRange)
 {
   EXPECT_TRUE(WndSetDriverType(3));
-  EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kDravKey, "DriverType").lValue, 3);
+  EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kDravKey, "DriverType"), 3);
   TraceCapture capture;
   EXPECT_FALSE(WndSetDriverType(4));
   EXPECT_FALSE(WndSetDriverType(-1));
-  EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kDravKey, "DriverType").lValue, 3);
+  EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kDravKey, "DriverType"), 3);
   EXPECT_EQ(capture.Count("WndSetDriverType - WndSetDriverType - WndState.cpp line"), 2u);
   EXPECT_TRUE(WndSetDriverType(0));
-  EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kDravKey, "DriverType").lValue, 0);
+  EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kDravKey, "DriverType"), 0);
 }
 
 TEST_F(WndStateTest, FLockUserValueEndsTheSearch)
@@ -167,7 +138,7 @@ TEST_F(WndStateTest, FLockFallsBackToTheMachineThenToOn)
   EXPECT_TRUE(WndLoadFLockState());
 
   WndSaveFLockState(FALSE);
-  EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kDravKey, "FMode").lValue, 0);
+  EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kDravKey, "FMode"), 0);
   EXPECT_FALSE(WndLoadFLockState());
   WndSaveFLockState(TRUE);
   EXPECT_TRUE(WndLoadFLockState());
@@ -236,7 +207,7 @@ TEST_F(WndStateTest, DevicesAndCacheFolders)
   EXPECT_FALSE(WndGetCacheFolder(nullptr, 100, FALSE, nullptr));
 
   bool bExisted = IsFolder(sCache);
-  SECURITY_ATTRIBUTES sa = DefaultSa();
+  SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, FALSE};
   EXPECT_TRUE(WndGetCacheFolder(sPath, sizeof sPath, TRUE, &sa));
   EXPECT_TRUE(IsFolder(sCache));
   if (!bExisted) {
@@ -248,7 +219,7 @@ TEST_F(WndStateTest, FolderTreeCreatesEveryLevel)
 {
   std::string sRoot = TestScratchDir("WndFolderTree");
   std::string sDeep = sRoot + "\\a\\b\\c";
-  SECURITY_ATTRIBUTES sa = DefaultSa();
+  SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, FALSE};
   EXPECT_TRUE(WndCreateFolderTree(sDeep.c_str(), &sa));
   EXPECT_TRUE(IsFolder(sRoot + "\\a\\b\\c"));
   EXPECT_TRUE(WndCreateFolderTree(sDeep.c_str(), &sa));  // all levels exist already
@@ -287,13 +258,13 @@ TEST_F(WndStateTest, BatteryLogOpensOnTheSecondTryAfterCreatingItsFolder)
 
   tBatteryLogDevice device = {0x1234, "Test:Mouse"};
   const std::string sLog = sBattery + "\\00001234-Test#Mouse.log";
-  SECURITY_ATTRIBUTES sa = DefaultSa();
+  SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, FALSE};
   BOOL bNew = FALSE;
   TraceCapture capture;
   HANDLE h = WndOpenBatteryLogFile(&device, &sa, &bNew);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   EXPECT_TRUE(bNew);
-  EXPECT_TRUE(IsFile(sLog));
+  EXPECT_EQ(GetFileAttributesA(sLog.c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
   EXPECT_TRUE(capture.Contains("WndOpenBatteryLogFile - Model:0x00001234 - sName:'Test:Mouse'."));
   EXPECT_TRUE(capture.Contains("WndOpenBatteryLogFile - FilePath:'" + sLog + "'."));
   EXPECT_EQ(capture.Count("WndOpenBatteryLogFile - pbNewFile:0."), 1u);

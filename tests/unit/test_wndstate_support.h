@@ -36,36 +36,15 @@ inline RawValue ReadRaw(HKEY hRoot, const char* sKey, const char* sName)
   return value;
 }
 
-inline void WriteRaw(HKEY hRoot, const char* sKey, const char* sName, const RawValue& value)
-{
-  HKEY hKey;
-  if (!value.bPresent) {
-    if (RegOpenKeyExA(hRoot, sKey, 0, KEY_ALL_ACCESS, &hKey) == ERROR_SUCCESS) {
-      RegDeleteValueA(hKey, sName);
-      RegCloseKey(hKey);
-    }
-    return;
-  }
-  if (RegCreateKeyExA(hRoot, sKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey, nullptr) == ERROR_SUCCESS) {
-    RegSetValueExA(hKey, sName, 0, value.dwType, value.data.data(), (DWORD)value.data.size());
-    RegCloseKey(hKey);
-  }
-}
-
-// A REG_DWORD value, or -1 with bPresent false when absent or of another form.
-struct DwordValue {
-  bool bPresent;
-  LONG lValue;
-};
-inline DwordValue ReadDword(HKEY hRoot, const char* sKey, const char* sName)
+// A REG_DWORD value, or -1 when absent or of another form.
+inline LONG ReadDword(HKEY hRoot, const char* sKey, const char* sName)
 {
   RawValue raw = ReadRaw(hRoot, sKey, sName);
-  if (!raw.bPresent || raw.dwType != REG_DWORD || raw.data.size() != 4) {
-    return {false, -1};
+  LONG l = -1;
+  if (raw.bPresent && raw.dwType == REG_DWORD && raw.data.size() == 4) {
+    memcpy(&l, raw.data.data(), 4);
   }
-  LONG l;
-  memcpy(&l, raw.data.data(), 4);
-  return {true, l};
+  return l;
 }
 
 inline bool KeyExists(HKEY hRoot, const char* sKey)
@@ -78,7 +57,8 @@ inline bool KeyExists(HKEY hRoot, const char* sKey)
   return true;
 }
 
-// Saves named values of one key and whether the key existed; puts them back.
+// Saves named values of one key and whether the key existed, deletes the
+// values so that a case starts without them, and puts them back.
 class RegBackup {
 public:
   RegBackup(HKEY hRoot, const char* sKey, std::vector<std::string> names)
@@ -87,12 +67,11 @@ public:
     for (const auto& name : m_names) {
       m_values.push_back(ReadRaw(hRoot, sKey, name.c_str()));
     }
+    SetValues(false);
   }
   ~RegBackup()
   {
-    for (size_t i = 0; i < m_names.size(); ++i) {
-      WriteRaw(m_hRoot, m_sKey.c_str(), m_names[i].c_str(), m_values[i]);
-    }
+    SetValues(true);
     if (!m_bKeyExisted) {
       RegDeleteKeyA(m_hRoot, m_sKey.c_str());  // only succeeds when it has no subkeys
     }
@@ -101,6 +80,26 @@ public:
   RegBackup& operator=(const RegBackup&) = delete;
 
 private:
+  void SetValues(bool bRestore)
+  {
+    HKEY hKey;
+    const LONG lOpened =
+        bRestore ? RegCreateKeyExA(m_hRoot, m_sKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey, nullptr)
+                 : RegOpenKeyExA(m_hRoot, m_sKey.c_str(), 0, KEY_ALL_ACCESS, &hKey);
+    if (lOpened != ERROR_SUCCESS) {
+      return;
+    }
+    for (size_t i = 0; i < m_names.size(); ++i) {
+      const RawValue& v = m_values[i];
+      if (bRestore && v.bPresent) {
+        RegSetValueExA(hKey, m_names[i].c_str(), 0, v.dwType, v.data.data(), (DWORD)v.data.size());
+      } else {
+        RegDeleteValueA(hKey, m_names[i].c_str());
+      }
+    }
+    RegCloseKey(hKey);
+  }
+
   HKEY m_hRoot;
   std::string m_sKey;
   std::vector<std::string> m_names;
