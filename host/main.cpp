@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "diag/Trace.h"
 #include "host/RefHost.h"
@@ -206,13 +207,24 @@ static ULONG DemoRequestsOf(DWORD dwIoctl)
   return n;
 }
 
-#define DEMO_STEP(ok, ...)                 \
-  do {                                     \
-    bool bOk_ = (ok);                      \
-    printf("%s ", bOk_ ? "  ok " : "  FAILED"); \
-    printf(__VA_ARGS__);                   \
-    printf("\n");                          \
-    bAll = bAll && bOk_;                   \
+// What went wrong, repeated at the end so that it shows even where only the
+// last lines of the session are read.
+static std::string s_sFailed;
+
+static void DemoFailed(const char* sWhat)
+{
+  s_sFailed += s_sFailed.empty() ? "" : "; ";
+  s_sFailed += sWhat;
+}
+
+#define DEMO_STEP(ok, ...)                                  \
+  do {                                                      \
+    bool bOk_ = (ok);                                       \
+    char sStep_[256];                                       \
+    snprintf(sStep_, sizeof sStep_, __VA_ARGS__);           \
+    printf("%s %s\n", bOk_ ? "  ok " : "  FAILED", sStep_); \
+    if (!bOk_) DemoFailed(sStep_);                          \
+    bAll = bAll && bOk_;                                    \
   } while (0)
 
 static bool DevicesStory(RefHost* pHost, RefHostThread* pThread, const RefHostPlugin* pPlugin)
@@ -265,7 +277,7 @@ static bool DevicesStory(RefHost* pHost, RefHostThread* pThread, const RefHostPl
 
   ULONG ulCount = RefHostDeviceCount(pHost);
   SimDrvUnplugDevice(ulSlot, FALSE);
-  DEMO_STEP(DemoWait([&] { return RefHostDeviceCount(pHost) == ulCount - 1; }) && SimDrvOpenHandleCount(ulSlot) == 0,
+  DEMO_STEP(DemoWait([&] { return RefHostDeviceCount(pHost) == ulCount - 1 && SimDrvOpenHandleCount(ulSlot) == 0; }),
             "the receiver-slot mouse was unplugged: removed, its event thread stopped and its handle closed");
 
   ULONG ulUnreg = DemoRequestsOf(IOCTL_RAWPDO_UNREGISTER), ulReg = DemoRequestsOf(IOCTL_RAWPDO_REGISTER);
@@ -286,8 +298,6 @@ int main(int argc, char** argv)
     return 1;
   }
   *strrchr(sFolder, '\\') = '\0';
-  int rc = 0;
-
   char sViewerOut[MAX_PATH + 32];
   snprintf(sViewerOut, sizeof sViewerOut, "%s\\demo-viewer.txt", sFolder);
   DeleteFileA(sViewerOut);
@@ -302,7 +312,7 @@ int main(int argc, char** argv)
   printf("model files of %s: %lu models added\n", sModels, ulModels);
   RefHostModelsPrint(stdout);
   if (ulModels == 0) {
-    rc = 1;
+    DemoFailed("no model loaded");
   }
   RefHostPlugin plugin;
   if (!RefHostLoadPlugin(&plugin, sDll)) {
@@ -330,12 +340,12 @@ int main(int argc, char** argv)
   ULONG ulBound = RefHostThreadBind(&thread, pHost, &plugin);
   printf("MouMainInit -> %lu\n", ulBound);
   if (ulBound != 1) {
-    rc = 1;
+    DemoFailed("MouMainInit did not bind");
   }
   // Revision 12xx of the laser mouse is known, 13xx is not.
   if (FindModel(pHost, 0x3F1D, 0xC02A, 0x1234) != 0x01000002 || FindModel(pHost, 0x3F1D, 0xC02A, 0x1300) != 0 ||
       FindModel(pHost, 0x3F1D, 0xC52B, 0x0100) != 0x03000001) {
-    rc = 1;
+    DemoFailed("model search through the interface record");
   }
 
   ULONG version[2] = { 0xFFFFFFFF, 0xFFFFFFFF };
@@ -344,8 +354,8 @@ int main(int argc, char** argv)
   printf("MouControl(LD_API_SUSPEND) -> %lu\n", RefHostThreadControl(&thread, &plugin, LD_API_SUSPEND, nullptr));
   printf("MouControl(6) -> %lu\n", RefHostThreadControl(&thread, &plugin, LD_API_ENUMERATE, nullptr));
   printf("MouControl(7) -> %lu\n", RefHostThreadControl(&thread, &plugin, 7, nullptr));
-  if (ulBound == 1 && !DevicesStory(pHost, &thread, &plugin)) {
-    rc = 1;
+  if (ulBound == 1 && !DevicesStory(pHost, &thread, &plugin) && s_sFailed.empty()) {
+    DemoFailed("devices story");
   }
 
   struct Request { const char* sWhat; ULONG ulFunction; };
@@ -390,7 +400,7 @@ int main(int argc, char** argv)
   printf("devices held by the host after MouMainExit: %lu\n", RefHostDeviceCount(pHost));
   if (!RefHostThreadStop(&thread)) {
     printf("binding thread had to be stopped\n");
-    rc = 1;
+    DemoFailed("binding thread had to be stopped");
   }
   RefHostShutdown(pHost);
   RefHostUnloadPlugin(&plugin);
@@ -399,17 +409,21 @@ int main(int argc, char** argv)
   if (bViewer) {
     printf("debug viewer %s\n", RefHostViewerStop(&viewer, 10000) ? "left on request" : "had to be stopped");
     if (ShowViewerOutput(sViewerOut) == 0) {
-      rc = 1;
+      DemoFailed("the viewer showed none of the plug-in's lines");
     }
   } else {
-    rc = 1;
+    DemoFailed("the debug viewer did not start");
   }
   printf("\nThe plug-in's trace lines went to the debug viewer channel (shown above, and in %s).\n"
          "To keep them in a log file as well, set DebugFlags (REG_DWORD) to 0x2 under HKLM\\SOFTWARE\\Vantorix\\DRAV;\n"
          "the file is DebugLogFile there (default trace.txt). To watch a session live, start VantBshw.exe from\n"
          "this folder before the host.\n",
          sViewerOut);
-  printf("demo %s\n", rc == 0 ? "completed" : "FAILED");
+  if (s_sFailed.empty()) {
+    printf("demo completed\n");
+  } else {
+    printf("demo FAILED: %s\n", s_sFailed.c_str());
+  }
   TraceStop();
-  return rc;
+  return s_sFailed.empty() ? 0 : 1;
 }
