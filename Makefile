@@ -18,6 +18,7 @@ build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
+	@scripts/test-ratio.sh
 	cd $(BUILD) && ctest --output-on-failure
 
 demo: build
