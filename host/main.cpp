@@ -237,8 +237,9 @@ static bool DevicesStory(RefHost* pHost, RefHostThread* pThread, const RefHostPl
   printf("  three devices present: a mouse, a mouse behind receiver slot 2, another vendor's device without a model\n");
 
   ULONG ulBefore = RefHostDeviceCount(pHost);
+  ULONG ulEnds = RefHostReportCount(REFHOST_REPORT_END_OF_ENUMERATION);
   RefHostThreadControl(pThread, pPlugin, LD_API_ENUMERATE, nullptr);
-  DEMO_STEP(RefHostWaitReports(REFHOST_REPORT_END_OF_ENUMERATION, 1, 10000), "the enumeration ran to its end");
+  DEMO_STEP(RefHostWaitReports(REFHOST_REPORT_END_OF_ENUMERATION, ulEnds + 1, 10000), "the enumeration ran to its end");
   tDevice* pPlain = DemoDeviceOfSim(pHost, ulPlain);
   tDevice* pSlot = DemoDeviceOfSim(pHost, ulSlot);
   DEMO_STEP(pPlain != nullptr && pSlot != nullptr && DemoDeviceOfSim(pHost, ulForeign) == nullptr &&
@@ -352,7 +353,12 @@ int main(int argc, char** argv)
   ULONG ulResult = RefHostThreadControl(&thread, &plugin, LD_API_GET_VERSION, version);
   printf("MouControl(LD_API_GET_VERSION) -> %lu, version words %lu %lu\n", ulResult, version[0], version[1]);
   printf("MouControl(LD_API_SUSPEND) -> %lu\n", RefHostThreadControl(&thread, &plugin, LD_API_SUSPEND, nullptr));
+  // The enumeration runs on the plug-in's work-item thread: it is over when the
+  // host hears of its end, and the devices below must not race with it.
   printf("MouControl(6) -> %lu\n", RefHostThreadControl(&thread, &plugin, LD_API_ENUMERATE, nullptr));
+  if (ulBound == 1 && !RefHostWaitReports(REFHOST_REPORT_END_OF_ENUMERATION, 1, 10000)) {
+    DemoFailed("the first enumeration never ended");
+  }
   printf("MouControl(7) -> %lu\n", RefHostThreadControl(&thread, &plugin, 7, nullptr));
   if (ulBound == 1 && !DevicesStory(pHost, &thread, &plugin) && s_sFailed.empty()) {
     DemoFailed("devices story");
