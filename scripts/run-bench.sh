@@ -9,6 +9,7 @@ table="$build/bench.md"
 rows="$build/bench-rows.txt"
 : >"$rows"
 failed=()
+load="$(cut -d' ' -f1-3 /proc/loadavg)"
 
 # OpenSSL's Blowfish on bench_blowfish.exe's job, natively through libcrypto's
 # BF_cbc_encrypt; its figure and ciphertext hash go to bench_blowfish.exe.
@@ -29,9 +30,10 @@ else
   failed+=(bf_openssl)
 fi
 
-for exe in "$build"/bin/bench_*.exe; do
-  [ -e "$exe" ] || continue
-  name="$(basename "$exe")"
+# The table's order first, then any other bench.
+for name in bench_speed.exe bench_devices.exe bench_blowfish.exe bench_bugshow.exe \
+  $(cd "$build/bin" && ls bench_*.exe | grep -vxE 'bench_(speed|devices|blowfish|bugshow)\.exe'); do
+  [ -e "$build/bin/$name" ] || { echo "== $name missing"; failed+=("$name"); continue; }
   args=()
   [ "$name" = bench_blowfish.exe ] && args=("${bf_args[@]}")
   echo "== $name"
@@ -46,8 +48,10 @@ done
   echo "|---|---:|---|---|---:|---:|"
   awk -F'|' '{ printf "| %s | %s | %s | %s | %s | %s |\n", $2, $3, $4, $5, $6, $7 }' "$rows"
   echo
-  echo "Ratio = figure / reference. $(nproc) cores ($(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//')," \
-    "$(wine --version), $(date -u '+%Y-%m-%d %H:%M UTC'). Reproduce: \`make bench\`."
+  echo "Ratio = figure / reference, both from the same run. Machine: $(nproc) cores" \
+    "($(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//')), load average $load at the start;" \
+    "$(wine --version 2>/dev/null); $(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt") build;" \
+    "$(date -u '+%Y-%m-%d %H:%M UTC'). Reproduce: \`make bench\` (writes build/bench.md)."
   [ ${#failed[@]} -eq 0 ] || echo "Failed: ${failed[*]}."
 } >"$table"
 echo

@@ -153,15 +153,14 @@ TEST_F(RemoveLockDevice, NoHoldSurvivesARemovalRacingWithAcquires)
   volatile LONG lRemoved = 0, lHeldAfterRemoval = 0;
   HANDLE hStarted[4] = { NewEvent(), NewEvent(), NewEvent(), NewEvent() };
   // Each acquires and releases until it has tried 1000 times after the removal.
+  // A hold that sees the removal done began after it, or was ignored by it.
   auto work = [&](HANDLE hStarted) {
-    for (int iAfter = 0; iAfter < 1000;) {
-      LONG lWasRemoved = lRemoved;
+    for (int iAfter = 0; iAfter < 1000; iAfter += lRemoved) {
       if (AcquireRemoveLock(UMD_MOUFILT, LOCK_UmdProcessEvent, &dev)) {
-        InterlockedExchangeAdd(&lHeldAfterRemoval, lWasRemoved);
+        InterlockedExchangeAdd(&lHeldAfterRemoval, lRemoved);
         ReleaseRemoveLock(UMD_MOUFILT, LOCK_UmdProcessEvent, &dev);
       }
       SetEvent(hStarted);
-      iAfter += lWasRemoved;
     }
   };
   {

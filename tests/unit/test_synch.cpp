@@ -3,7 +3,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,28 +28,23 @@ HANDLE NewEvent() { return CreateEventA(nullptr, TRUE, FALSE, nullptr); }
 // ReleaseMutex fails with ERROR_NOT_OWNER unless the calling thread owns it; if it did, it takes it back.
 bool OwnsMutex(HANDLE h) { return ReleaseMutex(h) && WaitForSingleObject(h, 0) == WAIT_OBJECT_0; }
 
-// Another thread holds the mutex for the holder's lifetime.
-struct MutexHolder {
-  HANDLE hTaken = NewEvent(), hLetGo = NewEvent();
-  std::jthread thread;
-  explicit MutexHolder(HANDLE hMutex)
-    : thread([=, this] {
-        WaitForSingleObject(hMutex, INFINITE);
-        SetEvent(hTaken);
-        WaitForSingleObject(hLetGo, INFINITE);
-        ReleaseMutex(hMutex);
-      })
-  {
-    WaitForSingleObject(hTaken, 10000);
-  }
-  ~MutexHolder()
-  {
-    SetEvent(hLetGo);
-    thread = {};
-    CloseHandle(hTaken);
+// Another thread takes the mutex and holds it until the returned thread is let go (destroyed).
+std::jthread HoldElsewhere(HANDLE hMutex)
+{
+  HANDLE hTaken = NewEvent();
+  std::jthread holder([=](std::stop_token stop) {
+    HANDLE hLetGo = NewEvent();
+    std::stop_callback letGo(stop, [=] { SetEvent(hLetGo); });
+    WaitForSingleObject(hMutex, INFINITE);
+    SetEvent(hTaken);
+    WaitForSingleObject(hLetGo, INFINITE);
+    ReleaseMutex(hMutex);
     CloseHandle(hLetGo);
-  }
-};
+  });
+  WaitForSingleObject(hTaken, 10000);
+  CloseHandle(hTaken);
+  return holder;
+}
 
 class SynchDeadHandles : public testing::Test {
 protected:
@@ -93,8 +87,7 @@ TEST(SynchCriticalRegion, EnterOwnsTheMutexOrFailsWithTheReason)
     SCOPED_TRACE(testing::Message() << c.mutex << "/" << c.cancel);
     HANDLE hMutex = c.mutex == NONE ? nullptr : CreateMutexA(nullptr, FALSE, nullptr);
     HANDLE hCancel = c.cancel == NO_EVENT ? nullptr : CreateEventA(nullptr, TRUE, c.cancel == SIGNALLED, nullptr);
-    std::optional<MutexHolder> holder;
-    if (c.mutex == HELD) holder.emplace(hMutex);
+    std::jthread holder = c.mutex == HELD ? HoldElsewhere(hMutex) : std::jthread();
     if (c.mutex == ABANDONED) std::jthread([=] { WaitForSingleObject(hMutex, INFINITE); }).join();
     TraceCapture capture;
     SetLastError(0);
@@ -110,7 +103,7 @@ TEST(SynchCriticalRegion, EnterOwnsTheMutexOrFailsWithTheReason)
     if (hMutex != nullptr) {
       EXPECT_EQ(c.dwError == 0, OwnsMutex(hMutex));
       EXPECT_EQ(c.dwError == 0, CriticalRegionLeave(hMutex) != FALSE);
-      holder.reset();
+      holder = {};
       CloseHandle(hMutex);
     }
     if (hCancel != nullptr) CloseHandle(hCancel);
@@ -148,7 +141,7 @@ TEST(SlowSynchCriticalRegion, HeldMutexTimesOutAfterTenSeconds)
 {
   HANDLE hMutex = CreateMutexA(nullptr, FALSE, nullptr);
   {
-    MutexHolder holder(hMutex);
+    std::jthread holder = HoldElsewhere(hMutex);
     TraceCapture capture;
     ULONGLONG ullStart = GetTickCount64();
     EXPECT_FALSE(CriticalRegionEnter(hMutex, nullptr));
