@@ -10,6 +10,8 @@ rows="$build/bench-rows.txt"
 : >"$rows"
 failed=()
 load="$(cut -d' ' -f1-3 /proc/loadavg)"
+build_type="$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt")"
+build_type="${build_type:-RelWithDebInfo}"   # the project's default when none is given
 
 # OpenSSL's Blowfish on bench_blowfish.exe's job, natively through libcrypto's
 # BF_cbc_encrypt; its figure and ciphertext hash go to bench_blowfish.exe.
@@ -50,7 +52,7 @@ done
   echo
   echo "Ratio = figure / reference, both from the same run. Machine: $(nproc) cores" \
     "($(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//')), load average $load at the start;" \
-    "$(wine --version 2>/dev/null); $(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt") build;" \
+    "$(wine --version 2>/dev/null); $build_type build;" \
     "$(date -u '+%Y-%m-%d %H:%M UTC'). Reproduce: \`make bench\` (writes build/bench.md)."
   [ ${#failed[@]} -eq 0 ] || echo "Failed: ${failed[*]}."
 } >"$table"
