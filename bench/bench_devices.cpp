@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bench/BenchClock.h"
+#include "bench/BenchRow.h"
 #include "framework/DevIo.h"
 #include "host/RefHost.h"
 #include "host/RefHostEvents.h"
@@ -25,6 +26,7 @@ namespace {
 
 constexpr ULONG kPackets = 200;   // the host's report log keeps 256
 constexpr int kPlugs = 50;
+constexpr int kRounds = 5;   // packet runs; the best is kept (the machine is shared)
 const char kPathFormat[] = "\\\\?\\HID#VID_3F1D&PID_C01E#bench&%d#{5a486531-0201-43e0-bd81-d544bb08d0dc}";
 
 void Pump()
@@ -83,16 +85,21 @@ double PluginPacketRate(RefHost* pHost, ULONG ulDevice, tDevice* pDevice)
   if (status != LD_SUCCESS) {
     return 0.0;
   }
-  RefHostReportsReset();
   ULONG packet[2] = { ID_EVENT_CHORDING_BUTTON, 1 };
-  double dStart = BenchNow();
-  for (ULONG i = 0; i < kPackets; ++i) {
-    SimDrvQueueEvent(ulDevice, packet, sizeof packet);
+  double dBest = 0.0;
+  for (int round = 0; round < kRounds; ++round) {
+    RefHostReportsReset();
+    double dStart = BenchNow();
+    for (ULONG i = 0; i < kPackets; ++i) {
+      SimDrvQueueEvent(ulDevice, packet, sizeof packet);
+    }
+    if (!RefHostWaitReports(REFHOST_REPORT_HW_EVENT, kPackets, 30000)) {
+      return 0.0;
+    }
+    double dRate = kPackets / (BenchNow() - dStart);
+    dBest = dRate > dBest ? dRate : dBest;
   }
-  if (!RefHostWaitReports(REFHOST_REPORT_HW_EVENT, kPackets, 30000)) {
-    return 0.0;
-  }
-  return kPackets / (BenchNow() - dStart);
+  return dBest;
 }
 
 // The floor: the same packets read back by a bare overlapped loop, on a
@@ -107,25 +114,33 @@ double BareReadRate()
     return 0.0;
   }
   ULONG packet[2] = { ID_EVENT_CHORDING_BUTTON, 1 };
-  double dStart = BenchNow();
-  ULONG ulRead = 0;
-  for (ULONG i = 0; i < kPackets; ++i) {
-    SimDrvQueueEvent(ulDevice, packet, sizeof packet);
-  }
-  for (; ulRead < kPackets; ++ulRead) {
-    BYTE buffer[100];
-    DWORD dwReturned = 0;
-    OVERLAPPED ov = {};
-    ov.hEvent = hEvent;
-    if (!DevIoControl(hDevice, IOCTL_RAWPDO_READ_EVENT, nullptr, 0, buffer, sizeof buffer, &dwReturned, &ov) &&
-        (GetLastError() != ERROR_IO_PENDING || !DevIoGetOverlappedResult(hDevice, &ov, &dwReturned, TRUE))) {
+  double dBest = 0.0;
+  for (int round = 0; round < kRounds; ++round) {
+    double dStart = BenchNow();
+    for (ULONG i = 0; i < kPackets; ++i) {
+      SimDrvQueueEvent(ulDevice, packet, sizeof packet);
+    }
+    ULONG ulRead = 0;
+    for (; ulRead < kPackets; ++ulRead) {
+      BYTE buffer[100];
+      DWORD dwReturned = 0;
+      OVERLAPPED ov = {};
+      ov.hEvent = hEvent;
+      if (!DevIoControl(hDevice, IOCTL_RAWPDO_READ_EVENT, nullptr, 0, buffer, sizeof buffer, &dwReturned, &ov) &&
+          (GetLastError() != ERROR_IO_PENDING || !DevIoGetOverlappedResult(hDevice, &ov, &dwReturned, TRUE))) {
+        break;
+      }
+    }
+    if (ulRead != kPackets) {
+      dBest = 0.0;
       break;
     }
+    double dRate = kPackets / (BenchNow() - dStart);
+    dBest = dRate > dBest ? dRate : dBest;
   }
-  double dRate = ulRead == kPackets ? kPackets / (BenchNow() - dStart) : 0.0;
   CloseHandle(hEvent);
   CloseHandle(hDevice);
-  return dRate;
+  return dBest;
 }
 
 }  // namespace
@@ -165,6 +180,13 @@ int main()
   std::sort(sorted.begin(), sorted.end());
   printf("plug to announcement: median %.2f ms, worst %.2f ms (%d plugs)\n", sorted[sorted.size() / 2],
          sorted.back(), kPlugs);
+  // No counterpart to divide by: the row gives the median against the worst.
+  char sMeasure[64], sMedian[32], sWorst[32], sRatio[32];
+  snprintf(sMeasure, sizeof sMeasure, "plug to announcement, median of %d plugs", kPlugs);
+  snprintf(sMedian, sizeof sMedian, "%.2f", sorted[sorted.size() / 2]);
+  snprintf(sWorst, sizeof sWorst, "%.2f", sorted.back());
+  snprintf(sRatio, sizeof sRatio, "%.3f", sorted[sorted.size() / 2] / sorted.back());
+  BenchRowText(sMeasure, sMedian, "ms", "worst of the same plugs", sWorst, sRatio);
 
   double dSeconds = 0.0;
   ULONG ulDevice = PlugAndWaitForAnnouncement(kPlugs, &dSeconds);
@@ -175,6 +197,7 @@ int main()
   double dBare = BareReadRate();
   printf("chording packets: through the plug-in %.0f/s, bare read loop %.0f/s, ratio %.2f\n", dPlugin, dBare,
          dBare > 0.0 ? dPlugin / dBare : 0.0);
+  BenchRow("chording packets through the plug-in to the host", dPlugin, "packets/s", "bare overlapped read loop", dBare);
 
   MouMainExit(0, 0);
   Pump();

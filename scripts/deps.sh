@@ -7,6 +7,8 @@ command -v wine >/dev/null || need+=(wine64)
 command -v cmake >/dev/null || need+=(cmake)
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
 command -v openssl >/dev/null || need+=(openssl)
+[ -f /usr/include/openssl/blowfish.h ] || need+=(libssl-dev)   # the benchmark's OpenSSL reference
+command -v g++ >/dev/null || need+=(g++)
 command -v x86_64-w64-mingw32-objdump >/dev/null || need+=(binutils-mingw-w64-x86-64)
 [ ${#need[@]} -eq 0 ] && exit 0
 SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo

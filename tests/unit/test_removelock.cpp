@@ -1,9 +1,12 @@
 // Remove locks, device and lone forms.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
-#include <memory>
+#include <cstring>
 #include <string>
+#include <thread>
 
 #include "diag/Trace.h"
 #include "plugin/Mou.h"
@@ -12,396 +15,274 @@
 
 namespace {
 
-std::unique_ptr<tDevice> NewDevice(ULONG ulUMDCreated)
-{
-  auto p = std::make_unique<tDevice>();
-  memset(p.get(), 0, sizeof *p);
-  p->DUID = 0x00A10009;
-  strcpy(p->sDeviceName, "Lock Test Mouse");
-  p->ulUMDCreated = ulUMDCreated;
-  return p;
-}
+HANDLE NewEvent() { return CreateEventA(nullptr, TRUE, FALSE, nullptr); }
 
-// The device-list mutex that RequestRemoval takes for LD_DEVICE_LOCK.
-class DeviceListMutex {
-public:
-  DeviceListMutex() : hMutex(CreateMutexA(nullptr, FALSE, nullptr)) { SynchSetDeviceListMutex(hMutex); }
-  ~DeviceListMutex()
+class RemoveLockDevice : public testing::Test {
+protected:
+  void SetUp() override { Reset(1u << UMD_MOUFILT); }
+  void Reset(ULONG ulCreated)
   {
-    SynchSetDeviceListMutex(nullptr);
-    CloseHandle(hMutex);
+    dev = {};
+    dev.DUID = 0x00A10009;
+    strcpy(dev.sDeviceName, "Lock Test Mouse");
+    dev.ulUMDCreated = ulCreated;
   }
-  HANDLE hMutex;
-};
-
-// Calls RequestRemoval from another thread.
-struct RemovalCall {
-  tDevice* pDevice;
-  BOOL bReleaseOwnLock;
-  BOOL bResult;
-};
-
-DWORD WINAPI RequestRemovalThread(void* pv)
-{
-  auto* p = static_cast<RemovalCall*>(pv);
-  if (p->bReleaseOwnLock) {
-    AcquireRemoveLock(UMD_MOUFILT, LOCK_UmdFoundDevice, p->pDevice);
+  // One digit per entry ("-" below zero): the lLock counts, or the lRemove ones.
+  std::string Counts(bool bRemove) const
+  {
+    std::string s;
+    for (const tRemoveLock& l : dev.RemoveLock) {
+      LONG lCount = bRemove ? l.lRemove : l.lLock;
+      s += "-0123456789+"[std::clamp<LONG>(lCount, -1, 10) + 1];
+    }
+    return s;
   }
-  p->bResult = RequestRemoval(UMD_MOUFILT, p->pDevice, p->bReleaseOwnLock, LOCK_UmdFoundDevice);
-  return 0;
-}
+  BOOL Request(ULONG ulUmd, BOOL bRelease = FALSE) { return RequestRemoval(ulUmd, &dev, bRelease, LOCK_UmdFoundDevice); }
+  BOOL Acquire(ULONG ulUmd = UMD_MOUFILT) { return AcquireRemoveLock(ulUmd, LOCK_UmdProcessEvent, &dev); }
+  BOOL Release(ULONG ulUmd = UMD_MOUFILT) { return ReleaseRemoveLock(ulUmd, LOCK_UmdProcessEvent, &dev); }
+  static constexpr const char* kNone = "00000000000000";
+  tDevice dev;
+  TraceLevel level{ TRACE_CAT_LOCK };
+  TraceCapture capture;
+};
+class SlowRemoveLockDevice : public RemoveLockDevice {};
 
 }  // namespace
 
-// ---- Acquire and release ----------------------------------------------------------
-
-TEST(RemoveLockDevice, AllUmdsBacksOutWhenEntryFiveIsMarked)
+TEST_F(RemoveLockDevice, AcquireTakesTheSelectedEntriesOrNone)
 {
-  TraceLevel level(TRACE_CAT_LOCK);
-  auto pDevice = NewDevice(1u << UMD_MOUFILT);
-  for (ULONG i = 0; i < UMD_LOCK_COUNT; ++i) {
-    pDevice->RemoveLock[i].lLock = static_cast<LONG>(i % 3);
-  }
-  pDevice->RemoveLock[5].lRemove = 1;
-  TraceCapture capture;
-  EXPECT_FALSE(AcquireRemoveLock(LD_ALL_UMDS, LOCK_DeviceParseList, pDevice.get()));
-  for (ULONG i = 0; i < UMD_LOCK_COUNT; ++i) {
-    EXPECT_EQ(static_cast<LONG>(i % 3), pDevice->RemoveLock[i].lLock) << "entry " << i;
-  }
-  EXPECT_TRUE(capture.Contains("AquireRemoveLock - Locking UMDs 0 to 13."));
-  EXPECT_TRUE(capture.Contains("AcquireRemoveLock - REMOVAL is pending for UMD 5."));
-}
-
-TEST(RemoveLockDevice, AllUmdsTakesPluginEntriesButNotTheDeviceEntry)
-{
-  auto pDevice = NewDevice(0);
-  ASSERT_TRUE(AcquireRemoveLock(LD_ALL_UMDS, LOCK_DeviceParseList, pDevice.get()));
-  for (ULONG i = 0; i < UMD_MAX_INDEX; ++i) {
-    EXPECT_EQ(1, pDevice->RemoveLock[i].lLock);
-  }
-  EXPECT_EQ(0, pDevice->RemoveLock[LD_DEVICE_LOCK].lLock);
-  EXPECT_TRUE(IsRemoveLockOwned(LD_ALL_UMDS, pDevice.get()));
-  EXPECT_FALSE(IsRemoveLockOwned(LD_DEVICE_LOCK, pDevice.get()));
-
-  // One entry without a holder is enough to make the whole range unowned.
-  ASSERT_TRUE(ReleaseRemoveLock(UMD_HIDFILT_NONCC, LOCK_DeviceParseList, pDevice.get()));
-  EXPECT_FALSE(IsRemoveLockOwned(LD_ALL_UMDS, pDevice.get()));
-  EXPECT_TRUE(IsRemoveLockOwned(UMD_MOUFILT, pDevice.get()));
-  EXPECT_EQ(0, pDevice->RemoveLock[UMD_HIDFILT_NONCC].lLock);
-}
-
-TEST(RemoveLockDevice, PluginThatDidNotCreateTheDeviceCannotLockIt)
-{
-  auto pDevice = NewDevice(1u << UMD_HIDFILT_MOUSE);
-  TraceCapture capture;
-  EXPECT_FALSE(AcquireRemoveLock(UMD_MOUFILT, LOCK_UmdProcessEvent, pDevice.get()));
-  for (const tRemoveLock& lock : pDevice->RemoveLock) {
-    EXPECT_EQ(0, lock.lLock);
-  }
-  EXPECT_TRUE(capture.Contains("Device 0x00A10009 Lock Test Mouse was not created by UMD:UMD_MOUFILT."));
-  EXPECT_FALSE(capture.Contains("assert pDevice->pUMDinfo[ DeviceUMD ] == NULL"));
-
-  // A per-device block without the created bit is inconsistent: asserted.
   BYTE block[MOU_DEVINFO_SIZE] = {};
-  pDevice->pUMDinfo[UMD_MOUFILT] = block;
-  EXPECT_FALSE(AcquireRemoveLock(UMD_MOUFILT, LOCK_UmdProcessEvent, pDevice.get()));
-  EXPECT_TRUE(capture.Contains("assert pDevice->pUMDinfo[ DeviceUMD ] == NULL"));
-
-  // The device manager's entry and the device's own are not tied to the mask.
-  EXPECT_TRUE(AcquireRemoveLock(UMD_DEVICE_MGR, LOCK_CreateDeviceMgr, pDevice.get()));
-  EXPECT_EQ(1, pDevice->RemoveLock[UMD_DEVICE_MGR].lLock);
-  EXPECT_TRUE(AcquireRemoveLock(LD_DEVICE_LOCK, LOCK_CreateDeviceMgr, pDevice.get()));
-  EXPECT_EQ(1, pDevice->RemoveLock[LD_DEVICE_LOCK].lLock);
-}
-
-TEST(RemoveLockDevice, NullDeviceAndBadSelectorChangeNothing)
-{
-  TraceLevel level(TRACE_CAT_LOCK);
-  TraceCapture capture;
-  EXPECT_FALSE(AcquireRemoveLock(UMD_MOUFILT, LOCK_DeviceParseList, nullptr));
-  EXPECT_TRUE(capture.Contains("pDevice is NULL - DeviceUMD:9 - ulLockId:LOCK_DeviceParseList."));
-  EXPECT_FALSE(ReleaseRemoveLock(UMD_MOUFILT, LOCK_DeviceParseList, nullptr));
-  EXPECT_TRUE(capture.Contains("ReleaseRemoveLock - pDevice is NULL - DeviceUMD:9 - ulLockId:LOCK_DeviceParseList."));
-  EXPECT_FALSE(IsRemoveLockOwned(UMD_MOUFILT, nullptr));
-  EXPECT_TRUE(capture.Contains("IsRemoveLockOwned - pDevice is NULL."));
-  EXPECT_FALSE(IsRemovalPending(UMD_MOUFILT, nullptr));
-  EXPECT_TRUE(capture.Contains("IsRemovalPending - pDevice is NULL."));
-  EXPECT_EQ(3u, capture.Count("assert FALSE"));
-
-  auto pDevice = NewDevice(0xFFFFFFFF);
-  EXPECT_FALSE(AcquireRemoveLock(LD_ALL_UMDS + 1, LOCK_UmdProcessEvent, pDevice.get()));
-  EXPECT_FALSE(ReleaseRemoveLock(LD_ALL_UMDS + 1, LOCK_UmdProcessEvent, pDevice.get()));
-  EXPECT_FALSE(RequestRemoval(LD_ALL_UMDS, pDevice.get(), FALSE, LOCK_UmdProcessEvent));
-  for (const tRemoveLock& lock : pDevice->RemoveLock) {
-    EXPECT_EQ(0, lock.lLock);
-    EXPECT_EQ(0, lock.lRemove);
+  const struct {
+    ULONG ulUmd, ulCreated;
+    int iMarked;      // entry with a removal pending, or -1
+    bool bInfoBlock;  // a per-device block without the created bit: asserted
+    BOOL bResult;
+    const char *sLocks, *sLine;
+  } cases[] = {
+    { LD_ALL_UMDS, 0, -1, false, TRUE, "11111111111110", "AquireRemoveLock - Locking UMDs 0 to 13." },
+    { LD_ALL_UMDS, 1u << UMD_MOUFILT, 5, false, FALSE, kNone, "AcquireRemoveLock - REMOVAL is pending for UMD 5." },
+    { UMD_MOUFILT, 1u << UMD_MOUFILT, -1, false, TRUE, "00000000010000", "Locking UMDs 9 to 10." },
+    { UMD_MOUFILT, 1u << UMD_HIDFILT_MOUSE, -1, false, FALSE, kNone,
+      "Device 0x00A10009 Lock Test Mouse was not created by UMD:UMD_MOUFILT." },
+    { UMD_MOUFILT, 1u << UMD_HIDFILT_MOUSE, -1, true, FALSE, kNone, "assert pDevice->pUMDinfo[ DeviceUMD ] == NULL" },
+    // The device manager's entry and the device's own are not tied to the mask.
+    { UMD_DEVICE_MGR, 1u << UMD_HIDFILT_MOUSE, -1, false, TRUE, "10000000000000", "Locking UMDs 0 to 1." },
+    { LD_DEVICE_LOCK, 1u << UMD_HIDFILT_MOUSE, -1, false, TRUE, "00000000000001", "Locking UMDs 13 to 14." },
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sLine);
+    Reset(c.ulCreated);
+    if (c.iMarked >= 0) dev.RemoveLock[c.iMarked].lRemove = 1;
+    if (c.bInfoBlock) dev.pUMDinfo[UMD_MOUFILT] = block;
+    capture.Clear();
+    EXPECT_EQ(c.bResult, Acquire(c.ulUmd));
+    EXPECT_EQ(c.sLocks, Counts(false));
+    EXPECT_TRUE(capture.Contains(c.sLine));
+    EXPECT_EQ(c.bInfoBlock, capture.Contains("assert pDevice->pUMDinfo"));
+    // Owned only with every entry of the range held.
+    EXPECT_EQ(c.bResult, IsRemoveLockOwned(c.ulUmd, &dev));
+    EXPECT_EQ(c.bResult && c.ulUmd == LD_ALL_UMDS, IsRemoveLockOwned(LD_ALL_UMDS, &dev) != FALSE);
+    if (c.ulUmd != LD_DEVICE_LOCK) {
+      EXPECT_FALSE(IsRemoveLockOwned(LD_DEVICE_LOCK, &dev));
+    }
+    if (c.bResult) {
+      EXPECT_TRUE(Release(c.ulUmd));
+      EXPECT_EQ(kNone, Counts(false));
+    }
   }
 }
 
-TEST(RemoveLockDevice, ReleaseBelowZeroIsReported)
+TEST_F(RemoveLockDevice, MisuseChangesNothingAndIsReported)
 {
-  auto pDevice = NewDevice(1u << UMD_MOUFILT);
-  TraceCapture capture;
-  EXPECT_TRUE(ReleaseRemoveLock(UMD_MOUFILT, LOCK_UmdProcessEvent, pDevice.get()));
-  EXPECT_EQ(-1, pDevice->RemoveLock[UMD_MOUFILT].lLock);
+  EXPECT_FALSE(AcquireRemoveLock(UMD_MOUFILT, LOCK_DeviceParseList, nullptr));
+  EXPECT_FALSE(ReleaseRemoveLock(UMD_MOUFILT, LOCK_DeviceParseList, nullptr));
+  EXPECT_FALSE(IsRemoveLockOwned(UMD_MOUFILT, nullptr));
+  EXPECT_FALSE(IsRemovalPending(UMD_MOUFILT, nullptr));
+  for (const char* s : { "pDevice is NULL - DeviceUMD:9 - ulLockId:LOCK_DeviceParseList.",
+                         "ReleaseRemoveLock - pDevice is NULL - DeviceUMD:9 - ulLockId:LOCK_DeviceParseList.",
+                         "IsRemoveLockOwned - pDevice is NULL.", "IsRemovalPending - pDevice is NULL." }) {
+    EXPECT_TRUE(capture.Contains(s)) << s;
+  }
+  EXPECT_EQ(3u, capture.Count("assert FALSE"));
+  // Selectors that name no entry (a removal takes a single one).
+  dev.ulUMDCreated = 0xFFFFFFFF;
+  EXPECT_FALSE(Acquire(LD_ALL_UMDS + 1));
+  EXPECT_FALSE(Release(LD_ALL_UMDS + 1));
+  EXPECT_FALSE(Request(LD_ALL_UMDS));
+  EXPECT_EQ(kNone, Counts(false));
+  EXPECT_EQ(kNone, Counts(true));
+  // A release below zero.
+  EXPECT_TRUE(Release());
+  EXPECT_EQ("000000000-0000", Counts(false));
   EXPECT_TRUE(capture.Contains("assert pDevice->RemoveLock[ i ].lLock >= 0"));
 }
 
-// ---- Removal ----------------------------------------------------------------------
-
-TEST(RemoveLockDevice, RemovalMarksTheEntryAndRefusesLaterAcquires)
+TEST_F(RemoveLockDevice, SecondRequesterReturnsAtOnceWhileTheFirstWaitsForTheHolder)
 {
-  auto pDevice = NewDevice(1u << UMD_MOUFILT);
-  ASSERT_TRUE(AcquireRemoveLock(UMD_MOUFILT, LOCK_UmdFoundDevice, pDevice.get()));
-  // The caller gives up its own hold before it waits.
-  EXPECT_TRUE(RequestRemoval(UMD_MOUFILT, pDevice.get(), TRUE, LOCK_UmdFoundDevice));
-  EXPECT_EQ(0, pDevice->RemoveLock[UMD_MOUFILT].lLock);
-  EXPECT_EQ(1, pDevice->RemoveLock[UMD_MOUFILT].lRemove);
-  EXPECT_TRUE(IsRemovalPending(UMD_MOUFILT, pDevice.get()));
-  EXPECT_TRUE(IsRemovalPending(LD_ALL_UMDS, pDevice.get()));
-  EXPECT_FALSE(IsRemovalPending(LD_DEVICE_LOCK, pDevice.get()));
-
-  EXPECT_FALSE(AcquireRemoveLock(UMD_MOUFILT, LOCK_UmdProcessEvent, pDevice.get()));
-  EXPECT_EQ(0, pDevice->RemoveLock[UMD_MOUFILT].lLock);
-}
-
-TEST(RemoveLockDevice, SecondRequesterReturnsAtOnceWhileTheFirstWaitsForTheHolder)
-{
-  TraceLevel level(TRACE_CAT_LOCK);
-  auto pDevice = NewDevice(1u << UMD_MOUFILT);
-  ASSERT_TRUE(AcquireRemoveLock(UMD_MOUFILT, LOCK_UmdProcessEvent, pDevice.get()));   // the holder
-
-  // The first requester gives up its own hold after marking the entry; its
+  ASSERT_TRUE(Acquire());   // the holder
+  // The first requester gives up its own hold after marking the entry: its
   // release line says it is inside.
-  TraceCapture capture;
-  HANDLE hMarked = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE hMarked = NewEvent();
   capture.SignalOn("ReleaseRemoveLock - UN-locking UMDs 9 to 10.", hMarked);
-  RemovalCall first{ pDevice.get(), TRUE, FALSE };
-  HANDLE hFirst = CreateThread(nullptr, 0, RequestRemovalThread, &first, 0, nullptr);
-  ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(hMarked, 10000));
-  EXPECT_FALSE(RequestRemoval(UMD_MOUFILT, pDevice.get(), FALSE, LOCK_UmdProcessDeviceChanges));
-  EXPECT_TRUE(capture.Contains("Device is already being removed by someone else"));
-  EXPECT_EQ(2, pDevice->RemoveLock[UMD_MOUFILT].lRemove);
-  EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(hFirst, 0));   // still waiting
-
-  ReleaseRemoveLock(UMD_MOUFILT, LOCK_UmdProcessEvent, pDevice.get());
-  ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(hFirst, 10000));
-  EXPECT_TRUE(first.bResult);
-  EXPECT_EQ(0, pDevice->RemoveLock[UMD_MOUFILT].lLock);
+  std::atomic<int> iFirst{ -1 };   // the first requester's result once it returned
+  {
+    std::jthread first([&] {
+      Acquire();
+      iFirst = Request(UMD_MOUFILT, TRUE);
+    });
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(hMarked, 10000));
+    EXPECT_FALSE(Request(UMD_MOUFILT));
+    EXPECT_TRUE(capture.Contains("Device is already being removed by someone else"));
+    EXPECT_EQ(-1, iFirst);   // still waiting
+    Release();
+  }
+  EXPECT_EQ(TRUE, iFirst);
   EXPECT_FALSE(capture.Contains("assert ulTimeOut < REMOVAL_TIMEOUT"));
-  CloseHandle(hFirst);
+  EXPECT_EQ("00000000020000", Counts(true));
+  EXPECT_TRUE(IsRemovalPending(UMD_MOUFILT, &dev));
+  EXPECT_TRUE(IsRemovalPending(LD_ALL_UMDS, &dev));
+  EXPECT_FALSE(IsRemovalPending(LD_DEVICE_LOCK, &dev));
+  EXPECT_FALSE(Acquire());
+  EXPECT_EQ(kNone, Counts(false));
   CloseHandle(hMarked);
 }
 
-TEST(RemoveLockDevice, RemovalAndAcquiresRaceWithoutAHoldSurvivingTheRemoval)
+TEST_F(RemoveLockDevice, NoHoldSurvivesARemovalRacingWithAcquires)
 {
-  auto pDevice = NewDevice(1u << UMD_MOUFILT);
-  struct Context {
-    tDevice* pDevice;
-    HANDLE hStarted[4];
-    volatile LONG lHeldAfterRemoval;
-    volatile LONG lRemoved;
-  } ctx{ pDevice.get(), {}, 0, 0 };
-  struct Worker {
-    Context* pCtx;
-    HANDLE hStarted;
-  } workers[4];
-  // Each worker acquires and releases until it has tried 1000 times after the removal.
-  auto worker = [](void* pv) -> DWORD {
-    auto* w = static_cast<Worker*>(pv);
-    Context* c = w->pCtx;
-    for (int iAfter = 0; iAfter < 1000;) {
-      BOOL bRemoved = c->lRemoved;
-      if (AcquireRemoveLock(UMD_MOUFILT, LOCK_UmdProcessEvent, c->pDevice)) {
-        if (bRemoved) {
-          InterlockedIncrement(&c->lHeldAfterRemoval);
-        }
-        ReleaseRemoveLock(UMD_MOUFILT, LOCK_UmdProcessEvent, c->pDevice);
+  g_dwDebugLevel &= ~TRACE_CAT_LOCK;   // the race as it runs untraced
+  volatile LONG lRemoved = 0, lHeldAfterRemoval = 0;
+  HANDLE hStarted[4] = { NewEvent(), NewEvent(), NewEvent(), NewEvent() };
+  // Each acquires and releases until it has tried 1000 times after the removal.
+  // A hold that sees the removal done began after it, or was ignored by it.
+  auto work = [&](HANDLE hStarted) {
+    for (int iAfter = 0; iAfter < 1000; iAfter += lRemoved) {
+      if (AcquireRemoveLock(UMD_MOUFILT, LOCK_UmdProcessEvent, &dev)) {
+        InterlockedExchangeAdd(&lHeldAfterRemoval, lRemoved);
+        ReleaseRemoveLock(UMD_MOUFILT, LOCK_UmdProcessEvent, &dev);
       }
-      SetEvent(w->hStarted);
-      iAfter += bRemoved ? 1 : 0;
+      SetEvent(hStarted);
     }
-    return 0;
   };
-  HANDLE hThreads[4];
-  for (int i = 0; i < 4; ++i) {
-    ctx.hStarted[i] = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    workers[i] = { &ctx, ctx.hStarted[i] };
-    hThreads[i] = CreateThread(nullptr, 0, worker, &workers[i], 0, nullptr);
+  {
+    std::jthread workers[4] = { std::jthread(work, hStarted[0]), std::jthread(work, hStarted[1]),
+                                std::jthread(work, hStarted[2]), std::jthread(work, hStarted[3]) };
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForMultipleObjects(4, hStarted, TRUE, 10000));
+    EXPECT_TRUE(Request(UMD_MOUFILT));
+    InterlockedExchange(&lRemoved, 1);
   }
-  ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForMultipleObjects(4, ctx.hStarted, TRUE, 10000));
-  EXPECT_TRUE(RequestRemoval(UMD_MOUFILT, pDevice.get(), FALSE, LOCK_UmdProcessDeviceChanges));
-  InterlockedExchange(&ctx.lRemoved, 1);
-  EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForMultipleObjects(4, hThreads, TRUE, 30000));
-  for (int i = 0; i < 4; ++i) {
-    CloseHandle(hThreads[i]);
-    CloseHandle(ctx.hStarted[i]);
-  }
-  EXPECT_EQ(0, ctx.lHeldAfterRemoval);
-  EXPECT_EQ(0, pDevice->RemoveLock[UMD_MOUFILT].lLock);
+  for (HANDLE h : hStarted) CloseHandle(h);
+  EXPECT_EQ(0, lHeldAfterRemoval);
+  EXPECT_EQ(kNone, Counts(false));
 }
 
-TEST(RemoveLockDevice, DeviceLockIsRefusedWhileAPluginStillHasTheDevice)
+// The device's own entry is marked only while no plug-in has the device, tested
+// under the device-list mutex: the one set, else the bound host's; without
+// either the removal goes on.
+TEST_F(RemoveLockDevice, DeviceLockTestsTheCreatedMaskUnderTheDeviceListMutex)
 {
-  DeviceListMutex mutex;
-  auto pDevice = NewDevice(1u << UMD_MOUFILT);
-  TraceCapture capture;
-  EXPECT_FALSE(RequestRemoval(LD_DEVICE_LOCK, pDevice.get(), FALSE, LOCK_UmdProcessDeviceChanges));
-  EXPECT_EQ(0, pDevice->RemoveLock[LD_DEVICE_LOCK].lRemove);
-  EXPECT_TRUE(capture.Contains(
-    "there is still a UMD created, or a new UMD just attached to this device and revived it"));
-  EXPECT_FALSE(capture.Contains("assert bReleaseRemoveLock == FALSE"));
-
-  EXPECT_FALSE(RequestRemoval(LD_DEVICE_LOCK, pDevice.get(), TRUE, LOCK_UmdProcessDeviceChanges));
-  EXPECT_TRUE(capture.Contains("assert bReleaseRemoveLock == FALSE"));
-  EXPECT_EQ(0, pDevice->RemoveLock[LD_DEVICE_LOCK].lRemove);
-  // The region was left each time.
-  EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(mutex.hMutex, 0));
-  ReleaseMutex(mutex.hMutex);
-}
-
-TEST(RemoveLockDevice, DeviceLockTestsTheCreatedMaskUnderTheDeviceListMutex)
-{
-  DeviceListMutex mutex;
-  auto pDevice = NewDevice(0);
-  // A plug-in attaches while holding the device list; the removal must see it.
-  // It attaches once the removal is waiting for the device list.
-  TraceLevel level(TRACE_CAT_LOCK);
-  TraceCapture capture;
-  struct Attach {
-    HANDLE hMutex;
-    HANDLE hTaken;
-    HANDLE hWaiting;
-    tDevice* pDevice;
-  } attach{ mutex.hMutex, CreateEventA(nullptr, TRUE, FALSE, nullptr), CreateEventA(nullptr, TRUE, FALSE, nullptr),
-            pDevice.get() };
-  capture.SignalOn("CriticalRegionEnter( ", attach.hWaiting);
-  auto attacher = [](void* pv) -> DWORD {
-    auto* a = static_cast<Attach*>(pv);
-    WaitForSingleObject(a->hMutex, INFINITE);
-    SetEvent(a->hTaken);
-    WaitForSingleObject(a->hWaiting, 10000);
-    a->pDevice->ulUMDCreated |= 1u << UMD_MOUFILT;
-    ReleaseMutex(a->hMutex);
-    return 0;
-  };
-  HANDLE hThread = CreateThread(nullptr, 0, attacher, &attach, 0, nullptr);
-  ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(attach.hTaken, 5000));
-  EXPECT_FALSE(RequestRemoval(LD_DEVICE_LOCK, pDevice.get(), FALSE, LOCK_UmdProcessDeviceChanges));
-  EXPECT_EQ(0, pDevice->RemoveLock[LD_DEVICE_LOCK].lRemove);
-  WaitForSingleObject(hThread, 5000);
-  CloseHandle(hThread);
-  CloseHandle(attach.hTaken);
-  CloseHandle(attach.hWaiting);
-
-  // Once nobody has it, the first request wins.
-  pDevice->ulUMDCreated = 0;
-  EXPECT_TRUE(RequestRemoval(LD_DEVICE_LOCK, pDevice.get(), FALSE, LOCK_UmdProcessDeviceChanges));
-  EXPECT_EQ(1, pDevice->RemoveLock[LD_DEVICE_LOCK].lRemove);
-  EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(mutex.hMutex, 0));
-  ReleaseMutex(mutex.hMutex);
-}
-
-TEST(RemoveLockDevice, DeviceLockUsesTheBoundHostsMutexAndGoesOnWithoutOne)
-{
-  TraceLevel level(TRACE_CAT_LOCK);
   tGbl* pSaved = g_pGbl;
   tGbl gbl{ CreateMutexA(nullptr, FALSE, nullptr) };
   g_pGbl = &gbl;
-  SynchSetDeviceListMutex(nullptr);
-  auto pDevice = NewDevice(0);
-  TraceCapture capture;
-  EXPECT_TRUE(RequestRemoval(LD_DEVICE_LOCK, pDevice.get(), FALSE, LOCK_UmdProcessDeviceChanges));
-  char sLine[64];
-  snprintf(sLine, sizeof sLine, "CriticalRegionEnter( %08X, 00000000 ) - Entry.",
-           static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(gbl.hDeviceListMutex)));
-  EXPECT_TRUE(capture.Contains(sLine));
-  EXPECT_FALSE(capture.Contains("couldn't acquire mutex pDevice->hDeviceListMutex"));
-
-  // No host mutex at all: logged, and the removal goes on.
-  g_pGbl = nullptr;
-  auto pOther = NewDevice(0);
-  EXPECT_TRUE(RequestRemoval(LD_DEVICE_LOCK, pOther.get(), FALSE, LOCK_UmdProcessDeviceChanges));
-  EXPECT_TRUE(capture.Contains("couldn't acquire mutex pDevice->hDeviceListMutex"));
-  EXPECT_EQ(1, pOther->RemoveLock[LD_DEVICE_LOCK].lRemove);
-
+  HANDLE hSet = CreateMutexA(nullptr, FALSE, nullptr);
+  SynchSetDeviceListMutex(hSet);
+  for (HANDLE hMutex : { hSet, gbl.hDeviceListMutex, static_cast<HANDLE>(nullptr) }) {
+    if (hMutex != hSet) SynchSetDeviceListMutex(nullptr);
+    if (hMutex == nullptr) g_pGbl = nullptr;
+    Reset(0);
+    capture.Clear();
+    EXPECT_TRUE(Request(LD_DEVICE_LOCK));
+    EXPECT_EQ("00000000000001", Counts(true));
+    char sLine[64];
+    snprintf(sLine, sizeof sLine, "CriticalRegionEnter( %08X, 00000000 ) - Entry.",
+             static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(hMutex)));
+    EXPECT_TRUE(capture.Contains(sLine)) << sLine;
+    EXPECT_EQ(hMutex == nullptr, capture.Contains("couldn't acquire mutex pDevice->hDeviceListMutex"));
+    if (hMutex != nullptr) {
+      EXPECT_FALSE(ReleaseMutex(hMutex));   // the region was left
+    }
+  }
   g_pGbl = pSaved;
-  CloseHandle(gbl.hDeviceListMutex);
+  SynchSetDeviceListMutex(hSet);
+
+  Reset(1u << UMD_MOUFILT);
+  EXPECT_FALSE(Request(LD_DEVICE_LOCK));
+  EXPECT_TRUE(capture.Contains("there is still a UMD created, or a new UMD just attached to this device and revived it"));
+  EXPECT_FALSE(capture.Contains("assert bReleaseRemoveLock == FALSE"));
+  EXPECT_FALSE(Request(LD_DEVICE_LOCK, TRUE));   // nobody holds the device's own entry to give it up
+  EXPECT_TRUE(capture.Contains("assert bReleaseRemoveLock == FALSE"));
+  EXPECT_FALSE(ReleaseMutex(hSet));
+  // A plug-in that attaches while the removal enters the region is seen (the
+  // observer runs on the removing thread, just before it waits for the mutex).
+  Reset(0);
+  TraceSetObserver(
+    [](DWORD, const char* sLine, void* pv) {
+      if (strstr(sLine, "CriticalRegionEnter( ") != nullptr) static_cast<tDevice*>(pv)->ulUMDCreated = 1u << UMD_MOUFILT;
+    },
+    &dev);
+  EXPECT_FALSE(Request(LD_DEVICE_LOCK));
+  TraceSetObserver(nullptr, nullptr);
+  EXPECT_EQ(kNone, Counts(true));
+  SynchSetDeviceListMutex(nullptr);
+  for (HANDLE h : { hSet, gbl.hDeviceListMutex }) CloseHandle(h);
 }
 
-TEST(SlowRemoveLockDevice, HolderThatNeverReleasesCostsThirtySeconds)
+TEST_F(SlowRemoveLockDevice, HolderThatNeverReleasesCostsThirtySeconds)
 {
-  auto pDevice = NewDevice(1u << UMD_MOUFILT);
-  ASSERT_TRUE(AcquireRemoveLock(UMD_MOUFILT, LOCK_UmdProcessEvent, pDevice.get()));
-  TraceCapture capture;
+  ASSERT_TRUE(Acquire());
   ULONGLONG ullStart = GetTickCount64();
-  EXPECT_TRUE(RequestRemoval(UMD_MOUFILT, pDevice.get(), FALSE, LOCK_UmdProcessDeviceChanges));
+  EXPECT_TRUE(Request(UMD_MOUFILT));
   EXPECT_GE(GetTickCount64() - ullStart, 29000u);
   EXPECT_TRUE(capture.Contains("assert ulTimeOut < REMOVAL_TIMEOUT"));
-  EXPECT_EQ(1, pDevice->RemoveLock[UMD_MOUFILT].lLock);
+  EXPECT_EQ("00000000010000", Counts(false));
 }
 
-// ---- Lone form ----------------------------------------------------------------------
-
-TEST(RemoveLockLone, OnlyHolderRemovesAtOnceAndASecondRequestIsRefused)
+// Lone form. A holder's removal goes on at once when it is the only one, else
+// once the other lets go; a second request is refused, and an acquire backs out.
+TEST(RemoveLockLone, RemovalWaitsForTheOtherHolderOnlyAndIsRequestedOnce)
 {
-  tRemoveLock lock{ 0, 0 };
-  ASSERT_TRUE(AcquireRemoveLock(&lock));
-  TraceCapture capture;
-  EXPECT_TRUE(RequestLockRemoval(&lock));
-  EXPECT_FALSE(capture.Contains("Lock is held. Waiting"));
-  EXPECT_EQ(1, lock.lRemove);
-  EXPECT_FALSE(RequestLockRemoval(&lock));
-  EXPECT_TRUE(capture.Contains("Removal already requested."));
-  EXPECT_EQ(2, lock.lRemove);
-
-  // Marked: an acquire backs out.
-  EXPECT_FALSE(AcquireRemoveLock(&lock));
-  EXPECT_EQ(1, lock.lLock);
-  ReleaseRemoveLock(&lock);
-  EXPECT_EQ(0, lock.lLock);
-}
-
-TEST(RemoveLockLone, RemovalWaitsForTheOtherHolder)
-{
-  tRemoveLock lock{ 0, 0 };
-  ASSERT_TRUE(AcquireRemoveLock(&lock));   // the other holder
-  ASSERT_TRUE(AcquireRemoveLock(&lock));   // ours
-  // The other holder lets go once the removal says it waits.
-  struct Other {
-    tRemoveLock* pLock;
-    HANDLE hWaiting;
-  } other{ &lock, CreateEventA(nullptr, TRUE, FALSE, nullptr) };
-  auto releaser = [](void* pv) -> DWORD {
-    auto* o = static_cast<Other*>(pv);
-    WaitForSingleObject(o->hWaiting, 10000);
-    ReleaseRemoveLock(o->pLock);
-    return 0;
-  };
-  TraceCapture capture;
-  capture.SignalOn("Lock is held. Waiting for 100 ms... (1/300)", other.hWaiting);
-  HANDLE hThread = CreateThread(nullptr, 0, releaser, &other, 0, nullptr);
-  EXPECT_TRUE(RequestLockRemoval(&lock));
-  EXPECT_EQ(1, lock.lLock);
-  EXPECT_TRUE(capture.Contains("Lock is held. Waiting for 100 ms... (1/300)"));
-  EXPECT_FALSE(capture.Contains("assert ulTimeOut < REMOVAL_TIMEOUT"));
-  WaitForSingleObject(hThread, 5000);
-  CloseHandle(hThread);
-  CloseHandle(other.hWaiting);
+  for (int nOthers : { 0, 1 }) {
+    SCOPED_TRACE(nOthers);
+    tRemoveLock lock{ 0, 0 };
+    for (int i = 0; i <= nOthers; ++i) {
+      ASSERT_TRUE(AcquireRemoveLock(&lock));
+    }
+    HANDLE hWaiting = NewEvent();
+    TraceCapture capture;
+    capture.SignalOn("Lock is held. Waiting for 100 ms... (1/300)", hWaiting);
+    {
+      std::jthread other;
+      if (nOthers != 0) {
+        other = std::jthread([&] {
+          WaitForSingleObject(hWaiting, 10000);
+          ReleaseRemoveLock(&lock);
+        });
+      }
+      EXPECT_TRUE(RequestLockRemoval(&lock));
+    }
+    EXPECT_EQ(1, lock.lLock);
+    EXPECT_EQ(1, lock.lRemove);
+    EXPECT_EQ(nOthers != 0, capture.Contains("Lock is held. Waiting"));
+    EXPECT_FALSE(capture.Contains("assert ulTimeOut < REMOVAL_TIMEOUT"));
+    EXPECT_FALSE(RequestLockRemoval(&lock));
+    EXPECT_TRUE(capture.Contains("Removal already requested."));
+    EXPECT_EQ(2, lock.lRemove);
+    EXPECT_FALSE(AcquireRemoveLock(&lock));
+    EXPECT_EQ(1, lock.lLock);
+    ReleaseRemoveLock(&lock);
+    EXPECT_EQ(0, lock.lLock);
+    CloseHandle(hWaiting);
+  }
 }
 
 TEST(RemoveLockLone, CountsOutOfRangeAreReported)
 {
-  tRemoveLock lock{ 0, 0 };
+  tRemoveLock lock{ 0, 0 }, other{ 0, 0 };
   TraceCapture capture;
   ReleaseRemoveLock(&lock);
   EXPECT_TRUE(capture.Contains("Remove Lock count (-1)."));
   lock.lLock = -5;
   EXPECT_TRUE(AcquireRemoveLock(&lock));
   EXPECT_TRUE(capture.Contains("Remove Lock count (-4)."));
-
-  // Signalling without holding is a caller's fault: asserted.
-  tRemoveLock other{ 0, 0 };
-  EXPECT_TRUE(SignalRemoval(&other));
+  EXPECT_TRUE(SignalRemoval(&other));   // without holding: asserted
   EXPECT_TRUE(capture.Contains("assert pLock->lLock > 0"));
 }
