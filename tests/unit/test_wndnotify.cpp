@@ -26,18 +26,8 @@ constexpr ULONG kNoStop = ~0u;
 // A clean simulated world and every line of the unit switched on.
 class WndNotifyBase : public testing::Test {
 protected:
-  void SetUp() override
-  {
-    SimDrvReset();
-    g_bTraceInfo = TRUE;
-    g_bTraceWarnings = TRUE;
-  }
-  void TearDown() override
-  {
-    g_bTraceInfo = m_bInfo;
-    g_bTraceWarnings = m_bWarn;
-    SimDrvReset();
-  }
+  void SetUp() override { SimDrvReset(); g_bTraceInfo = TRUE; g_bTraceWarnings = TRUE; }
+  void TearDown() override { g_bTraceInfo = m_bInfo; g_bTraceWarnings = m_bWarn; SimDrvReset(); }
   static ULONG Add(const char* sPath, const char* sInstanceId = nullptr, const GUID* pClass = &kRawClass, DWORD diNode = 0,
                    std::vector<DWORD> parents = {})
   {
@@ -62,8 +52,7 @@ struct EnumLog {
     char sId[200] = {}, sItem[300];
     DWORD dwSize = 0;
     DevIoSetupDiGetDeviceInstanceIdA(hDevInfo, pData, sId, sizeof sId, &dwSize);
-    snprintf(sItem, sizeof sItem, "%s %lX %s", sPath, pData->DevInst, sId);
-    Items.push_back(sItem);
+    Items.push_back((snprintf(sItem, sizeof sItem, "%s %lX %s", sPath, pData->DevInst, sId), sItem));
     return Items.size() < ulStopAfter;
   }
 };
@@ -104,7 +93,7 @@ TEST_F(WndEnum, PresentInterfacesOfTheClassInOrderUntilTheCallbackStops)
     std::vector<std::string> expected;
     for (size_t i : r.seen) expected.push_back(m_all[i]);
     EXPECT_EQ(log.Items, expected) << r.ulStop << " " << r.ulFault << " " << r.ulDevice;
-    EXPECT_EQ(SimDrvDeviceListCount(), 0u);
+    EXPECT_EQ(SimDrvDeviceListCount(), 0u);   // the list is destroyed however the walk ends
     EXPECT_EQ(r.ulStop == kNoStop, m_capture.Contains("WndEnumerateInterfaces - End of List.\n"));
     EXPECT_EQ(r.ulStop == kNoStop ? 0u : 1u, m_capture.Count("WndEnumerateInterfaces - Callback returned 0.\n"));
     EXPECT_EQ(r.ulFault == SIMDRV_DETAIL_SIZE_FAILS,
@@ -215,15 +204,13 @@ TEST_F(WndHost, InstallWaitPollsUntilNothingIsPendingFailureTimeOutOrCancel)
 
 TEST(WndPath, ModulePathKeepsTheFolderPartNormalizeAppendsOneBackslash)
 {
+  // 260 characters fit, 261 do not; 15 bytes leave no room for the terminator.
   struct { std::string sName; ULONG ulSize; BOOL bResult; std::string sPath; } const rows[] = {
       { "C:\\Program Files\\Vantorix\\DRAVMOU.dll", MAX_PATH, TRUE, "C:\\Program Files\\Vantorix\\" },
       { "DRAVMOU.dll", MAX_PATH, TRUE, "" },   { "C:DRAVMOU.dll", MAX_PATH, TRUE, "C:" },
       { "\\\\server\\share\\", MAX_PATH, TRUE, "\\\\server\\share\\" },
-      { "C:\\" + std::string(257, 'x'), MAX_PATH + 1, TRUE, "C:\\" },   // 260 characters
-      { "C:\\" + std::string(258, 'x'), MAX_PATH + 2, FALSE, "" },      // 261
-      { "", MAX_PATH, FALSE, "" },
-      { "C:\\dir\\file.dll", 15, FALSE, "" },   // no room for the terminator
-      { "C:\\dir\\file.dll", 16, TRUE, "C:\\dir\\" } };
+      { "C:\\" + std::string(257, 'x'), MAX_PATH + 1, TRUE, "C:\\" }, { "C:\\" + std::string(258, 'x'), MAX_PATH + 2, FALSE, "" },
+      { "", MAX_PATH, FALSE, "" }, { "C:\\dir\\file.dll", 15, FALSE, "" }, { "C:\\dir\\file.dll", 16, TRUE, "C:\\dir\\" } };
   for (const auto& r : rows) {
     std::vector<char> dest(r.ulSize + 8, '#');
     EXPECT_EQ(r.bResult, WndGetModulePath(r.sName.c_str(), dest.data(), r.ulSize)) << r.sName;
@@ -293,12 +280,7 @@ std::vector<BYTE> FilterOf(HDEVNOTIFY hNotify)
 
 class WndNotify : public WndNotifyBase {
 protected:
-  void SetUp() override
-  {
-    WndNotifyBase::SetUp();
-    g_Broadcasts.clear(), g_bDenyQueryRemove = g_bCloseOnQueryRemove = false;
-    ASSERT_NE(nullptr, m_hWnd);
-  }
+  void SetUp() override { WndNotifyBase::SetUp(); g_Broadcasts.clear(), g_bDenyQueryRemove = g_bCloseOnQueryRemove = false; }
   void TearDown() override { DestroyWindow(m_hWnd), WndNotifyBase::TearDown(); }
   static SimDrvDeviceDesc Desc(const char* sPath, const GUID* pClass = &kRawClass)
   {
@@ -314,7 +296,7 @@ protected:
 TEST_F(WndNotify, ClassRegistrationGetsArrivalsOfItsClassUntilWithdrawn)
 {
   HDEVNOTIFY hNotify = WndRegisterClassChangeNotifications(m_hWnd, &kRawClass);
-  ASSERT_NE(nullptr, hNotify);
+  ASSERT_TRUE(m_hWnd != nullptr && hNotify != nullptr);
   EXPECT_EQ(Filter(32, 5, &kRawClass, 12, 16), FilterOf(hNotify));
   char sLine[80];
   snprintf(sLine, sizeof sLine, "WndRegisterClassChangeNotifications - %08X - Error=0.\n",
@@ -377,8 +359,7 @@ TEST_F(WndNotify, UnplugSendsHandleBroadcastsThenTheInterfaceRemoval)
   constexpr WPARAM Q = DBT_DEVICEQUERYREMOVE, F = DBT_DEVICEQUERYREMOVEFAILED, C = DBT_DEVICEREMOVECOMPLETE;
   // Orderly, the window gives its handle up on the query, denies it; removed; the broadcasts' events and record types.
   struct { BOOL bOrderly; bool bClose, bDeny; BOOL bRemoved; std::vector<std::pair<WPARAM, DWORD>> sequence; } const rows[] = {
-      { FALSE, false, false, TRUE, { { C, 6 }, { C, 5 } } },
-      { TRUE, true, false, TRUE, { { Q, 6 }, { C, 6 }, { C, 5 } } },
+      { FALSE, false, false, TRUE, { { C, 6 }, { C, 5 } } }, { TRUE, true, false, TRUE, { { Q, 6 }, { C, 6 }, { C, 5 } } },
       { TRUE, false, false, FALSE, { { Q, 6 }, { F, 6 } } },   // the open handle vetoes
       { TRUE, true, true, FALSE, { { Q, 6 }, { F, 6 } } } };
   for (const auto& r : rows) {
@@ -393,7 +374,6 @@ TEST_F(WndNotify, UnplugSendsHandleBroadcastsThenTheInterfaceRemoval)
     HDEVNOTIFY hHandle = WndRegisterHandleChangeNotifications(m_hWnd, hDevice);
     ASSERT_TRUE(hHandle != nullptr && WndRegisterHandleChangeNotifications(m_hWnd, hOther) != nullptr);
     EXPECT_EQ(Filter(56, 6, &hDevice, 16, sizeof hDevice), FilterOf(hHandle));
-
     EXPECT_EQ(r.bRemoved, SimDrvUnplugDevice(ulDevice, r.bOrderly));
     std::vector<std::pair<WPARAM, DWORD>> sequence;
     for (const Broadcast& b : g_Broadcasts) {
