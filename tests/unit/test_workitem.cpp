@@ -20,7 +20,7 @@ void RecordRoutine(void* p) { g_order.push_back((INT_PTR)p), g_order.back() == 6
 TEST(WorkItemThread, HoldsSixtyThreeRunsThemInOrderAndStoresNothingAfterCleanup)
 {
   UmdGlobal global{};
-  global.ulSize = sizeof global;
+  global.ulSize = sizeof global, g_order.clear();
   g_hSignal = CreateEventA(nullptr, FALSE, FALSE, nullptr), g_hRelease = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   TraceLevel level(0x200);   // the FIFO's lines
   TraceCapture capture;
