@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-// after windows.h
-#include <tlhelp32.h>
 
-#include <cstring>
 #include <numeric>
+#include <thread>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "framework/UmdMgr.h"
@@ -19,44 +19,21 @@
 
 namespace {
 
-constexpr DWORD IOCTL_EVENT_READ = 0x0022040C;
 constexpr DWORD WAIT_MS = 10000;   // generous: only a fault reaches it
 constexpr ULONG CHORD[2] = { 3112, 1 };
+using Packets = std::vector<std::vector<BYTE>>;
 
-// What the event callback saw. The test reads it after hDelivered or after
-// the thread has ended.
-struct Delivery {
-  std::vector<std::vector<BYTE>> Packets;
-  LONG lLockAtCall;
-  HANDLE hDelivered;   // auto-reset, once per packet
-  HANDLE hInside;      // a gated callback is inside
-  HANDLE hGate;        // non-null: the callback waits for it
-} s_Delivery;
+// What the event callback saw (read after hDelivered, auto-reset, or after the thread ended) and the
+// device's lock then; a callback with a gate signals hInside and waits for the gate.
+struct Delivery { Packets packets; LONG lLockAtCall; HANDLE hDelivered, hInside, hGate; } s_Delivery;
 
 BOOL TestProcessEvent(tDevice* pDevice, const void* pBuffer, ULONG ulBytes)
 {
-  const BYTE* p = static_cast<const BYTE*>(pBuffer);
-  s_Delivery.Packets.emplace_back(p, p + ulBytes);
+  s_Delivery.packets.emplace_back(static_cast<const BYTE*>(pBuffer), static_cast<const BYTE*>(pBuffer) + ulBytes);
   s_Delivery.lLockAtCall = pDevice->RemoveLock[UMD_MOUFILT].lLock;
   SetEvent(s_Delivery.hDelivered);
-  if (s_Delivery.hGate != nullptr) {
-    SetEvent(s_Delivery.hInside);
-    WaitForSingleObject(s_Delivery.hGate, INFINITE);
-  }
+  if (s_Delivery.hGate != nullptr) SetEvent(s_Delivery.hInside), WaitForSingleObject(s_Delivery.hGate, INFINITE);
   return TRUE;
-}
-
-ULONG ThreadCount()
-{
-  HANDLE hSnap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-  THREADENTRY32 te{};
-  te.dwSize = sizeof te;
-  ULONG ulCount = 0;
-  for (BOOL b = Thread32First(hSnap, &te); b; b = Thread32Next(hSnap, &te)) {
-    ulCount += te.th32OwnerProcessID == GetCurrentProcessId();
-  }
-  CloseHandle(hSnap);
-  return ulCount;
 }
 
 // A simulated device behind a host device, and a framework instance built by
@@ -66,21 +43,14 @@ protected:
   void SetUp() override
   {
     SimDrvReset();
-    m_pHost = RefHostGet();
     ASSERT_TRUE(RefHostInit(m_pHost));
     m_pDevice = RefHostAddSimDevice(m_pHost, "\\\\?\\HID#VID_1A2B&PID_0007#event#mouse0");
     ASSERT_NE(m_pDevice, nullptr);
     m_ulSim = RefHostSimDeviceOf(m_pHost, m_pDevice);
-    memset(&m_Global, 0, sizeof m_Global);
-    m_Global.pDevMgrApi = m_pHost->Api;
-    m_Global.ulUmdIndex = UMD_MOUFILT;
-    m_Global.pUmdCallbackGetDevInfo = UmdCallbackGetDevInfo;
-    m_Global.pUmdCallbackProcessEvent = TestProcessEvent;
-    s_Delivery.Packets.clear();
-    s_Delivery.lLockAtCall = -1;
-    s_Delivery.hDelivered = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    s_Delivery.hInside = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    s_Delivery.hGate = nullptr;
+    m_Global.pDevMgrApi = m_pHost->Api, m_Global.ulUmdIndex = UMD_MOUFILT;
+    m_Global.pUmdCallbackGetDevInfo = UmdCallbackGetDevInfo, m_Global.pUmdCallbackProcessEvent = TestProcessEvent;
+    s_Delivery = { {}, -1, CreateEventA(nullptr, FALSE, FALSE, nullptr), CreateEventA(nullptr, FALSE, FALSE, nullptr),
+                   nullptr };
     UmdSetEventThreadBounds(WAIT_MS, WAIT_MS);
     SimDrvClearRequests();
   }
@@ -88,48 +58,41 @@ protected:
   {
     UmdStopEventThread(&m_Global, m_pDevice);
     UmdSetEventThreadBounds(0, 0);
-    for (HANDLE h : { s_Delivery.hDelivered, s_Delivery.hInside, s_Delivery.hGate }) {
-      if (h != nullptr) {
-        CloseHandle(h);
-      }
-    }
+    for (HANDLE h : { s_Delivery.hDelivered, s_Delivery.hInside, s_Delivery.hGate }) h != nullptr && CloseHandle(h);
     RefHostShutdown(m_pHost);
     SimDrvReset();
   }
   UmdDevInfo* DevInfo() { return RefHostDevInfo(m_pDevice); }
   void Start() { ASSERT_TRUE(UmdStartEventThread(&m_Global, m_pDevice, DevInfo())); }
-  bool ThreadEnded(DWORD dwMs) { return WaitForSingleObject(DevInfo()->hEventThread, dwMs) == WAIT_OBJECT_0; }
+  void Stop() { UmdStopEventThread(&m_Global, m_pDevice); }
+  bool ThreadEnded(DWORD dwMs = WAIT_MS) { return WaitForSingleObject(DevInfo()->hEventThread, dwMs) == WAIT_OBJECT_0; }
   bool Delivered() { return WaitForSingleObject(s_Delivery.hDelivered, WAIT_MS) == WAIT_OBJECT_0; }
   // Waits until the thread's read is outstanding at the driver.
   bool ReadPending()
   {
-    for (ULONGLONG ullEnd = GetTickCount64() + WAIT_MS; GetTickCount64() < ullEnd; Sleep(1)) {
-      if (SimDrvPendingCount(m_ulSim) == 1) {
-        return true;
-      }
-    }
-    return false;
+    ULONGLONG ullEnd = GetTickCount64() + WAIT_MS;
+    while (SimDrvPendingCount(m_ulSim) != 1 && GetTickCount64() < ullEnd) Sleep(1);
+    return SimDrvPendingCount(m_ulSim) == 1;
   }
   // Ends the outstanding read with the given answer once it is there.
-  bool CompleteRead(DWORD dwError, ULONG ulReturned)
-  {
-    return ReadPending() && SimDrvCompleteRead(m_ulSim, dwError, ulReturned);
-  }
+  bool CompleteRead(DWORD dwError, ULONG ulReturned) { return ReadPending() && SimDrvCompleteRead(m_ulSim, dwError, ulReturned); }
+  bool Queue(const void* p, ULONG cb) { return SimDrvQueueEvent(m_ulSim, p, cb) && Delivered(); }
+  // Reads of the event code with no input and 100 bytes of room.
   ULONG EventReads()
   {
     ULONG ulCount = 0;
-    for (ULONG i = 0; i < SimDrvRequestCount(); ++i) {
-      SimDrvRequest r{};
-      ulCount += SimDrvGetRequest(i, &r) && r.ulDevice == m_ulSim && r.dwIoctl == IOCTL_EVENT_READ &&
-                 r.ulInSize == 0 && r.ulOutSize == 100;
+    SimDrvRequest r{};
+    for (ULONG i = 0; SimDrvGetRequest(i, &r); ++i) {
+      ulCount += r.ulDevice == m_ulSim && r.dwIoctl == 0x0022040C && r.ulInSize == 0 && r.ulOutSize == 100;
     }
     return ulCount;
   }
+  LONG Lock(tDevice* pDevice) { return pDevice->RemoveLock[UMD_MOUFILT].lLock; }
 
-  RefHost* m_pHost = nullptr;
+  RefHost* m_pHost = RefHostGet();
   tDevice* m_pDevice = nullptr;
   ULONG m_ulSim = 0;
-  UmdGlobal m_Global;
+  UmdGlobal m_Global{};
   TraceCapture m_Trace;
 };
 
@@ -146,90 +109,61 @@ TEST_F(EventThreadTest, PacketsReachTheCallbackWithTheirBytesUnderTheRemoveLock)
   HANDLE hThread = DevInfo()->hEventThread;
   Start();   // a second start starts nothing
   EXPECT_EQ(DevInfo()->hEventThread, hThread);
-  ASSERT_TRUE(ReadPending());
-  ASSERT_TRUE(SimDrvQueueEvent(m_ulSim, Second, sizeof Second));
-  ASSERT_TRUE(Delivered());
-  ASSERT_TRUE(ReadPending());
-
-  ASSERT_EQ(s_Delivery.Packets.size(), 2u);
-  EXPECT_EQ(s_Delivery.Packets[0], std::vector<BYTE>(First, First + sizeof First));
-  EXPECT_EQ(s_Delivery.Packets[1], std::vector<BYTE>(Second, Second + sizeof Second));
+  ASSERT_TRUE(ReadPending() && Queue(Second, sizeof Second) && ReadPending());
+  EXPECT_EQ(s_Delivery.packets, (Packets{ { First, First + 8 }, { Second, Second + 100 } }));
   EXPECT_EQ(s_Delivery.lLockAtCall, 1);
   EXPECT_TRUE(m_Trace.Contains("Got event Length 8 : Status : 1 00000000  (asked for 100)"));
   EXPECT_TRUE(m_Trace.Contains("pended event good"));
-  EXPECT_EQ(EventReads(), 3u);   // the third is outstanding
-  EXPECT_EQ(SimDrvRequestCount(), 3u);
+  EXPECT_TRUE(EventReads() == 3 && SimDrvRequestCount() == 3);   // the third is outstanding
 }
 
-// The count is shared by failed and failing reads and reset by a delivery.
+// Failed reads and reads that end with too many bytes are never delivered and
+// share one count, which a delivery resets: four keep the thread, the fifth
+// (here one the driver fails at once) ends it.
 TEST_F(EventThreadTest, FourFailuresKeepTheThreadADeliveryResetsTheCountTheFifthEndsIt)
 {
   Start();
-  for (int i = 0; i < 4; ++i) {
-    ASSERT_TRUE(CompleteRead(ERROR_GEN_FAILURE, 0));
+  for (auto [dwError, ulReturned] : { std::pair<DWORD, ULONG>{ 0, 101 }, { 0, 0x10000 }, { ERROR_MORE_DATA, 100 },
+                                      { ERROR_GEN_FAILURE, 8 } }) {
+    ASSERT_TRUE(CompleteRead(dwError, ulReturned)) << dwError << " " << ulReturned;
   }
-  ASSERT_TRUE(ReadPending());
-  ASSERT_TRUE(SimDrvQueueEvent(m_ulSim, CHORD, sizeof CHORD));
-  ASSERT_TRUE(Delivered());
-  for (int i = 0; i < 3; ++i) {
-    ASSERT_TRUE(CompleteRead(ERROR_GEN_FAILURE, 0));
-  }
-  // The fourth ends a pending read, the fifth fails the read at once.
-  ASSERT_TRUE(ReadPending());
+  ASSERT_TRUE(ReadPending() && Queue(CHORD, sizeof CHORD));
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(CompleteRead(ERROR_GEN_FAILURE, 0)) << i;
+  ASSERT_TRUE(ReadPending());   // the fourth ends a pending read, the fifth fails the read at once
   SimDrvSetMode(m_ulSim, SIMDRV_FAIL, ERROR_GEN_FAILURE, 0);
-  ASSERT_TRUE(SimDrvCompleteRead(m_ulSim, ERROR_GEN_FAILURE, 0));
-  ASSERT_TRUE(ThreadEnded(WAIT_MS));
+  ASSERT_TRUE(SimDrvCompleteRead(m_ulSim, ERROR_GEN_FAILURE, 0) && ThreadEnded());
+  EXPECT_EQ(s_Delivery.packets, (Packets{ { (const BYTE*)CHORD, (const BYTE*)CHORD + 8 } }));
+  EXPECT_EQ(m_Trace.Count("event read returned"), 2u);
   EXPECT_EQ(EventReads(), 10u);
   EXPECT_EQ(m_Trace.Count("Event thread got 5 errors in a row, so bailing out of event thread"), 1u);
   EXPECT_TRUE(m_Trace.Contains("UmdEventThread - DeviceIoControl failed with error 31 0000001F, retry 4"));
 }
 
 // Completions that end the thread at once, without a bail-out line: the
-// device is gone or going.
-TEST_F(EventThreadTest, RemovalDeniedAccessAbortOrARefusedLockEndTheThreadAtOnce)
+// device is gone or going. Without a handle it ends before its first read.
+TEST_F(EventThreadTest, RemovalDeniedAccessAbortARefusedLockOrNoHandleEndTheThreadAtOnce)
 {
-  struct {
-    DWORD dwError;
-    ULONG ulReturned;
-    bool bRemovalPending;
-  } const Cases[] = { { ERROR_DEVICE_NOT_CONNECTED, 0, false },
-                      { ERROR_ACCESS_DENIED, 0, false },
-                      { ERROR_OPERATION_ABORTED, 0, false },
-                      { 0, 8, true } };
+  struct { DWORD dwError; ULONG ulReturned; bool bRemovalPending; } const Cases[] = {
+      { ERROR_DEVICE_NOT_CONNECTED, 0, false }, { ERROR_ACCESS_DENIED, 0, false }, { ERROR_OPERATION_ABORTED, 0, false },
+      { 0, 8, true } };
   for (const auto& c : Cases) {
-    SCOPED_TRACE(c.dwError);
-    SimDrvClearRequests();
-    m_Trace.Clear();
+    SimDrvClearRequests(), m_Trace.Clear();
     m_pDevice->RemoveLock[UMD_MOUFILT].lRemove = c.bRemovalPending;
     Start();
-    ASSERT_TRUE(CompleteRead(c.dwError, c.ulReturned));
-    ASSERT_TRUE(ThreadEnded(WAIT_MS));
-    EXPECT_EQ(EventReads(), 1u);
-    EXPECT_TRUE(s_Delivery.Packets.empty());
-    EXPECT_FALSE(m_Trace.Contains("in a row"));
+    ASSERT_TRUE(CompleteRead(c.dwError, c.ulReturned) && ThreadEnded()) << c.dwError;
+    EXPECT_TRUE(EventReads() == 1 && s_Delivery.packets.empty() && !m_Trace.Contains("in a row")) << c.dwError;
     EXPECT_EQ(m_Trace.Contains("Could not acquire LOCK_UmdProcessEvent, so bailing out of event thread"),
               c.bRemovalPending);
-    UmdStopEventThread(&m_Global, m_pDevice);
+    Stop();
   }
   m_pDevice->RemoveLock[UMD_MOUFILT].lRemove = 0;
-}
-
-TEST_F(EventThreadTest, ReadsEndingWithAnErrorOrTooManyBytesAreNeverDelivered)
-{
-  struct {
-    DWORD dwError;
-    ULONG ulReturned;
-  } const Bad[] = { { 0, 101 }, { 0, 0x10000 }, { ERROR_MORE_DATA, 100 }, { ERROR_GEN_FAILURE, 8 } };
+  SimDrvClearRequests();
+  HANDLE hHandle = std::exchange(DevInfo()->hHandle, nullptr);
   Start();
-  for (const auto& bad : Bad) {
-    ASSERT_TRUE(CompleteRead(bad.dwError, bad.ulReturned));
-  }
-  ASSERT_TRUE(ReadPending());
-  ASSERT_TRUE(SimDrvQueueEvent(m_ulSim, CHORD, sizeof CHORD));
-  ASSERT_TRUE(Delivered());
-  ASSERT_EQ(s_Delivery.Packets.size(), 1u);
-  EXPECT_EQ(s_Delivery.Packets[0].size(), sizeof CHORD);
-  EXPECT_EQ(m_Trace.Count("event read returned"), 2u);
+  DevInfo()->hHandle = hHandle;
+  EXPECT_TRUE(ThreadEnded(0));   // the starter waited for it, not for its bound
+  EXPECT_TRUE(m_Trace.Contains("hHandle is NULL") && !m_Trace.Contains("didn't start within a minute"));
+  EXPECT_EQ(SimDrvRequestCount(), 0u);
 }
 
 // Each stop cancels the read and the thread ends by itself; nothing is left.
@@ -238,113 +172,72 @@ TEST_F(EventThreadTest, StartStopCyclesCancelTheReadAndLeaveHandleAndThreadCount
   auto cycle = [&] {
     SimDrvClearRequests();
     Start();
-    ASSERT_TRUE(SimDrvQueueEvent(m_ulSim, CHORD, sizeof CHORD));
-    ASSERT_TRUE(Delivered());
-    ASSERT_TRUE(ReadPending());
-    UmdStopEventThread(&m_Global, m_pDevice);
-    EXPECT_EQ(SimDrvPendingCount(m_ulSim), 0u);
+    ASSERT_TRUE(Queue(CHORD, sizeof CHORD) && ReadPending());
+    Stop();
     SimDrvRequest r{};
     ASSERT_TRUE(SimDrvGetRequest(SimDrvRequestCount() - 1, &r));
-    EXPECT_EQ(r.dwResult, (DWORD)ERROR_OPERATION_ABORTED);
-    EXPECT_EQ(DevInfo()->hEventThread, nullptr);
-    EXPECT_EQ(DevInfo()->hEventThreadStopEvent, nullptr);
+    EXPECT_TRUE(SimDrvPendingCount(m_ulSim) == 0 && r.dwResult == ERROR_OPERATION_ABORTED);
+    EXPECT_TRUE(DevInfo()->hEventThread == nullptr && DevInfo()->hEventThreadStopEvent == nullptr);
   };
   cycle();   // the driver's worker thread starts once
-  DWORD dwHandles = 0;
-  ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &dwHandles));
-  ULONG ulThreads = ThreadCount();
-  for (int i = 0; i < 3; ++i) {
-    cycle();
-  }
-  DWORD dwHandlesAfter = 0;
-  ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &dwHandlesAfter));
-  EXPECT_EQ(dwHandlesAfter, dwHandles);
-  EXPECT_EQ(ThreadCount(), ulThreads);
+  const DWORD dwHandles = TestHandleCount();
+  const ULONG ulThreads = TestThreadCount();
+  for (int i = 0; i < 3; ++i) cycle();
+  EXPECT_TRUE(TestHandleCount() == dwHandles && TestThreadCount() == ulThreads);
   EXPECT_EQ(m_Trace.Count("hEventThreadStopEvent detected, aborting event thread"), 4u);
   EXPECT_FALSE(m_Trace.Contains("TerminateThread"));
 }
 
-// A driver that ignores the cancel may still write the read's buffer and
+// A callback blocked past the stop's bound is terminated and its lock given
+// back. A driver that ignores the cancel may still write the read's buffer and
 // overlapped record: they are left behind, not freed.
-TEST_F(EventThreadTest, AReadThatOutlivesItsCancelKeepsItsStorage)
-{
-  SimDrvSetMode(m_ulSim, SIMDRV_IGNORE_CANCEL, 0, 0);
-  Start();
-  ASSERT_TRUE(ReadPending());
-  UmdStopEventThread(&m_Global, m_pDevice);
-  EXPECT_FALSE(m_Trace.Contains("TerminateThread"));
-  EXPECT_TRUE(m_Trace.Contains("never ended; its event"));
-  EXPECT_EQ(SimDrvPendingCount(m_ulSim), 1u);   // ended when the host closes the handle
-}
-
-TEST_F(EventThreadTest, ACallbackBlockedPastTheBoundIsTerminatedAndItsLockGivenBack)
+TEST_F(EventThreadTest, ABlockedCallbackIsTerminatedAReadOutlivingItsCancelKeepsItsStorage)
 {
   s_Delivery.hGate = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   Start();
   ASSERT_TRUE(SimDrvQueueEvent(m_ulSim, CHORD, sizeof CHORD));
   ASSERT_EQ(WaitForSingleObject(s_Delivery.hInside, WAIT_MS), WAIT_OBJECT_0);
-  EXPECT_EQ(m_pDevice->RemoveLock[UMD_MOUFILT].lLock, 1);
+  EXPECT_EQ(Lock(m_pDevice), 1);
   UmdSetEventThreadBounds(WAIT_MS, 200);
-  UmdStopEventThread(&m_Global, m_pDevice);
+  Stop();
   EXPECT_TRUE(m_Trace.Contains("Event thread didn't terminate within one minute (wait=258), will force termination"));
   EXPECT_TRUE(m_Trace.Contains("UmdStopEventThread calling TerminateThread"));
   EXPECT_TRUE(m_Trace.Contains("Event thread ended holding LOCK_UmdProcessEvent"));
-  EXPECT_EQ(m_pDevice->RemoveLock[UMD_MOUFILT].lLock, 0);
-  EXPECT_EQ(DevInfo()->hEventThread, nullptr);
-}
+  EXPECT_TRUE(Lock(m_pDevice) == 0 && DevInfo()->hEventThread == nullptr);
 
-TEST_F(EventThreadTest, AThreadWithoutHandleEndsWithoutTheStarterWaitingItsBound)
-{
-  HANDLE hHandle = DevInfo()->hHandle;
-  DevInfo()->hHandle = nullptr;
+  UmdSetEventThreadBounds(WAIT_MS, WAIT_MS);
+  SimDrvSetMode(m_ulSim, SIMDRV_IGNORE_CANCEL, 0, 0);
+  m_Trace.Clear();
   Start();
-  DevInfo()->hHandle = hHandle;
-  EXPECT_TRUE(ThreadEnded(0));
-  EXPECT_TRUE(m_Trace.Contains("hHandle is NULL"));
-  EXPECT_FALSE(m_Trace.Contains("didn't start within a minute"));
-  EXPECT_EQ(SimDrvRequestCount(), 0u);
+  ASSERT_TRUE(ReadPending());
+  Stop();
+  EXPECT_TRUE(m_Trace.Contains("never ended; its event") && !m_Trace.Contains("TerminateThread"));
+  EXPECT_EQ(SimDrvPendingCount(m_ulSim), 1u);   // ended when the host closes the handle
 }
 
 // ---- Hardware-event walks -------------------------------------------------------------
 
-// Each call of the walk: the pair it was given, and whether the list's mutex,
-// the record's lock and the device's lock were held, and the value was 0.
-struct WalkCall {
-  tDevice* pDevice;
-  void* pHWEvent;
-  bool bHeldAsExpected;
-};
+// Each call of the walk: the pair it was given, and whether the list's mutex
+// (seen from another thread), the record's and the device's locks were held,
+// and the value was 0. The record holds when the device was asked for.
+using WalkCall = std::tuple<tDevice*, void*, bool>;
 std::vector<WalkCall> s_Calls;
 std::vector<LONG> s_RecordHoldsAtGetDevice;
 RefHost* s_pWalkHost = nullptr;
 PFN_HOST_GET_DEVICE s_pfnGetDevice = nullptr;
 
-DWORD WINAPI TryMutex(void* hMutex)
-{
-  DWORD dw = WaitForSingleObject(hMutex, 0);
-  if (dw == WAIT_OBJECT_0 || dw == WAIT_ABANDONED) {
-    ReleaseMutex(hMutex);
-  }
-  return dw;
-}
-
-// Does some thread own the list's mutex (as seen from a fresh thread)?
 bool ListMutexHeld()
 {
-  HANDLE hThread = CreateThread(nullptr, 0, TryMutex, s_pWalkHost->Main.hHWEventListMutex, 0, nullptr);
-  WaitForSingleObject(hThread, WAIT_MS);
-  DWORD dwResult = 0;
-  GetExitCodeThread(hThread, &dwResult);
-  CloseHandle(hThread);
-  return dwResult == WAIT_TIMEOUT;
+  HANDLE hMutex = s_pWalkHost->Main.hHWEventListMutex;
+  DWORD dw = 0;
+  std::thread([&] { (dw = WaitForSingleObject(hMutex, 0)) != WAIT_TIMEOUT && ReleaseMutex(hMutex); }).join();
+  return dw == WAIT_TIMEOUT;
 }
 
 LONG ListedRecordHolds()
 {
   LONG lSum = 0;
-  for (auto* p = static_cast<tHWEvent*>(s_pWalkHost->Main.pHWEventList); p != nullptr; p = p->pNext) {
-    lSum += p->RemoveLock.lLock;
-  }
+  for (auto* p = static_cast<tHWEvent*>(s_pWalkHost->Main.pHWEventList); p != nullptr; p = p->pNext) lSum += p->RemoveLock.lLock;
   return lSum;
 }
 
@@ -356,9 +249,8 @@ tDevice* WatchedGetDevice(ULONG ulUmdIndex, ULONG ulLockId, ULONG ulDuid)
 
 LD_STATUS RecordCall(tDevice* pDevice, void* pHWEvent, ULONG ulValue)
 {
-  bool bHeld = ulValue == 0 && static_cast<tHWEvent*>(pHWEvent)->RemoveLock.lLock == 1 &&
-               pDevice->RemoveLock[UMD_MOUFILT].lLock == 1 && ListMutexHeld();
-  s_Calls.push_back({ pDevice, pHWEvent, bHeld });
+  s_Calls.emplace_back(pDevice, pHWEvent, ulValue == 0 && static_cast<tHWEvent*>(pHWEvent)->RemoveLock.lLock == 1 &&
+                                              pDevice->RemoveLock[UMD_MOUFILT].lLock == 1 && ListMutexHeld());
   return LD_SUCCESS;
 }
 
@@ -375,35 +267,23 @@ TEST_F(EventThreadTest, ParseEventListVisitsThePlugInsEventsUnderListRecordAndDe
   ASSERT_TRUE(pFirst && pNotOurs && pRefused && pNoDevice && pLast);
   pRefused->RemoveLock.lRemove = 1;   // its removal is under way
 
-  s_Calls.clear();
-  s_RecordHoldsAtGetDevice.clear();
+  s_Calls.clear(), s_RecordHoldsAtGetDevice.clear();
   s_pWalkHost = m_pHost;
-  s_pfnGetDevice = reinterpret_cast<PFN_HOST_GET_DEVICE>(m_pHost->Api[HOST_GET_DEVICE]);
-  m_pHost->Api[HOST_GET_DEVICE] = reinterpret_cast<ULONG_PTR>(&WatchedGetDevice);
+  s_pfnGetDevice = reinterpret_cast<PFN_HOST_GET_DEVICE>(
+      std::exchange(m_pHost->Api[HOST_GET_DEVICE], reinterpret_cast<ULONG_PTR>(&WatchedGetDevice)));
   UmdParseEventList(&m_Global, RecordCall);
   m_pHost->Api[HOST_GET_DEVICE] = reinterpret_cast<ULONG_PTR>(s_pfnGetDevice);
-
-  ASSERT_EQ(s_Calls.size(), 2u);
-  EXPECT_EQ(s_Calls[0].pDevice, m_pDevice);
-  EXPECT_EQ(s_Calls[0].pHWEvent, pFirst);
-  EXPECT_EQ(s_Calls[1].pDevice, pOther);
-  EXPECT_EQ(s_Calls[1].pHWEvent, pLast);
-  EXPECT_TRUE(s_Calls[0].bHeldAsExpected && s_Calls[1].bHeldAsExpected);
-  // The device is asked for (and locked) only with its record already held.
+  EXPECT_EQ(s_Calls, (std::vector<WalkCall>{ { m_pDevice, pFirst, true }, { pOther, pLast, true } }));
   EXPECT_EQ(s_RecordHoldsAtGetDevice, (std::vector<LONG>{ 1, 1, 1 }));
   EXPECT_EQ(m_Trace.Count("Failed to get HWEvent remove lock."), 1u);
   EXPECT_TRUE(m_Trace.Contains("assert pDevice"));
-  EXPECT_EQ(ListedRecordHolds(), 0);
-  EXPECT_EQ(m_pDevice->RemoveLock[UMD_MOUFILT].lLock + pOther->RemoveLock[UMD_MOUFILT].lLock, 0);
-  EXPECT_FALSE(ListMutexHeld());
+  EXPECT_TRUE(ListedRecordHolds() == 0 && Lock(m_pDevice) == 0 && Lock(pOther) == 0 && !ListMutexHeld());
 
   // Without the list's mutex nothing is walked.
-  HANDLE hMutex = m_pHost->Main.hHWEventListMutex;
-  m_pHost->Main.hHWEventListMutex = nullptr;
+  HANDLE hMutex = std::exchange(m_pHost->Main.hHWEventListMutex, nullptr);
   UmdParseEventList(&m_Global, RecordCall);
   m_pHost->Main.hHWEventListMutex = hMutex;
-  EXPECT_EQ(s_Calls.size(), 2u);
-  EXPECT_TRUE(m_Trace.Contains("Failed to get HWEvent mutex."));
+  EXPECT_TRUE(s_Calls.size() == 2u && m_Trace.Contains("Failed to get HWEvent mutex."));
 }
 
 BOOL RefuseAll(const tSWEvent*) { return FALSE; }
@@ -411,20 +291,13 @@ BOOL OnlyFlagged(const tSWEvent* p) { return (p->ulFlags & SW_EVENT_MODE_FLAG) !
 
 TEST_F(EventThreadTest, SniffModeStateSummarisesTheCountedEntries)
 {
-  struct {
-    std::vector<ULONG> Flags;
-    PFN_SW_EVENT_FILTER pfnFilter;
-    ULONG ulExpected;
-  } const Cases[] = {
-    { { 0x10, 0x01 }, nullptr, 3 },   { { 0x11, 0x30 }, nullptr, 1 }, { { 0x00, 0x0F }, nullptr, 2 },
-    { {}, nullptr, 0 },               { { 0x10, 0x01 }, RefuseAll, 0 }, { { 0x10, 0x01 }, OnlyFlagged, 1 },
-  };
+  struct { std::vector<ULONG> Flags; PFN_SW_EVENT_FILTER pfnFilter; ULONG ulExpected; } const Cases[] = {
+      { { 0x10, 0x01 }, nullptr, 3 },   { { 0x11, 0x30 }, nullptr, 1 },   { { 0x00, 0x0F }, nullptr, 2 },
+      { {}, nullptr, 0 },               { { 0x10, 0x01 }, RefuseAll, 0 }, { { 0x10, 0x01 }, OnlyFlagged, 1 } };
   for (const auto& c : Cases) {
     tHWEvent* pHWEvent = RefHostAddHWEvent(m_pHost, m_pDevice->DUID, m_pDevice->DeviceKey, 0x1000007, 1u << UMD_MOUFILT);
     ASSERT_NE(pHWEvent, nullptr);
-    for (ULONG ulFlags : c.Flags) {
-      ASSERT_NE(RefHostAddSWEvent(m_pHost, pHWEvent, ulFlags), nullptr);
-    }
+    for (ULONG ulFlags : c.Flags) ASSERT_NE(RefHostAddSWEvent(m_pHost, pHWEvent, ulFlags), nullptr);
     EXPECT_EQ(SniffModeState(pHWEvent, c.pfnFilter), c.ulExpected);
     EXPECT_TRUE(RefHostRemoveHWEvent(m_pHost, pHWEvent));
   }

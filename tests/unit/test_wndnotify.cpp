@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "diag/Trace.h"
@@ -20,181 +21,115 @@ namespace {
 
 const GUID kRawClass = { 0x5A486531, 0x0201, 0x43E0, { 0xBD, 0x81, 0xD5, 0x44, 0xBB, 0x08, 0xD0, 0xDC } };
 const GUID kOtherClass = { 0x11111111, 0x2222, 0x3333, { 0x44, 0x44, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55 } };
-constexpr unsigned kNoStop = ~0u;
+constexpr ULONG kNoStop = ~0u;
 
 // A clean simulated world and every line of the unit switched on.
 class WndNotifyBase : public testing::Test {
 protected:
-  void SetUp() override
-  {
-    SimDrvReset();
-    m_bInfo = g_bTraceInfo;
-    m_bWarn = g_bTraceWarnings;
-    g_bTraceInfo = TRUE;
-    g_bTraceWarnings = TRUE;
-  }
-  void TearDown() override
-  {
-    g_bTraceInfo = m_bInfo;
-    g_bTraceWarnings = m_bWarn;
-    SimDrvReset();
-  }
-  static ULONG Add(const std::string& sPath, const char* sInstanceId = nullptr, const GUID* pClass = &kRawClass,
-                   DWORD diNode = 0, std::vector<DWORD> parents = {})
+  void SetUp() override { SimDrvReset(); g_bTraceInfo = TRUE; g_bTraceWarnings = TRUE; }
+  void TearDown() override { g_bTraceInfo = m_bInfo; g_bTraceWarnings = m_bWarn; SimDrvReset(); }
+  static ULONG Add(const char* sPath, const char* sInstanceId = nullptr, const GUID* pClass = &kRawClass, DWORD diNode = 0,
+                   std::vector<DWORD> parents = {})
   {
     SimDrvDeviceDesc desc{};
-    desc.sPath = sPath.c_str();
-    desc.sInstanceId = sInstanceId;
-    desc.diNode = diNode;
-    desc.pInterfaceClass = pClass;
+    desc.sPath = sPath, desc.sInstanceId = sInstanceId, desc.diNode = diNode, desc.pInterfaceClass = pClass;
     desc.ulParentCount = static_cast<ULONG>(parents.size());
     std::copy(parents.begin(), parents.end(), desc.Parents);
     return SimDrvAddDeviceEx(&desc);
   }
+  BOOL m_bInfo = g_bTraceInfo, m_bWarn = g_bTraceWarnings;
   TraceCapture m_capture;
-  BOOL m_bInfo = FALSE;
-  BOOL m_bWarn = FALSE;
 };
 
 // ---- Enumeration ----------------------------------------------------------------------
 
-struct Seen {
-  std::string sPath;
-  DWORD diNode;
-  std::string sInstanceId;
-};
+// What a walk saw: path (interfaces only), node, instance id; it stops after ulStopAfter items.
 struct EnumLog {
   ULONG ulStopAfter = kNoStop;
-  std::vector<Seen> Items;
+  std::vector<std::string> Items;
+  BOOL Record(HDEVINFO hDevInfo, SP_DEVINFO_DATA* pData, const char* sPath)
+  {
+    char sId[200] = {}, sItem[300];
+    DWORD dwSize = 0;
+    DevIoSetupDiGetDeviceInstanceIdA(hDevInfo, pData, sId, sizeof sId, &dwSize);
+    Items.push_back((snprintf(sItem, sizeof sItem, "%s %lX %s", sPath, pData->DevInst, sId), sItem));
+    return Items.size() < ulStopAfter;
+  }
 };
-
-std::string InstanceIdOf(HDEVINFO hDevInfo, SP_DEVINFO_DATA* pData)
+BOOL RecordInterface(HDEVINFO h, SP_DEVINFO_DATA* pData, SP_DEVICE_INTERFACE_DETAIL_DATA_A* pDetail, void* pv)
 {
-  char sId[200] = {};
-  DWORD dwSize = 0;
-  return DevIoSetupDiGetDeviceInstanceIdA(hDevInfo, pData, sId, sizeof sId, &dwSize) ? sId : "?";
+  return static_cast<EnumLog*>(pv)->Record(h, pData, pDetail->DevicePath);
 }
-
-BOOL RecordInterface(HDEVINFO hDevInfo, SP_DEVINFO_DATA* pData, SP_DEVICE_INTERFACE_DETAIL_DATA_A* pDetail, void* pv)
-{
-  auto* pLog = static_cast<EnumLog*>(pv);
-  pLog->Items.push_back(Seen{ pDetail->DevicePath, pData->DevInst, InstanceIdOf(hDevInfo, pData) });
-  return pLog->Items.size() < pLog->ulStopAfter;
-}
-
-BOOL RecordDevice(HDEVINFO hDevInfo, SP_DEVINFO_DATA* pData, void* pv)
-{
-  auto* pLog = static_cast<EnumLog*>(pv);
-  pLog->Items.push_back(Seen{ "", pData->DevInst, InstanceIdOf(hDevInfo, pData) });
-  return pLog->Items.size() < pLog->ulStopAfter;
-}
+BOOL RecordDevice(HDEVINFO h, SP_DEVINFO_DATA* pData, void* pv) { return static_cast<EnumLog*>(pv)->Record(h, pData, "-"); }
 
 class WndEnum : public WndNotifyBase {
 protected:
-  void AddFour()
+  void SetUp() override
   {
+    WndNotifyBase::SetUp();
     Add("\\\\?\\hid#a", "HID\\VID_045E&PID_00CB&REV_0100&MI_01&COL01\\7&1&0&0000", &kRawClass, 0x501);
     Add("\\\\?\\hid#other", nullptr, &kOtherClass, 0x502);
     Add("\\\\?\\hid#b", "HID\\VID_3F1D&PID_1234\\1", &kRawClass, 0x503);
     SimDrvRemoveDevice(Add("\\\\?\\hid#gone", nullptr, &kRawClass, 0x504));
     Add("\\\\?\\hid#c", "USB\\VID_1A2B&PID_0009\\2", &kRawClass, 0x505);
   }
+  const std::vector<std::string> m_all = { "\\\\?\\hid#a 501 HID\\VID_045E&PID_00CB&REV_0100&MI_01&COL01\\7&1&0&0000",
+                                           "\\\\?\\hid#b 503 HID\\VID_3F1D&PID_1234\\1", "\\\\?\\hid#c 505 USB\\VID_1A2B&PID_0009\\2" };
 };
 
+// Present interfaces of the class in order until the callback stops; an item
+// whose detail cannot be read is skipped; the list is destroyed however the walk ends.
 TEST_F(WndEnum, PresentInterfacesOfTheClassInOrderUntilTheCallbackStops)
 {
-  AddFour();
-  const std::vector<Seen> all = { { "\\\\?\\hid#a", 0x501, "HID\\VID_045E&PID_00CB&REV_0100&MI_01&COL01\\7&1&0&0000" },
-                                  { "\\\\?\\hid#b", 0x503, "HID\\VID_3F1D&PID_1234\\1" },
-                                  { "\\\\?\\hid#c", 0x505, "USB\\VID_1A2B&PID_0009\\2" } };
-  for (ULONG ulStop : { kNoStop, 1u, 2u }) {
+  struct { ULONG ulStop, ulFault, ulDevice; std::vector<size_t> seen; } const rows[] = {
+      { kNoStop, 0, 0, { 0, 1, 2 } }, { 1, 0, 0, { 0 } }, { 2, 0, 0, { 0, 1 } },
+      { kNoStop, SIMDRV_DETAIL_READ_FAILS, 1, { 1, 2 } }, { kNoStop, SIMDRV_DETAIL_READ_FAILS, 5, { 0, 1 } },
+      { kNoStop, SIMDRV_DETAIL_SIZE_FAILS, 3, { 0, 2 } } };
+  for (const auto& r : rows) {
+    SimDrvSetDetailFault(r.ulDevice, r.ulFault);
     m_capture.Clear();
-    EnumLog log;
-    log.ulStopAfter = ulStop;
+    EnumLog log{ r.ulStop, {} };
     WndEnumerateInterfaces(&kRawClass, RecordInterface, &log);
-    size_t expected = ulStop == kNoStop ? all.size() : ulStop;
-    ASSERT_EQ(expected, log.Items.size()) << ulStop;
-    for (size_t i = 0; i < expected; ++i) {
-      EXPECT_EQ(all[i].sPath, log.Items[i].sPath);
-      EXPECT_EQ(all[i].diNode, log.Items[i].diNode);
-      EXPECT_EQ(all[i].sInstanceId, log.Items[i].sInstanceId);
-    }
-    EXPECT_EQ(0u, SimDrvDeviceListCount()) << "the list is destroyed however the walk ends";
-    EXPECT_EQ(ulStop == kNoStop, m_capture.Contains("WndEnumerateInterfaces - End of List.\n"));
-    EXPECT_EQ(ulStop == kNoStop ? 0u : 1u, m_capture.Count("WndEnumerateInterfaces - Callback returned 0.\n"));
-    EXPECT_TRUE(m_capture.Contains("WndEnumerateInterfaces - 0x00000501 '\\\\?\\hid#a'.\n"));
-    EXPECT_TRUE(m_capture.Contains("WndEnumerateInterfaces - Exit.\n"));
-  }
-}
-
-TEST_F(WndEnum, AnItemWhoseDetailCannotBeReadIsSkipped)
-{
-  struct Row {
-    ULONG ulFault;
-    ULONG ulDevice;   // 1, 3 or 5 of AddFour
-    std::vector<std::string> seen;
-  } rows[] = {
-    { SIMDRV_DETAIL_READ_FAILS, 1, { "\\\\?\\hid#b", "\\\\?\\hid#c" } },
-    { SIMDRV_DETAIL_READ_FAILS, 5, { "\\\\?\\hid#a", "\\\\?\\hid#b" } },
-    { SIMDRV_DETAIL_SIZE_FAILS, 3, { "\\\\?\\hid#a", "\\\\?\\hid#c" } },
-  };
-  for (const Row& row : rows) {
-    SimDrvReset();
-    AddFour();
-    SimDrvSetDetailFault(row.ulDevice, row.ulFault);
-    m_capture.Clear();
-    EnumLog log;
-    WndEnumerateInterfaces(&kRawClass, RecordInterface, &log);
-    std::vector<std::string> seen;
-    for (const Seen& s : log.Items) {
-      seen.push_back(s.sPath);
-    }
-    EXPECT_EQ(row.seen, seen) << row.ulFault << " " << row.ulDevice;
-    EXPECT_EQ(row.ulFault == SIMDRV_DETAIL_SIZE_FAILS,
+    std::vector<std::string> expected;
+    for (size_t i : r.seen) expected.push_back(m_all[i]);
+    EXPECT_EQ(log.Items, expected) << r.ulStop << " " << r.ulFault << " " << r.ulDevice;
+    EXPECT_EQ(SimDrvDeviceListCount(), 0u);   // the list is destroyed however the walk ends
+    EXPECT_EQ(r.ulStop == kNoStop, m_capture.Contains("WndEnumerateInterfaces - End of List.\n"));
+    EXPECT_EQ(r.ulStop == kNoStop ? 0u : 1u, m_capture.Count("WndEnumerateInterfaces - Callback returned 0.\n"));
+    EXPECT_EQ(r.ulFault == SIMDRV_DETAIL_SIZE_FAILS,
               m_capture.Contains("WndEnumerateInterfaces - No detail size for item 1, error -536870389.\n"));
-    EXPECT_TRUE(m_capture.Contains("WndEnumerateInterfaces - End of List.\n"));
-    EXPECT_EQ(0u, SimDrvDeviceListCount());
+    EXPECT_TRUE(r.ulFault != 0 || m_capture.Contains("WndEnumerateInterfaces - 0x00000501 '\\\\?\\hid#a'.\n"));
+    EXPECT_TRUE(m_capture.Contains("WndEnumerateInterfaces - Exit.\n"));
+    SimDrvSetDetailFault(r.ulDevice, 0);
   }
 }
 
-TEST_F(WndEnum, NoCallbackOrNoListEndsBeforeAnyItem)
+// Present devices of a setup class; no callback or no list ends before any item.
+TEST_F(WndEnum, PresentDevicesOfASetupClassAndWalksWithoutCallbackOrList)
 {
-  AddFour();
+  const GUID kMouseSetupClass = { 0x4D36E96F, 0xE325, 0x11CE, { 0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18 } };
+  SimDrvDeviceDesc keyboard{};
+  keyboard.sPath = "\\\\?\\hid#kbd", keyboard.pSetupClass = &kOtherClass;
+  SimDrvAddDeviceEx(&keyboard);
+  for (ULONG ulStop : { kNoStop, ULONG(1) }) {
+    EnumLog log{ ulStop, {} };
+    WndEnumerateDevices(&kMouseSetupClass, RecordDevice, &log);
+    std::vector<std::string> nodes;
+    for (const std::string& s : log.Items) nodes.push_back(s.substr(2, 3));
+    EXPECT_EQ(nodes, (ulStop == kNoStop ? std::vector<std::string>{ "501", "502", "503", "505" }
+                                        : std::vector<std::string>{ "501" }));
+    EXPECT_EQ(SimDrvDeviceListCount(), 0u);
+  }
   EnumLog log;
   WndEnumerateInterfaces(&kRawClass, nullptr, &log);
   WndEnumerateDevices(&kRawClass, nullptr, &log);
   EXPECT_EQ(2u, m_capture.Count("assert CallBackProcessFunction != NULL"));
-
   SimDrvFailClassDevs(2);
   WndEnumerateInterfaces(&kRawClass, RecordInterface, &log);
   WndEnumerateDevices(&kRawClass, RecordDevice, &log);
-  EXPECT_TRUE(log.Items.empty());
+  EXPECT_TRUE(log.Items.empty() && SimDrvDeviceListCount() == 0);
   EXPECT_TRUE(m_capture.Contains("WndEnumerateInterfaces - SetupDiGetClassDevs returned NULL.\n"));
   EXPECT_TRUE(m_capture.Contains("WndEnumerateDevices - SetupDiGetClassDevs returned NULL.\n"));
-  EXPECT_EQ(0u, SimDrvDeviceListCount());
-
-}
-
-TEST_F(WndEnum, PresentDevicesOfASetupClass)
-{
-  AddFour();
-  const GUID kMouseSetupClass = { 0x4D36E96F, 0xE325, 0x11CE, { 0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18 } };
-  SimDrvDeviceDesc keyboard{};
-  keyboard.sPath = "\\\\?\\hid#kbd";
-  keyboard.pSetupClass = &kOtherClass;
-  SimDrvAddDeviceEx(&keyboard);
-  for (unsigned ulStop : { kNoStop, 1u }) {
-    EnumLog log;
-    log.ulStopAfter = ulStop;
-    WndEnumerateDevices(&kMouseSetupClass, RecordDevice, &log);
-    std::vector<DWORD> nodes;
-    for (const Seen& s : log.Items) {
-      nodes.push_back(s.diNode);
-    }
-    EXPECT_EQ(ulStop == kNoStop ? std::vector<DWORD>({ 0x501, 0x502, 0x503, 0x505 }) : std::vector<DWORD>({ 0x501 }),
-              nodes);
-    EXPECT_EQ(0u, SimDrvDeviceListCount());
-  }
 }
 
 // ---- Device tree and installation wait through the host's words ----------------------------
@@ -207,50 +142,28 @@ protected:
     ASSERT_TRUE(RefHostInit(RefHostGet()));
     RefHostPnpSetInstallWait(0, 0);
   }
-  void TearDown() override
-  {
-    RefHostPnpSetInstallWait(0, 0);
-    RefHostShutdown(RefHostGet());
-    WndNotifyBase::TearDown();
-  }
+  void TearDown() override { RefHostPnpSetInstallWait(0, 0), RefHostShutdown(RefHostGet()), WndNotifyBase::TearDown(); }
   ULONG_PTR* Api() { return RefHostGet()->Api; }
 };
 
 TEST_F(WndHost, DeviceTreeFollowsTheParentsUpToFourAndTheArray)
 {
-  struct Row {
-    std::vector<DWORD> parents;
-    ULONG ulTreeSize;
-    HostWord missing;   // HOST_MAIN: none
-    ULONG ulExpected;
-  } rows[] = {
-    { {}, 4, HOST_MAIN, 1 },
-    { { 0x20 }, 4, HOST_MAIN, 2 },
-    { { 0x20, 0x30, 0x40 }, 4, HOST_MAIN, 4 },
-    { { 0x20, 0x30, 0x40, 0x50, 0x60 }, 4, HOST_MAIN, 4 },
-    { { 0x20, 0x30, 0x40 }, 2, HOST_MAIN, 2 },   // never past the caller's array
-    { { 0x20 }, 4, HOST_PARENT_NODE, 0 },
-    { { 0x20 }, 4, HOST_DEVICE_TREE_45, 0 },
-    { { 0x20 }, 4, HOST_DEVICE_TREE_46, 0 },
-  };
-  for (const Row& row : rows) {
+  struct { std::vector<DWORD> parents; ULONG ulTreeSize; HostWord missing; ULONG ulExpected; } const rows[] = {
+      { {}, 4, HOST_MAIN, 1 }, { { 0x20 }, 4, HOST_MAIN, 2 }, { { 0x20, 0x30, 0x40 }, 4, HOST_MAIN, 4 },   // MAIN: none
+      { { 0x20, 0x30, 0x40, 0x50, 0x60 }, 4, HOST_MAIN, 4 }, { { 0x20, 0x30, 0x40 }, 2, HOST_MAIN, 2 },   // within the array
+      { { 0x20 }, 4, HOST_PARENT_NODE, 0 }, { { 0x20 }, 4, HOST_DEVICE_TREE_45, 0 }, { { 0x20 }, 4, HOST_DEVICE_TREE_46, 0 } };
+  for (const auto& r : rows) {
     SimDrvReset();
-    Add("\\\\?\\hid#tree", nullptr, &kRawClass, 0x10, row.parents);
-    ULONG_PTR saved = Api()[row.missing];
-    if (row.missing != HOST_MAIN) {
-      Api()[row.missing] = 0;
-    }
+    Add("\\\\?\\hid#tree", nullptr, &kRawClass, 0x10, r.parents);
+    ULONG_PTR saved = std::exchange(Api()[r.missing], r.missing == HOST_MAIN ? Api()[HOST_MAIN] : 0);
     m_capture.Clear();
     DWORD tree[6] = { 0xEEEE, 0xEEEE, 0xEEEE, 0xEEEE, 0xEEEE, 0xEEEE };
-    ULONG ulCount = WndBuildDeviceTree(Api(), 0x10, tree, row.ulTreeSize);
-    Api()[row.missing] = saved;
-    ASSERT_EQ(row.ulExpected, ulCount) << row.parents.size() << " " << row.ulTreeSize << " " << row.missing;
-    for (ULONG i = 0; i < 6; ++i) {
-      DWORD expected = i >= ulCount ? 0xEEEE : i == 0 ? 0x10 : row.parents[i - 1];
-      EXPECT_EQ(expected, tree[i]) << i;
-    }
+    ULONG ulCount = WndBuildDeviceTree(Api(), 0x10, tree, r.ulTreeSize);
+    Api()[r.missing] = saved;
+    ASSERT_EQ(r.ulExpected, ulCount) << r.parents.size() << " " << r.ulTreeSize << " " << r.missing;
+    for (ULONG i = 0; i < 6; ++i) EXPECT_EQ(i >= ulCount ? 0xEEEE : i == 0 ? 0x10 : r.parents[i - 1], tree[i]) << i;
     EXPECT_TRUE(m_capture.Contains("WndBuildDeviceTree - " + std::to_string(ulCount) + ".\n"));
-    EXPECT_EQ(row.ulExpected == 0, m_capture.Contains("assert FALSE"));
+    EXPECT_EQ(r.ulExpected == 0, m_capture.Contains("assert FALSE"));
   }
   EXPECT_TRUE(m_capture.Contains("WndBuildDeviceTree - 0x00000010 - 4.\n"));
 }
@@ -259,202 +172,143 @@ TEST_F(WndHost, InstallWaitPollsUntilNothingIsPendingFailureTimeOutOrCancel)
 {
   HANDLE hCancel = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   constexpr ULONG kAlways = 1000000;
-  struct Row {
-    ULONG ulTimeouts;
-    ULONG ulFinal;
-    bool bWord;
-    bool bCancelled;
-    ULONG ulTimeout;
-    ULONG ulPoll;
-    BOOLEAN bExpected;
-    ULONG ulCalls;
-    const char* sLine;
-  } rows[] = {
-    { 0, 0, true, false, 300000, 5000, TRUE, 1, "Exit - bStatus:1" },
-    { 2, 0, true, false, 300000, 5000, TRUE, 3, "Waiting for device installation to complete... timeout=5000 ms" },
-    { 1, 5, true, false, 300000, 5000, FALSE, 2, "CMP_WaitNoPendingInstallEvents( ) Failed. Returned:5 LastError:" },
-    { kAlways, 0, true, false, 15000, 5000, FALSE, 3, "Timeout while waiting for pending install." },
-    { kAlways, 0, true, false, 14000, 5000, FALSE, 3, "Timeout while waiting for pending install." },
-    { kAlways, 0, true, false, 300000, 0, FALSE, 1, "Waiting for device installation to complete... timeout=300000 ms" },
-    { kAlways, 0, true, true, 300000, 5000, FALSE, 1, "Exit - bStatus:0" },
-    { 0, 0, true, true, 300000, 5000, TRUE, 1, "Exit - bStatus:1" },
-    { 0, 0, false, false, 300000, 5000, FALSE, 0,
-      "CMP_WaitNoPendingInstallEvents is not available. You should only see this on XP Gold or below." },
-  };
-  for (const Row& row : rows) {
-    RefHostPnpSetInstallWait(row.ulTimeouts, row.ulFinal);
-    row.bCancelled ? SetEvent(hCancel) : ResetEvent(hCancel);
+  struct { ULONG ulTimeouts, ulFinal; bool bWord, bCancelled; ULONG ulTimeout, ulPoll; BOOLEAN bExpected; ULONG ulCalls;
+           const char* sLine; } const rows[] = {
+      { 0, 0, true, false, 300000, 5000, TRUE, 1, "Exit - bStatus:1" },
+      { 2, 0, true, false, 300000, 5000, TRUE, 3, "Waiting for device installation to complete... timeout=5000 ms" },
+      { 1, 5, true, false, 300000, 5000, FALSE, 2, "CMP_WaitNoPendingInstallEvents( ) Failed. Returned:5 LastError:" },
+      { kAlways, 0, true, false, 15000, 5000, FALSE, 3, "Timeout while waiting for pending install." },
+      { kAlways, 0, true, false, 14000, 5000, FALSE, 3, "Timeout while waiting for pending install." },
+      { kAlways, 0, true, false, 300000, 0, FALSE, 1, "Waiting for device installation to complete... timeout=300000 ms" },
+      { kAlways, 0, true, true, 300000, 5000, FALSE, 1, "Exit - bStatus:0" },
+      { 0, 0, true, true, 300000, 5000, TRUE, 1, "Exit - bStatus:1" },
+      { 0, 0, false, false, 300000, 5000, FALSE, 0,
+        "CMP_WaitNoPendingInstallEvents is not available. You should only see this on XP Gold or below." } };
+  for (const auto& r : rows) {
+    RefHostPnpSetInstallWait(r.ulTimeouts, r.ulFinal);
+    r.bCancelled ? SetEvent(hCancel) : ResetEvent(hCancel);
     ULONG_PTR saved = Api()[HOST_WAIT_NO_PENDING_INSTALL];
-    if (!row.bWord) {
-      Api()[HOST_WAIT_NO_PENDING_INSTALL] = 0;
-    }
+    Api()[HOST_WAIT_NO_PENDING_INSTALL] = r.bWord ? saved : 0;
     m_capture.Clear();
-    BOOLEAN bResult = WndWaitForPendingInstall(Api(), hCancel, row.ulTimeout, row.ulPoll);
+    BOOLEAN bResult = WndWaitForPendingInstall(Api(), hCancel, r.ulTimeout, r.ulPoll);
     Api()[HOST_WAIT_NO_PENDING_INSTALL] = saved;
-    EXPECT_EQ(row.bExpected, bResult) << row.sLine;
-    EXPECT_EQ(row.ulCalls, RefHostPnpInstallWaitCalls()) << row.sLine;
-    EXPECT_TRUE(m_capture.Contains(row.sLine)) << row.sLine;
-    EXPECT_EQ(row.ulTimeout <= row.ulCalls * (row.ulPoll ? row.ulPoll : row.ulTimeout) && !row.bExpected && row.bWord,
-              m_capture.Contains("Timeout while waiting for pending install."))
-      << row.sLine;
+    EXPECT_TRUE(bResult == r.bExpected && RefHostPnpInstallWaitCalls() == r.ulCalls && m_capture.Contains(r.sLine))
+        << r.sLine << " " << (int)bResult << " " << RefHostPnpInstallWaitCalls();
+    EXPECT_EQ(r.ulTimeout <= r.ulCalls * (r.ulPoll ? r.ulPoll : r.ulTimeout) && !r.bExpected && r.bWord,
+              m_capture.Contains("Timeout while waiting for pending install.")) << r.sLine;
   }
   CloseHandle(hCancel);
 }
 
 // ---- Path helpers -----------------------------------------------------------------------
 
-TEST(WndPath, ModulePathKeepsTheFolderPart)
+TEST(WndPath, ModulePathKeepsTheFolderPartNormalizeAppendsOneBackslash)
 {
-  struct Row {
-    std::string sName;
-    ULONG ulSize;
-    BOOL bResult;
-    std::string sPath;
-  } rows[] = {
-    { "C:\\Program Files\\Vantorix\\DRAVMOU.dll", MAX_PATH, TRUE, "C:\\Program Files\\Vantorix\\" },
-    { "DRAVMOU.dll", MAX_PATH, TRUE, "" },
-    { "C:DRAVMOU.dll", MAX_PATH, TRUE, "C:" },
-    { "\\\\server\\share\\", MAX_PATH, TRUE, "\\\\server\\share\\" },
-    { "C:\\" + std::string(257, 'x'), MAX_PATH + 1, TRUE, "C:\\" },    // 260 characters
-    { "C:\\" + std::string(258, 'x'), MAX_PATH + 2, FALSE, "" },       // 261
-    { "", MAX_PATH, FALSE, "" },
-    { "C:\\dir\\file.dll", 15, FALSE, "" },   // no room for the terminator
-    { "C:\\dir\\file.dll", 16, TRUE, "C:\\dir\\" },
-  };
-  for (const Row& row : rows) {
-    std::vector<char> dest(row.ulSize + 8, '#');
-    EXPECT_EQ(row.bResult, WndGetModulePath(row.sName.c_str(), dest.data(), row.ulSize)) << row.sName;
-    EXPECT_EQ(row.sPath, std::string(dest.data())) << row.sName;
-    EXPECT_EQ('#', dest[row.ulSize]) << "nothing written past the destination";
+  // 260 characters fit, 261 do not; 15 bytes leave no room for the terminator.
+  struct { std::string sName; ULONG ulSize; BOOL bResult; std::string sPath; } const rows[] = {
+      { "C:\\Program Files\\Vantorix\\DRAVMOU.dll", MAX_PATH, TRUE, "C:\\Program Files\\Vantorix\\" },
+      { "DRAVMOU.dll", MAX_PATH, TRUE, "" },   { "C:DRAVMOU.dll", MAX_PATH, TRUE, "C:" },
+      { "\\\\server\\share\\", MAX_PATH, TRUE, "\\\\server\\share\\" },
+      { "C:\\" + std::string(257, 'x'), MAX_PATH + 1, TRUE, "C:\\" }, { "C:\\" + std::string(258, 'x'), MAX_PATH + 2, FALSE, "" },
+      { "", MAX_PATH, FALSE, "" }, { "C:\\dir\\file.dll", 15, FALSE, "" }, { "C:\\dir\\file.dll", 16, TRUE, "C:\\dir\\" } };
+  for (const auto& r : rows) {
+    std::vector<char> dest(r.ulSize + 8, '#');
+    EXPECT_EQ(r.bResult, WndGetModulePath(r.sName.c_str(), dest.data(), r.ulSize)) << r.sName;
+    EXPECT_EQ(r.sPath, std::string(dest.data())) << r.sName;
+    EXPECT_EQ('#', dest[r.ulSize]) << "nothing written past the destination";
   }
-  // In place.
-  char sSame[MAX_PATH] = "D:\\a\\b.ini";
+  char sSame[MAX_PATH] = "D:\\a\\b.ini";   // in place
   EXPECT_TRUE(WndGetModulePath(sSame, sSame, sizeof sSame));
   EXPECT_STREQ("D:\\a\\", sSame);
-}
 
-TEST(WndPath, NormalizeAppendsOneBackslash)
-{
-  const char* rows[][2] = { { "C:\\Temp", "C:\\Temp\\" }, { "C:\\Temp\\", "C:\\Temp\\" }, { "x", "x\\" }, { "", "" } };
-  for (const auto& row : rows) {
+  for (auto [sIn, sOut] : { std::pair{ "C:\\Temp", "C:\\Temp\\" }, { "C:\\Temp\\", "C:\\Temp\\" }, { "x", "x\\" }, { "", "" } }) {
     char s[32] = {};
-    strcpy(s, row[0]);
-    WndNormalizePathString(s);
-    EXPECT_STREQ(row[1], s) << row[0];
+    WndNormalizePathString(strcpy(s, sIn));
+    EXPECT_STREQ(sOut, s) << sIn;
   }
   WndNormalizePathString(nullptr);
 }
 
 // ---- Notifications at a hidden window ---------------------------------------------------
 
-struct Broadcast {
-  WPARAM wEvent;
-  DWORD dwType;
-  DWORD dwSize;
-  std::string sPath;   // interface records
-  HANDLE hHandle;      // handle records
-  HDEVNOTIFY hNotify;
-  DWORD dwThreadId;
-};
+// A broadcast as the window received it: event, record type and size, the
+// path or handle and registration, and the receiving thread.
+struct Broadcast { WPARAM wEvent; DWORD dwType, dwSize; std::string sPath; HANDLE hHandle; HDEVNOTIFY hNotify; DWORD dwThreadId; };
 std::vector<Broadcast> g_Broadcasts;
 bool g_bDenyQueryRemove = false;
 bool g_bCloseOnQueryRemove = false;   // as an application gives its handle up
 
 LRESULT CALLBACK RecordingProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
-  if (uMsg != WM_DEVICECHANGE || lParam == 0) {
-    return DefWindowProcA(hWnd, uMsg, wParam, lParam);
-  }
-  auto* pHeader = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);
-  Broadcast b{ wParam, pHeader->dbch_devicetype, pHeader->dbch_size, "", nullptr, nullptr, GetCurrentThreadId() };
-  if (b.dwType == DBT_DEVTYP_DEVICEINTERFACE) {
-    b.sPath = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_A*>(lParam)->dbcc_name;
-  } else if (b.dwType == DBT_DEVTYP_HANDLE) {
-    b.hHandle = reinterpret_cast<const DEV_BROADCAST_HANDLE*>(lParam)->dbch_handle;
-    b.hNotify = reinterpret_cast<const DEV_BROADCAST_HANDLE*>(lParam)->dbch_hdevnotify;
-    if (wParam == DBT_DEVICEQUERYREMOVE && g_bCloseOnQueryRemove) {
-      CloseHandle(b.hHandle);
-    }
-  }
-  g_Broadcasts.push_back(b);
+  if (uMsg != WM_DEVICECHANGE || lParam == 0) return DefWindowProcA(hWnd, uMsg, wParam, lParam);
+  auto* pHead = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);
+  auto* pHandle = reinterpret_cast<const DEV_BROADCAST_HANDLE*>(lParam);
+  bool bHandle = pHead->dbch_devicetype == DBT_DEVTYP_HANDLE;
+  bool bInterface = pHead->dbch_devicetype == DBT_DEVTYP_DEVICEINTERFACE;
+  g_Broadcasts.push_back({ wParam, pHead->dbch_devicetype, pHead->dbch_size,
+                           bInterface ? reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_A*>(lParam)->dbcc_name : "",
+                           bHandle ? pHandle->dbch_handle : nullptr, bHandle ? pHandle->dbch_hdevnotify : nullptr,
+                           GetCurrentThreadId() });
+  if (bHandle && wParam == DBT_DEVICEQUERYREMOVE && g_bCloseOnQueryRemove) CloseHandle(pHandle->dbch_handle);
   return wParam == DBT_DEVICEQUERYREMOVE && g_bDenyQueryRemove ? BROADCAST_QUERY_DENY : TRUE;
 }
 
 HWND CreateHiddenWindow()
 {
-  static ATOM s_atom = 0;
-  if (s_atom == 0) {
+  static ATOM s_atom = [] {
     WNDCLASSA wc{};
-    wc.lpfnWndProc = RecordingProc;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = "DravWndNotifyTest";
-    s_atom = RegisterClassA(&wc);
-  }
-  return CreateWindowExA(WS_EX_TOOLWINDOW, "DravWndNotifyTest", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+    wc.lpfnWndProc = RecordingProc, wc.hInstance = GetModuleHandleA(nullptr), wc.lpszClassName = "DravWndNotifyTest";
+    return RegisterClassA(&wc);
+  }();
+  return CreateWindowExA(WS_EX_TOOLWINDOW, MAKEINTATOM(s_atom), "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                          GetModuleHandleA(nullptr), nullptr);
 }
-
-class WndNotify : public WndNotifyBase {
-protected:
-  void SetUp() override
-  {
-    WndNotifyBase::SetUp();
-    g_Broadcasts.clear();
-    g_bDenyQueryRemove = false;
-    g_bCloseOnQueryRemove = false;
-    m_hWnd = CreateHiddenWindow();
-    ASSERT_NE(nullptr, m_hWnd);
-  }
-  void TearDown() override
-  {
-    DestroyWindow(m_hWnd);
-    WndNotifyBase::TearDown();
-  }
-  static SimDrvDeviceDesc Desc(const char* sPath, const GUID* pClass = &kRawClass)
-  {
-    SimDrvDeviceDesc desc{};
-    desc.sPath = sPath;
-    desc.pInterfaceClass = pClass;
-    return desc;
-  }
-  HWND m_hWnd = nullptr;
-};
 
 // Bytes of a filter as the system's structures lay them out.
 std::vector<BYTE> Filter(DWORD dwSize, DWORD dwType, const void* pTail, size_t tailOffset, size_t tailSize)
 {
   std::vector<BYTE> v(dwSize, 0);
-  memcpy(&v[0], &dwSize, 4);
-  memcpy(&v[4], &dwType, 4);
-  memcpy(&v[tailOffset], pTail, tailSize);
+  memcpy(&v[0], &dwSize, 4), memcpy(&v[4], &dwType, 4), memcpy(&v[tailOffset], pTail, tailSize);
+  return v;
+}
+std::vector<BYTE> FilterOf(HDEVNOTIFY hNotify)
+{
+  std::vector<BYTE> v(64);
+  v.resize(SimDrvGetNotificationFilter(hNotify, v.data(), 64));
   return v;
 }
 
+class WndNotify : public WndNotifyBase {
+protected:
+  void SetUp() override { WndNotifyBase::SetUp(); g_Broadcasts.clear(), g_bDenyQueryRemove = g_bCloseOnQueryRemove = false; }
+  void TearDown() override { DestroyWindow(m_hWnd), WndNotifyBase::TearDown(); }
+  static SimDrvDeviceDesc Desc(const char* sPath, const GUID* pClass = &kRawClass)
+  {
+    SimDrvDeviceDesc desc{};
+    desc.sPath = sPath, desc.pInterfaceClass = pClass;
+    return desc;
+  }
+  HWND m_hWnd = CreateHiddenWindow();
+};
+
+// The registration's filter is the class's; arrivals of the class only are sent,
+// until it is withdrawn. Failed registrations give null and their errors.
 TEST_F(WndNotify, ClassRegistrationGetsArrivalsOfItsClassUntilWithdrawn)
 {
   HDEVNOTIFY hNotify = WndRegisterClassChangeNotifications(m_hWnd, &kRawClass);
-  ASSERT_NE(nullptr, hNotify);
-  std::vector<BYTE> filter(64);
-  ASSERT_EQ(32u, SimDrvGetNotificationFilter(hNotify, filter.data(), 64));
-  filter.resize(32);
-  EXPECT_EQ(Filter(32, 5, &kRawClass, 12, 16), filter);
+  ASSERT_TRUE(m_hWnd != nullptr && hNotify != nullptr);
+  EXPECT_EQ(Filter(32, 5, &kRawClass, 12, 16), FilterOf(hNotify));
   char sLine[80];
   snprintf(sLine, sizeof sLine, "WndRegisterClassChangeNotifications - %08X - Error=0.\n",
            static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(hNotify)));
   EXPECT_TRUE(m_capture.Contains(sLine));
-
-  SimDrvDeviceDesc mine = Desc("\\\\?\\hid#arrives");
-  SimDrvDeviceDesc other = Desc("\\\\?\\hid#elsewhere", &kOtherClass);
+  SimDrvDeviceDesc mine = Desc("\\\\?\\hid#arrives"), other = Desc("\\\\?\\hid#elsewhere", &kOtherClass);
   ULONG ulMine = SimDrvPlugDevice(&mine);
-  ASSERT_NE(0u, ulMine);
-  ASSERT_NE(0u, SimDrvPlugDevice(&other));
+  ASSERT_TRUE(ulMine != 0 && SimDrvPlugDevice(&other) != 0);
   ASSERT_EQ(1u, g_Broadcasts.size());
   const Broadcast& b = g_Broadcasts[0];
-  EXPECT_EQ(static_cast<WPARAM>(DBT_DEVICEARRIVAL), b.wEvent);
-  EXPECT_EQ(static_cast<DWORD>(DBT_DEVTYP_DEVICEINTERFACE), b.dwType);
+  EXPECT_TRUE(b.wEvent == DBT_DEVICEARRIVAL && b.dwType == DBT_DEVTYP_DEVICEINTERFACE && b.sPath == mine.sPath);
   EXPECT_EQ(28u + strlen(mine.sPath) + 1, b.dwSize);
-  EXPECT_EQ(mine.sPath, b.sPath);
-
   m_capture.Clear();
   WndUnregisterDeviceChangeNotifications(hNotify);
   EXPECT_TRUE(m_capture.Contains("WndUnregisterDeviceChangeNotifications - 1 - 0 (0x0).\n"));
@@ -463,105 +317,7 @@ TEST_F(WndNotify, ClassRegistrationGetsArrivalsOfItsClassUntilWithdrawn)
   SimDrvUnplugDevice(ulMine, FALSE);
   EXPECT_EQ(1u, g_Broadcasts.size());
   WndUnregisterDeviceChangeNotifications(nullptr);
-}
 
-TEST_F(WndNotify, ArrivalIsSentToAWindowOfAnotherThreadWhenItPumps)
-{
-  struct Pump {
-    HANDLE hReady;
-    HWND hWnd;
-  } pump{ CreateEventA(nullptr, TRUE, FALSE, nullptr), nullptr };
-  auto thread = [](void* pv) -> DWORD {
-    auto* p = static_cast<Pump*>(pv);
-    p->hWnd = CreateHiddenWindow();
-    WndRegisterClassChangeNotifications(p->hWnd, &kRawClass);
-    SetEvent(p->hReady);
-    MSG msg;
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-      DispatchMessageA(&msg);
-    }
-    DestroyWindow(p->hWnd);
-    return 0;
-  };
-  DWORD dwThreadId = 0;
-  HANDLE hThread = CreateThread(nullptr, 0, thread, &pump, 0, &dwThreadId);
-  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(pump.hReady, 10000));
-  SimDrvDeviceDesc desc = Desc("\\\\?\\hid#crossthread");
-  ASSERT_NE(0u, SimDrvPlugDevice(&desc));
-  // Sent, not posted: delivered before the plug returns, on the window's thread.
-  ASSERT_EQ(1u, g_Broadcasts.size());
-  EXPECT_EQ(dwThreadId, g_Broadcasts[0].dwThreadId);
-  EXPECT_EQ(desc.sPath, g_Broadcasts[0].sPath);
-  PostThreadMessageA(dwThreadId, WM_QUIT, 0, 0);
-  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hThread, 10000));
-  CloseHandle(hThread);
-  CloseHandle(pump.hReady);
-}
-
-TEST_F(WndNotify, UnplugSendsHandleBroadcastsThenTheInterfaceRemoval)
-{
-  constexpr WPARAM Q = DBT_DEVICEQUERYREMOVE, F = DBT_DEVICEQUERYREMOVEFAILED, C = DBT_DEVICEREMOVECOMPLETE;
-  struct Row {
-    BOOL bOrderly;
-    bool bClose;   // the window gives its handle up on the query
-    bool bDeny;
-    BOOL bRemoved;
-    std::vector<std::pair<WPARAM, DWORD>> sequence;   // event, record type
-  } rows[] = {
-    { FALSE, false, false, TRUE, { { C, 6 }, { C, 5 } } },
-    { TRUE, true, false, TRUE, { { Q, 6 }, { C, 6 }, { C, 5 } } },
-    { TRUE, false, false, FALSE, { { Q, 6 }, { F, 6 } } },   // the open handle vetoes
-    { TRUE, true, true, FALSE, { { Q, 6 }, { F, 6 } } },
-  };
-  for (const Row& row : rows) {
-    SimDrvReset();
-    g_Broadcasts.clear();
-    g_bDenyQueryRemove = row.bDeny;
-    g_bCloseOnQueryRemove = row.bClose;
-    SimDrvDeviceDesc desc = Desc("\\\\?\\hid#leaves");
-    SimDrvDeviceDesc stays = Desc("\\\\?\\hid#stays");
-    ULONG ulDevice = SimDrvPlugDevice(&desc);
-    SimDrvPlugDevice(&stays);
-    HANDLE hDevice = DevIoOpen(desc.sPath);
-    HANDLE hOther = DevIoOpen(stays.sPath);
-    ASSERT_NE(INVALID_HANDLE_VALUE, hDevice);
-    HDEVNOTIFY hClass = WndRegisterClassChangeNotifications(m_hWnd, &kRawClass);
-    HDEVNOTIFY hHandle = WndRegisterHandleChangeNotifications(m_hWnd, hDevice);
-    ASSERT_NE(nullptr, WndRegisterHandleChangeNotifications(m_hWnd, hOther));
-    ASSERT_NE(nullptr, hHandle);
-    std::vector<BYTE> filter(56);
-    ASSERT_EQ(56u, SimDrvGetNotificationFilter(hHandle, filter.data(), 56));
-    EXPECT_EQ(Filter(56, 6, &hDevice, 16, sizeof hDevice), filter);
-
-    EXPECT_EQ(row.bRemoved, SimDrvUnplugDevice(ulDevice, row.bOrderly));
-    std::vector<std::pair<WPARAM, DWORD>> sequence;
-    for (const Broadcast& b : g_Broadcasts) {
-      sequence.emplace_back(b.wEvent, b.dwType);
-      if (b.dwType == DBT_DEVTYP_HANDLE) {
-        EXPECT_EQ(hDevice, b.hHandle);
-        EXPECT_EQ(hHandle, b.hNotify);
-        EXPECT_EQ(56u, b.dwSize);
-      } else {
-        EXPECT_EQ(desc.sPath, b.sPath);
-      }
-    }
-    EXPECT_EQ(row.sequence, sequence) << row.bOrderly << row.bClose << row.bDeny;
-    HANDLE hAgain = DevIoOpen(desc.sPath);
-    EXPECT_EQ(row.bRemoved, hAgain == INVALID_HANDLE_VALUE);
-    if (hAgain != INVALID_HANDLE_VALUE) {
-      CloseHandle(hAgain);
-    }
-    WndUnregisterDeviceChangeNotifications(hClass);
-    WndUnregisterDeviceChangeNotifications(hHandle);
-    if (!row.bClose || !row.bOrderly) {
-      CloseHandle(hDevice);
-    }
-    CloseHandle(hOther);
-  }
-}
-
-TEST_F(WndNotify, FailedRegistrationsGiveNullAndTheirErrors)
-{
   HANDLE hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);   // not a device handle
   EXPECT_EQ(nullptr, WndRegisterHandleChangeNotifications(m_hWnd, hEvent));
   EXPECT_TRUE(m_capture.Contains("WndRegisterHandleChangeNotifications - 00000000 - Error=6.\n"));
@@ -573,6 +329,66 @@ TEST_F(WndNotify, FailedRegistrationsGiveNullAndTheirErrors)
   EXPECT_EQ(3u, m_capture.Count("assert NULL != hNotifyDevNode"));
   EXPECT_EQ(0u, SimDrvNotificationCount(nullptr));
   CloseHandle(hEvent);
+}
+
+// Sent, not posted: delivered before the plug returns, on the window's thread.
+TEST_F(WndNotify, ArrivalIsSentToAWindowOfAnotherThreadWhenItPumps)
+{
+  struct Pump { HANDLE hReady; } pump{ CreateEventA(nullptr, TRUE, FALSE, nullptr) };
+  DWORD dwThreadId = 0;
+  HANDLE hThread = CreateThread(nullptr, 0, [](void* pv) -> DWORD {
+    HWND hWnd = CreateHiddenWindow();
+    WndRegisterClassChangeNotifications(hWnd, &kRawClass);
+    SetEvent(static_cast<Pump*>(pv)->hReady);
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
+    return DestroyWindow(hWnd);
+  }, &pump, 0, &dwThreadId);
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(pump.hReady, 10000));
+  SimDrvDeviceDesc desc = Desc("\\\\?\\hid#crossthread");
+  ASSERT_NE(0u, SimDrvPlugDevice(&desc));
+  ASSERT_EQ(1u, g_Broadcasts.size());
+  EXPECT_TRUE(g_Broadcasts[0].dwThreadId == dwThreadId && g_Broadcasts[0].sPath == desc.sPath);
+  PostThreadMessageA(dwThreadId, WM_QUIT, 0, 0);
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hThread, 10000));
+  CloseHandle(hThread), CloseHandle(pump.hReady);
+}
+
+TEST_F(WndNotify, UnplugSendsHandleBroadcastsThenTheInterfaceRemoval)
+{
+  constexpr WPARAM Q = DBT_DEVICEQUERYREMOVE, F = DBT_DEVICEQUERYREMOVEFAILED, C = DBT_DEVICEREMOVECOMPLETE;
+  // Orderly, the window gives its handle up on the query, denies it; removed; the broadcasts' events and record types.
+  struct { BOOL bOrderly; bool bClose, bDeny; BOOL bRemoved; std::vector<std::pair<WPARAM, DWORD>> sequence; } const rows[] = {
+      { FALSE, false, false, TRUE, { { C, 6 }, { C, 5 } } }, { TRUE, true, false, TRUE, { { Q, 6 }, { C, 6 }, { C, 5 } } },
+      { TRUE, false, false, FALSE, { { Q, 6 }, { F, 6 } } },   // the open handle vetoes
+      { TRUE, true, true, FALSE, { { Q, 6 }, { F, 6 } } } };
+  for (const auto& r : rows) {
+    SimDrvReset();
+    g_Broadcasts.clear(), g_bDenyQueryRemove = r.bDeny, g_bCloseOnQueryRemove = r.bClose;
+    SimDrvDeviceDesc desc = Desc("\\\\?\\hid#leaves"), stays = Desc("\\\\?\\hid#stays");
+    ULONG ulDevice = SimDrvPlugDevice(&desc);
+    SimDrvPlugDevice(&stays);
+    HANDLE hDevice = DevIoOpen(desc.sPath), hOther = DevIoOpen(stays.sPath);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hDevice);
+    HDEVNOTIFY hClass = WndRegisterClassChangeNotifications(m_hWnd, &kRawClass);
+    HDEVNOTIFY hHandle = WndRegisterHandleChangeNotifications(m_hWnd, hDevice);
+    ASSERT_TRUE(hHandle != nullptr && WndRegisterHandleChangeNotifications(m_hWnd, hOther) != nullptr);
+    EXPECT_EQ(Filter(56, 6, &hDevice, 16, sizeof hDevice), FilterOf(hHandle));
+    EXPECT_EQ(r.bRemoved, SimDrvUnplugDevice(ulDevice, r.bOrderly));
+    std::vector<std::pair<WPARAM, DWORD>> sequence;
+    for (const Broadcast& b : g_Broadcasts) {
+      sequence.emplace_back(b.wEvent, b.dwType);
+      EXPECT_TRUE(b.dwType == DBT_DEVTYP_HANDLE ? b.hHandle == hDevice && b.hNotify == hHandle && b.dwSize == 56
+                                                : b.sPath == desc.sPath);
+    }
+    EXPECT_EQ(r.sequence, sequence) << r.bOrderly << r.bClose << r.bDeny;
+    HANDLE hAgain = DevIoOpen(desc.sPath);
+    EXPECT_EQ(r.bRemoved, hAgain == INVALID_HANDLE_VALUE);
+    if (hAgain != INVALID_HANDLE_VALUE) CloseHandle(hAgain);
+    WndUnregisterDeviceChangeNotifications(hClass), WndUnregisterDeviceChangeNotifications(hHandle);
+    if (!r.bClose || !r.bOrderly) CloseHandle(hDevice);
+    CloseHandle(hOther);
+  }
 }
 
 }  // namespace

@@ -2,166 +2,90 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <numeric>
+#include <thread>
 #include <vector>
 
-#include "diag/Trace.h"
 #include "framework/UmdRecords.h"
 #include "system/WndWorkItem.h"
 #include "tests/unit/TestSupport.h"
 
 namespace {
 
-struct Recorder {
-  HANDLE hInside;
-  HANDLE hRelease;
-  HANDLE hDone;
-  std::vector<int> order;   // written by the work-item thread only
-  int iLast;
-};
-Recorder* g_pRec = nullptr;
+HANDLE g_hSignal, g_hRelease;   // signal: the blocker is inside, then the last item ran
+std::vector<INT_PTR> g_order;   // written by the work-item thread only
+void BlockRoutine(void*) { SetEvent(g_hSignal), WaitForSingleObject(g_hRelease, INFINITE); }
+void RecordRoutine(void* p) { g_order.push_back((INT_PTR)p), g_order.back() == 62 && SetEvent(g_hSignal); }
 
-void BlockRoutine(void*)
+TEST(WorkItemThread, HoldsSixtyThreeRunsThemInOrderAndStoresNothingAfterCleanup)
 {
-  SetEvent(g_pRec->hInside);
-  WaitForSingleObject(g_pRec->hRelease, INFINITE);
-}
-
-void RecordRoutine(void* pContext)
-{
-  int i = static_cast<int>(reinterpret_cast<INT_PTR>(pContext));
-  g_pRec->order.push_back(i);
-  if (i == g_pRec->iLast) {
-    SetEvent(g_pRec->hDone);
-  }
-}
-
-class WorkItemThread : public ::testing::Test {
-protected:
-  void SetUp() override
-  {
-    memset(&m_global, 0, sizeof m_global);
-    m_global.ulSize = sizeof(UmdGlobal);
-    m_rec.hInside = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    m_rec.hRelease = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    m_rec.hDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    g_pRec = &m_rec;
-    m_dwLevel = g_dwDebugLevel;
-    g_dwDebugLevel |= 0x200;   // the FIFO's lines
-  }
-  void TearDown() override
-  {
-    g_pRec = nullptr;
-    g_dwDebugLevel = m_dwLevel;
-    CloseHandle(m_rec.hInside);
-    CloseHandle(m_rec.hRelease);
-    CloseHandle(m_rec.hDone);
-  }
-  UmdGlobal m_global;
-  Recorder m_rec{};
-  DWORD m_dwLevel = 0;
-};
-
-TEST_F(WorkItemThread, HoldsSixtyThreeRunsThemInOrderAndStoresNothingAfterCleanup)
-{
+  UmdGlobal global{};
+  global.ulSize = sizeof global, g_order.clear();
+  g_hSignal = CreateEventA(nullptr, FALSE, FALSE, nullptr), g_hRelease = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  TraceLevel level(0x200);   // the FIFO's lines
   TraceCapture capture;
-  tWorkItemList* pWList = &m_global.WorkItemList;
-  ASSERT_TRUE(WndInitWorkItemList(&m_global, pWList));
+  tWorkItemList* pWList = &global.WorkItemList;
+  ASSERT_TRUE(WndInitWorkItemList(&global, pWList));
   EXPECT_TRUE(capture.Contains("FifoInit - Storage 1024. Elements 16 -> FifoSize 64 Elements."));
-  ASSERT_NE(pWList->hThread, nullptr);
-
-  m_rec.iLast = 62;
   ASSERT_TRUE(WndQueueWorkItem(pWList, BlockRoutine, nullptr));
-  ASSERT_EQ(WaitForSingleObject(m_rec.hInside, 10000), WAIT_OBJECT_0);
-  for (int i = 0; i < 63; ++i) {
-    ASSERT_TRUE(WndQueueWorkItem(pWList, RecordRoutine, reinterpret_cast<void*>(static_cast<INT_PTR>(i))));
-  }
-  EXPECT_EQ(FifoCount(pWList->Fifo.ulIn, pWList->Fifo.ulOut, pWList->Fifo.ulFifoSize), 63);
-  EXPECT_FALSE(capture.Contains("FifoAdd - Fifo is FULL."));
-  // The 64th is dropped, yet the queue call reports success.
-  EXPECT_TRUE(WndQueueWorkItem(pWList, RecordRoutine, reinterpret_cast<void*>(static_cast<INT_PTR>(99))));
+  ASSERT_EQ(WaitForSingleObject(g_hSignal, 10000), WAIT_OBJECT_0);
+  for (INT_PTR i = 0; i < 63; ++i) ASSERT_TRUE(WndQueueWorkItem(pWList, RecordRoutine, reinterpret_cast<void*>(i)));
+  // The 64th is dropped, yet the queue call reports success. The ring has wrapped: in 0, out 1.
+  EXPECT_TRUE(WndQueueWorkItem(pWList, RecordRoutine, reinterpret_cast<void*>(99)));
   EXPECT_EQ(capture.Count("FifoAdd - Fifo is FULL."), 1u);
   EXPECT_EQ(FifoCount(pWList->Fifo.ulIn, pWList->Fifo.ulOut, pWList->Fifo.ulFifoSize), 63);
   EXPECT_FALSE(WndQueueWorkItem(pWList, nullptr, nullptr));
-
-  SetEvent(m_rec.hRelease);
-  ASSERT_EQ(WaitForSingleObject(m_rec.hDone, 10000), WAIT_OBJECT_0);
-  ASSERT_EQ(m_rec.order.size(), 63u);
-  for (int i = 0; i < 63; ++i) {
-    EXPECT_EQ(m_rec.order[i], i);
-  }
-
-  EXPECT_TRUE(WndCleanupWorkItemList(pWList));
-  EXPECT_EQ(pWList->hThread, nullptr);
-  EXPECT_EQ(pWList->hEvent, nullptr);
-  EXPECT_EQ(pWList->hMutex, nullptr);
-  ULONG ulIn = pWList->Fifo.ulIn;
+  SetEvent(g_hRelease);
+  ASSERT_EQ(WaitForSingleObject(g_hSignal, 10000), WAIT_OBJECT_0);
+  std::vector<INT_PTR> expected(63);
+  EXPECT_EQ(g_order, (std::iota(expected.begin(), expected.end(), 0), expected));
+  EXPECT_TRUE(WndCleanupWorkItemList(pWList));   // nothing stored after it
+  EXPECT_TRUE(pWList->hThread == nullptr && pWList->hEvent == nullptr && pWList->hMutex == nullptr);
   EXPECT_TRUE(WndQueueWorkItem(pWList, RecordRoutine, nullptr));
-  EXPECT_EQ(pWList->Fifo.ulIn, ulIn);
+  EXPECT_EQ(pWList->Fifo.ulIn, 0u);
+  CloseHandle(g_hSignal), CloseHandle(g_hRelease);
 }
 
-TEST(Fifo, CountAcrossWrapAround)
-{
-  struct { ULONG ulIn, ulOut; LONG lCount; } rows[] = {
-      {2, 60, 6}, {0, 0, 0}, {63, 0, 63}, {0, 1, 63}, {60, 2, 58},
-  };
-  for (const auto& r : rows) {
-    EXPECT_EQ(FifoCount(r.ulIn, r.ulOut, 64), r.lCount) << r.ulIn << "/" << r.ulOut;
-  }
-}
-
-TEST(Fifo, GetOnEmptyLeavesOutputAndAddRefusesMissingMutex)
-{
+// A bare FIFO on an instance record, with its mutex.
+struct FifoRegion {
   UmdGlobal global{};
-  global.ulSize = sizeof(UmdGlobal);
-  tWorkItemList* pWList = &global.WorkItemList;
-  FifoInit(&global, &pWList->Fifo, pWList->Storage, WORK_ITEM_STORAGE_SIZE, sizeof(WorkItem));
+  tFifo* pFifo = &global.WorkItemList.Fifo;
   HANDLE hMutex = CreateMutexA(nullptr, FALSE, nullptr);
-  BYTE out[16];
-  memset(out, 0xAB, sizeof out);
-  EXPECT_EQ(FifoGet(&global, &pWList->Fifo, out, hMutex), 0);
-  for (BYTE b : out) {
-    EXPECT_EQ(b, 0xAB);
-  }
-  BYTE in[16] = {1, 2, 3};
-  EXPECT_EQ(FifoAdd(&global, &pWList->Fifo, in, nullptr), -1);
-  EXPECT_EQ(FifoAdd(&global, &pWList->Fifo, in, hMutex), 1);
-  EXPECT_EQ(FifoAdd(&global, &pWList->Fifo, in, hMutex), 2);
-  EXPECT_EQ(FifoGet(&global, &pWList->Fifo, out, hMutex), 2);
-  EXPECT_EQ(memcmp(out, in, sizeof in), 0);
-  CloseHandle(hMutex);
+  BYTE in[16] = {1, 2, 3}, out[16];
+  FifoRegion() { global.ulSize = sizeof global, FifoInit(&global, pFifo, global.WorkItemList.Storage, WORK_ITEM_STORAGE_SIZE, sizeof(WorkItem)); }
+  ~FifoRegion() { CloseHandle(hMutex); }
+  LONG Add(HANDLE h) { return FifoAdd(&global, pFifo, in, h); }
+  LONG Get() { return memset(out, 0xAB, sizeof out), FifoGet(&global, pFifo, out, hMutex); }
+};
+
+TEST(Fifo, CountAcrossWrapAroundGetOnEmptyAndAddWithoutMutex)
+{
+  struct { ULONG ulIn, ulOut; LONG lCount; } rows[] = { {2, 60, 6}, {0, 0, 0}, {63, 0, 63}, {0, 1, 63}, {60, 2, 58} };
+  for (const auto& r : rows) EXPECT_EQ(FifoCount(r.ulIn, r.ulOut, 64), r.lCount) << r.ulIn << "/" << r.ulOut;
+  FifoRegion f;
+  EXPECT_EQ(f.Get(), 0);
+  EXPECT_EQ(std::vector<BYTE>(f.out, f.out + 16), std::vector<BYTE>(16, 0xAB));
+  EXPECT_EQ(f.Add(nullptr), -1);
+  EXPECT_TRUE(f.Add(f.hMutex) == 1 && f.Add(f.hMutex) == 2);
+  EXPECT_EQ(f.Get(), 2);
+  EXPECT_EQ(memcmp(f.out, f.in, sizeof f.in), 0);
 }
 
 // A mutex another thread holds past the region's bound: the get reads nothing.
 TEST(SlowFifo, GetWithoutItsMutexTouchesNothing)
 {
-  UmdGlobal global{};
-  global.ulSize = sizeof(UmdGlobal);
-  tWorkItemList* pWList = &global.WorkItemList;
-  FifoInit(&global, &pWList->Fifo, pWList->Storage, WORK_ITEM_STORAGE_SIZE, sizeof(WorkItem));
-  HANDLE hMutex = CreateMutexA(nullptr, FALSE, nullptr);
-  BYTE in[16] = {7};
-  ASSERT_EQ(FifoAdd(&global, &pWList->Fifo, in, hMutex), 1);
-  struct Holder { HANDLE hMutex, hHeld, hRelease; } h{hMutex, CreateEventA(nullptr, TRUE, FALSE, nullptr),
-                                                    CreateEventA(nullptr, TRUE, FALSE, nullptr)};
-  HANDLE hThread = CreateThread(nullptr, 0, [](LPVOID p) -> DWORD {
-    Holder* ph = static_cast<Holder*>(p);
-    WaitForSingleObject(ph->hMutex, INFINITE);
-    SetEvent(ph->hHeld);
-    WaitForSingleObject(ph->hRelease, INFINITE);
-    ReleaseMutex(ph->hMutex);
-    return 0;
-  }, &h, 0, nullptr);
-  ASSERT_EQ(WaitForSingleObject(h.hHeld, 10000), WAIT_OBJECT_0);
-  BYTE out[16];
-  memset(out, 0xAB, sizeof out);
-  EXPECT_EQ(FifoGet(&global, &pWList->Fifo, out, hMutex), 0);
-  EXPECT_EQ(out[0], 0xAB);
-  EXPECT_EQ(pWList->Fifo.ulOut, 0u);
-  SetEvent(h.hRelease);
-  WaitForSingleObject(hThread, 10000);
-  for (HANDLE x : {hThread, h.hHeld, h.hRelease, hMutex}) {
-    CloseHandle(x);
-  }
+  FifoRegion f;
+  ASSERT_EQ(f.Add(f.hMutex), 1);
+  HANDLE hHeld = CreateEventA(nullptr, TRUE, FALSE, nullptr), hRelease = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::thread holder([&] {
+    WaitForSingleObject(f.hMutex, INFINITE);
+    SetEvent(hHeld), WaitForSingleObject(hRelease, INFINITE), ReleaseMutex(f.hMutex);
+  });
+  EXPECT_EQ(WaitForSingleObject(hHeld, 10000), WAIT_OBJECT_0);
+  EXPECT_EQ(f.Get(), 0);
+  EXPECT_TRUE(f.out[0] == 0xAB && f.pFifo->ulOut == 0);
+  SetEvent(hRelease), holder.join();
+  CloseHandle(hHeld), CloseHandle(hRelease);
 }
 
 }  // namespace
