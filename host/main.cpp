@@ -171,14 +171,14 @@ static bool DemoWait(Fn cond)
 
 static tDevice* DemoDeviceOfSim(RefHost* pHost, ULONG ulSim)
 {
-  for (const RefHostDeviceSlot& slot : pHost->Devices) {
-    if (slot.pDevice == nullptr) continue;
-    UmdDevInfo* pInfo = RefHostDevInfo(slot.pDevice);
-    if (pInfo != nullptr && pInfo->hHandle != nullptr && SimDrvDeviceOfHandle(pInfo->hHandle) == ulSim) {
-      return slot.pDevice;
-    }
-  }
-  return nullptr;
+  return RefHostFindDevice(
+    pHost,
+    [](tDevice* pDevice, const void* pSim) -> BOOL {
+      UmdDevInfo* pInfo = RefHostDevInfo(pDevice);
+      return pInfo != nullptr && pInfo->hHandle != nullptr &&
+             SimDrvDeviceOfHandle(pInfo->hHandle) == *static_cast<const ULONG*>(pSim);
+    },
+    &ulSim);
 }
 
 // Set requests of one parameter the driver received for one device.
