@@ -78,10 +78,10 @@ TEST_F(RefHostTest, CreatedDevicesAreZeroFilledListItemsHeldOnlyByTheirPlugin)
 
 TEST_F(RefHostTest, ForEachVisitsThePluginsDevicesUnderTheirLockAndSurvivesRemovals)
 {
-  tDevice *pA = Create(), *pOther = Create(UMD_HIDFILT_POWER), *pB = Create(), *pC = Create(), *pD = Create();
+  tDevice *pA = Create(), *pC = Create(), *pOther = Create(UMD_HIDFILT_POWER), *pB = Create(), *pD = Create();
   pB->RemoveLock[UMD_MOUFILT].lRemove = 1;   // on its way out: not handed out
   s_seen.clear();
-  s_pRemoveDuringWalk = pC;                 // leaves while A is being visited
+  s_pRemoveDuringWalk = pC;                 // A's next leaves while A is being visited
   EXPECT_TRUE(Op<PFN_HOST_FOR_EACH_DEVICE>(HOST_FOR_EACH_DEVICE)(Record, 0, 0x1234, UMD_MOUFILT));
   EXPECT_EQ(s_seen, (std::vector<tDevice*>{ pA, pD }));
   for (tDevice* p : { pA, pB, pD }) EXPECT_EQ(p->RemoveLock[UMD_MOUFILT].lLock, 0);
