@@ -65,12 +65,13 @@ ULONG PlugAndWaitForAnnouncement(int n, double* pdSeconds)
 
 tDevice* DeviceOfPath(RefHost* pHost, const char* sPath)
 {
-  for (const RefHostDeviceSlot& slot : pHost->Devices) {
-    if (slot.pDevice != nullptr && lstrcmpiA(RefHostDevInfo(slot.pDevice)->sPath, sPath) == 0) {
-      return slot.pDevice;
-    }
-  }
-  return nullptr;
+  return RefHostFindDevice(
+    pHost,
+    [](tDevice* pDevice, const void* pPath) -> BOOL {
+      UmdDevInfo* pInfo = RefHostDevInfo(pDevice);
+      return pInfo != nullptr && lstrcmpiA(pInfo->sPath, static_cast<const char*>(pPath)) == 0;
+    },
+    sPath);
 }
 
 // Packets per second through the plug-in: queued at the driver, reported to the host.

@@ -57,76 +57,14 @@ ULONG RefHostBindPlugin(RefHost* pHost, const RefHostPlugin* pPlugin)
 
 // ---- The device list in the shared region ----------------------------------------
 
-// Layouts of the position-addressed list shared with the plug-ins.
-struct RefHostList {
-  ULONG64 Storage;
-  ULONG64 First;
-  ULONG64 Last;
-  ULONG ulItemSize;
-  ULONG ulDataSize;
-  ULONG ulItemCount;
-  ULONG ulStorageSize;
-  BOOL bSharedStorage;
-  ULONG ulMaxItems;
-  ULONG ulNextIndex;
-};
-static_assert(sizeof(RefHostList) <= sizeof(tMainShare::DeviceList), "list record fits its place");
-static_assert(offsetof(RefHostList, ulNextIndex) == 48, "list record layout");
-
-struct RefHostListItem {
-  ULONG64 Previous;
-  ULONG64 Next;
-  ULONG64 This;
-};
-static_assert(sizeof(RefHostListItem) == REFHOST_ITEM_HEADER_SIZE, "item header layout");
-
-constexpr ULONG64 REFHOST_INVALID_POS = ~0ull;
-constexpr ULONG64 REFHOST_POS_OFFSET_MASK = 0xFFFFF;
-
-static BYTE* RegionBase(RefHost* pHost)
+static void* RegionBase(RefHost* pHost)
 {
-  return reinterpret_cast<BYTE*>(pHost->pMainShare);
+  return pHost->pMainShare;
 }
 
-static RefHostList* DeviceList(RefHost* pHost)
+tList* RefHostDeviceList(RefHost* pHost)
 {
-  return reinterpret_cast<RefHostList*>(pHost->pMainShare->DeviceList);
-}
-
-static ULONG64 MakePosition(RefHost* pHost, const void* p)
-{
-  ULONG ulTag = (ULONG)InterlockedIncrement(reinterpret_cast<volatile LONG*>(&pHost->pMainShare->shareHeader.ulPosTag));
-  ULONG64 ulOffset = static_cast<ULONG64>(static_cast<const BYTE*>(p) - RegionBase(pHost));
-  return (ulOffset & REFHOST_POS_OFFSET_MASK) | (static_cast<ULONG64>(ulTag & 0xFFF) << 20);
-}
-
-static RefHostListItem* ItemAt(RefHost* pHost, ULONG ulIndex)
-{
-  return reinterpret_cast<RefHostListItem*>(RegionBase(pHost) + REFHOST_LIST_STORAGE_OFFSET +
-                                            ulIndex * REFHOST_ITEM_SIZE);
-}
-
-static RefHostListItem* ItemOfPosition(RefHost* pHost, ULONG64 pos)
-{
-  return pos == REFHOST_INVALID_POS ? nullptr
-                                    : reinterpret_cast<RefHostListItem*>(RegionBase(pHost) + (pos & REFHOST_POS_OFFSET_MASK));
-}
-
-static void DeviceListInit(RefHost* pHost)
-{
-  RefHostList* pList = DeviceList(pHost);
-  memset(pList, 0, sizeof *pList);
-  pList->Storage = MakePosition(pHost, ItemAt(pHost, 0));
-  pList->First = REFHOST_INVALID_POS;
-  pList->Last = REFHOST_INVALID_POS;
-  pList->ulItemSize = REFHOST_ITEM_SIZE;
-  pList->ulDataSize = REFHOST_ITEM_DATA_SIZE;
-  pList->ulStorageSize = REFHOST_MAX_DEVICES * REFHOST_ITEM_SIZE;
-  pList->ulMaxItems = REFHOST_MAX_DEVICES;
-  for (ULONG i = 0; i < REFHOST_MAX_DEVICES; ++i) {
-    RefHostListItem* pItem = ItemAt(pHost, i);
-    pItem->Previous = pItem->Next = pItem->This = REFHOST_INVALID_POS;
-  }
+  return reinterpret_cast<tList*>(pHost->pMainShare->DeviceList);
 }
 
 static BOOL DeviceListEnter(RefHost* pHost)
@@ -140,65 +78,59 @@ static void DeviceListLeave(RefHost* pHost)
   ReleaseMutex(pHost->Gbl.hDeviceListMutex);
 }
 
-// Under the device-list mutex.
-static void DeviceListAppend(RefHost* pHost, RefHostListItem* pItem)
+static RefHostDeviceSlot* SlotOf(tDevice* pDevice)
 {
-  RefHostList* pList = DeviceList(pHost);
-  pItem->This = MakePosition(pHost, pItem);
-  pItem->Next = REFHOST_INVALID_POS;
-  pItem->Previous = pList->Last;
-  RefHostListItem* pLast = ItemOfPosition(pHost, pList->Last);
-  if (pLast != nullptr) {
-    pLast->Next = pItem->This;
-  } else {
-    pList->First = pItem->This;
-  }
-  pList->Last = pItem->This;
-  pList->ulItemCount++;
+  return reinterpret_cast<RefHostDeviceSlot*>(reinterpret_cast<BYTE*>(pDevice) + REFHOST_SLOT_OFFSET);
 }
 
-// Under the device-list mutex.
-static void DeviceListUnlink(RefHost* pHost, RefHostListItem* pItem)
+// Under the device-list mutex: the device's position in the list, or
+// LD_INVALID_POS when the pointer is no device of the list.
+static LD_POS DevicePosition(RefHost* pHost, const tDevice* pDevice)
 {
-  RefHostList* pList = DeviceList(pHost);
-  RefHostListItem* pPrev = ItemOfPosition(pHost, pItem->Previous);
-  RefHostListItem* pNext = ItemOfPosition(pHost, pItem->Next);
-  if (pPrev != nullptr) {
-    pPrev->Next = pItem->Next;
-  } else {
-    pList->First = pItem->Next;
+  tList* pList = RefHostDeviceList(pHost);
+  LD_POS pos = ListGetFirstPosition(pList);
+  while (pos != LD_INVALID_POS) {
+    LD_POS here = pos;
+    if (ListGetAtMoveNext(RegionBase(pHost), pList, &pos) == pDevice) {
+      return here;
+    }
   }
-  if (pNext != nullptr) {
-    pNext->Previous = pItem->Previous;
-  } else {
-    pList->Last = pItem->Previous;
-  }
-  pList->ulItemCount--;
-  memset(pItem, 0, REFHOST_ITEM_SIZE);
-  pItem->Previous = pItem->Next = pItem->This = REFHOST_INVALID_POS;
+  return LD_INVALID_POS;
 }
 
 // ---- Devices ---------------------------------------------------------------------------
 
-RefHostDeviceSlot* RefHostFindSlot(RefHost* pHost, const tDevice* pDevice)
+tDevice* RefHostFindDevice(RefHost* pHost, PFN_REFHOST_DEVICE_MATCH pfnMatch, const void* pContext)
 {
-  if (pDevice == nullptr) {
+  if (pHost->pMainShare == nullptr || pfnMatch == nullptr || !DeviceListEnter(pHost)) {
     return nullptr;
   }
-  for (RefHostDeviceSlot& slot : pHost->Devices) {
-    if (slot.pDevice == pDevice) {
-      return &slot;
+  tList* pList = RefHostDeviceList(pHost);
+  tDevice* pFound = nullptr;
+  for (LD_POS pos = ListGetFirstPosition(pList); pos != LD_INVALID_POS && pFound == nullptr;) {
+    tDevice* pDevice = static_cast<tDevice*>(ListGetAtMoveNext(RegionBase(pHost), pList, &pos));
+    if (pDevice != nullptr && pfnMatch(pDevice, pContext)) {
+      pFound = pDevice;
     }
   }
-  return nullptr;
+  DeviceListLeave(pHost);
+  return pFound;
+}
+
+RefHostDeviceSlot* RefHostFindSlot(RefHost* pHost, const tDevice* pDevice)
+{
+  tDevice* pFound = RefHostFindDevice(
+    pHost, [](tDevice* p, const void* pWanted) -> BOOL { return p == pWanted; }, pDevice);
+  return pFound != nullptr ? SlotOf(pFound) : nullptr;
 }
 
 ULONG RefHostDeviceCount(RefHost* pHost)
 {
-  ULONG n = 0;
-  for (const RefHostDeviceSlot& slot : pHost->Devices) {
-    n += slot.pDevice != nullptr;
+  if (pHost->pMainShare == nullptr || !DeviceListEnter(pHost)) {
+    return 0;
   }
+  ULONG n = ListGetCount(RefHostDeviceList(pHost));
+  DeviceListLeave(pHost);
   return n;
 }
 
@@ -234,12 +166,10 @@ tDevice* RefHostCreateDevice(RefHost* pHost, ULONG ulLockId, ULONG ulDeviceType,
     return nullptr;
   }
   tDevice* pDevice = nullptr;
-  for (ULONG i = 0; i < REFHOST_MAX_DEVICES; ++i) {
-    if (pHost->Devices[i].pDevice != nullptr) {
-      continue;
-    }
-    RefHostListItem* pItem = ItemAt(pHost, i);
-    BYTE* pData = reinterpret_cast<BYTE*>(pItem) + REFHOST_ITEM_HEADER_SIZE;
+  tList* pList = RefHostDeviceList(pHost);
+  LD_POS pos = ListCreate(RegionBase(pHost), pList);
+  BYTE* pData = static_cast<BYTE*>(ListGetAt(RegionBase(pHost), pList, pos));
+  if (pData != nullptr) {
     memset(pData, 0, REFHOST_ITEM_DATA_SIZE);
     pDevice = reinterpret_cast<tDevice*>(pData);
     pDevice->DUID = ++pHost->ulNextDuid;
@@ -250,9 +180,6 @@ tDevice* RefHostCreateDevice(RefHost* pHost, ULONG ulLockId, ULONG ulDeviceType,
              (unsigned)ulDeviceIndex);
     pDevice->ulUMDCreated = 1u << ulUmdIndex;
     pDevice->pUMDinfo[ulUmdIndex] = pData + REFHOST_DEVINFO_OFFSET;
-    pHost->Devices[i] = RefHostDeviceSlot{ pDevice, 0, 0, FALSE };
-    DeviceListAppend(pHost, pItem);
-    break;
   }
   // Locked before the list is let go: nobody can remove it unseen.
   if (pDevice != nullptr) {
@@ -263,15 +190,14 @@ tDevice* RefHostCreateDevice(RefHost* pHost, ULONG ulLockId, ULONG ulDeviceType,
 }
 
 // Under csRemoval; the plug-in has let go of the record.
-static void FreeDeviceRecord(RefHost* pHost, RefHostDeviceSlot* pSlot)
+static void FreeDeviceRecord(RefHost* pHost, tDevice* pDevice)
 {
   if (!DeviceListEnter(pHost)) {
     return;   // left in the list rather than freed under a walker
   }
-  RefHostListItem* pItem =
-    reinterpret_cast<RefHostListItem*>(reinterpret_cast<BYTE*>(pSlot->pDevice) - REFHOST_ITEM_HEADER_SIZE);
-  DeviceListUnlink(pHost, pItem);
-  *pSlot = RefHostDeviceSlot{};
+  if (ListRemoveAt(RegionBase(pHost), RefHostDeviceList(pHost), DevicePosition(pHost, pDevice))) {
+    memset(pDevice, 0, REFHOST_ITEM_DATA_SIZE);
+  }
   DeviceListLeave(pHost);
 }
 
@@ -299,7 +225,7 @@ BOOL RefHostRemoveDevice(RefHost* pHost, tDevice* pDevice, ULONG ulUmdIndex, BOO
   pDevice->ulUMDCreated &= ~(1u << ulUmdIndex);
   pDevice->pUMDinfo[ulUmdIndex] = nullptr;
   if (pDevice->ulUMDCreated == 0) {
-    FreeDeviceRecord(pHost, pSlot);
+    FreeDeviceRecord(pHost, pDevice);
   }
   LeaveCriticalSection(&pHost->csRemoval);
   return TRUE;
@@ -372,9 +298,10 @@ static tDevice* HostGetDeviceOp(ULONG ulUmdIndex, ULONG ulLockId, ULONG ulDuid)
   if (ulUmdIndex >= UMD_MAX_INDEX || !DeviceListEnter(pHost)) {
     return nullptr;
   }
+  tList* pList = RefHostDeviceList(pHost);
   tDevice* pFound = nullptr;
-  for (RefHostDeviceSlot& slot : pHost->Devices) {
-    tDevice* pDevice = slot.pDevice;
+  for (LD_POS pos = ListGetFirstPosition(pList); pos != LD_INVALID_POS;) {
+    tDevice* pDevice = static_cast<tDevice*>(ListGetAtMoveNext(RegionBase(pHost), pList, &pos));
     if (pDevice != nullptr && pDevice->DUID == ulDuid && (pDevice->ulUMDCreated & (1u << ulUmdIndex))) {
       if (AcquireRemoveLock(ulUmdIndex, ulLockId, pDevice)) {
         pFound = pDevice;
@@ -400,28 +327,49 @@ static ULONG HostDeviceCapabilityOp(tDevice* pDevice, ULONG ulSelector, void*)
   return pSlot != nullptr ? pSlot->ulCapability : 0;
 }
 
+// Under the device-list mutex: from *pPos on, the next device of the plug-in
+// that could be locked, its position in *pPos; null at the end.
+static tDevice* NextLockedDevice(RefHost* pHost, LD_POS* pPos, ULONG ulUmdIndex)
+{
+  while (*pPos != LD_INVALID_POS) {
+    LD_POS here = *pPos;
+    tDevice* pDevice = static_cast<tDevice*>(ListGetAtMoveNext(RegionBase(pHost), RefHostDeviceList(pHost), pPos));
+    if (pDevice != nullptr && (pDevice->ulUMDCreated & (1u << ulUmdIndex)) &&
+        AcquireRemoveLock(ulUmdIndex, LOCK_DeviceParseList, pDevice)) {
+      *pPos = here;
+      return pDevice;
+    }
+  }
+  return nullptr;
+}
+
 // Each device of the plug-in in turn, held under the plug-in's remove lock
 // while the callback runs; the list mutex is not held across the callback.
+// The held device cannot leave the list, so its Next, read again once the
+// mutex is back, is current.
 static BOOL HostForEachDeviceOp(PFN_HOST_DEVICE_CALLBACK pfnCallback, ULONG_PTR second, ULONG_PTR argument,
                                 ULONG ulUmdIndex)
 {
   RefHost* pHost = &s_Host;
-  if (pfnCallback == nullptr || ulUmdIndex >= UMD_MAX_INDEX) {
+  if (pfnCallback == nullptr || ulUmdIndex >= UMD_MAX_INDEX || !DeviceListEnter(pHost)) {
     return FALSE;
   }
-  for (ULONG i = 0; i < REFHOST_MAX_DEVICES; ++i) {
-    if (!DeviceListEnter(pHost)) {
+  LD_POS pos = ListGetFirstPosition(RefHostDeviceList(pHost));
+  tDevice* pDevice = NextLockedDevice(pHost, &pos, ulUmdIndex);
+  while (pDevice != nullptr) {
+    DeviceListLeave(pHost);
+    pfnCallback(pDevice, second, argument);
+    BOOL bEntered = DeviceListEnter(pHost);
+    if (bEntered) {
+      ListGetAtMoveNext(RegionBase(pHost), RefHostDeviceList(pHost), &pos);   // past the held device
+    }
+    ReleaseRemoveLock(ulUmdIndex, LOCK_DeviceParseList, pDevice);
+    if (!bEntered) {
       return FALSE;
     }
-    tDevice* pDevice = pHost->Devices[i].pDevice;
-    BOOL bHeld = pDevice != nullptr && (pDevice->ulUMDCreated & (1u << ulUmdIndex)) &&
-                 AcquireRemoveLock(ulUmdIndex, LOCK_DeviceParseList, pDevice);
-    DeviceListLeave(pHost);
-    if (bHeld) {
-      pfnCallback(pDevice, second, argument);
-      ReleaseRemoveLock(ulUmdIndex, LOCK_DeviceParseList, pDevice);
-    }
+    pDevice = NextLockedDevice(pHost, &pos, ulUmdIndex);
   }
+  DeviceListLeave(pHost);
   return TRUE;
 }
 
@@ -432,12 +380,24 @@ static BOOL HostRemoveDevicesOp(PFN_HOST_DEVICE_FILTER pfnFilter, ULONG_PTR valu
   if (ulUmdIndex >= UMD_MAX_INDEX) {
     return FALSE;
   }
-  EnterCriticalSection(&pHost->csRemoval);   // records stay put while the filter looks at them
-  for (RefHostDeviceSlot& slot : pHost->Devices) {
-    tDevice* pDevice = slot.pDevice;
-    if (pDevice == nullptr || !(pDevice->ulUMDCreated & (1u << ulUmdIndex))) {
-      continue;
+  // Records stay put while the filter looks at them: only a removal frees one.
+  // The plug-in's devices are taken from the list first; the filter and the
+  // removals run without the list's mutex.
+  EnterCriticalSection(&pHost->csRemoval);
+  tDevice* devices[REFHOST_MAX_DEVICES];
+  ULONG ulCount = 0;
+  if (DeviceListEnter(pHost)) {
+    tList* pList = RefHostDeviceList(pHost);
+    for (LD_POS pos = ListGetFirstPosition(pList); pos != LD_INVALID_POS && ulCount < REFHOST_MAX_DEVICES;) {
+      tDevice* pDevice = static_cast<tDevice*>(ListGetAtMoveNext(RegionBase(pHost), pList, &pos));
+      if (pDevice != nullptr && (pDevice->ulUMDCreated & (1u << ulUmdIndex))) {
+        devices[ulCount++] = pDevice;
+      }
     }
+    DeviceListLeave(pHost);
+  }
+  for (ULONG i = 0; i < ulCount; ++i) {
+    tDevice* pDevice = devices[i];
     BOOL bRemove = pfnFilter == nullptr ? ulFlag == HOST_REMOVE_ALL_FLAG : pfnFilter(pDevice, value, pContext);
     if (bRemove) {
       RefHostRemoveDevice(pHost, pDevice, ulUmdIndex, FALSE, LOCK_DoNotAcquireLock);
@@ -449,11 +409,30 @@ static BOOL HostRemoveDevicesOp(PFN_HOST_DEVICE_FILTER pfnFilter, ULONG_PTR valu
 
 // ---- Set-up --------------------------------------------------------------------------
 
+static BOOL CloseHostOpenedHandles(tDevice* pDevice, const void*)
+{
+  if (!SlotOf(pDevice)->bHostOpened) {
+    return FALSE;
+  }
+  for (ULONG idx = 0; idx < UMD_MAX_INDEX; ++idx) {
+    UmdDevInfo* pDevInfo = RefHostDevInfo(pDevice, idx);
+    if (pDevInfo != nullptr && pDevInfo->hHandle != nullptr && pDevInfo->hHandle != INVALID_HANDLE_VALUE) {
+      CloseHandle(pDevInfo->hHandle);
+      pDevInfo->hHandle = nullptr;
+    }
+  }
+  return FALSE;   // on to the next device
+}
+
 BOOL RefHostInit(RefHost* pHost)
 {
+  static LONG s_lRegionCount = 0;
   memset(pHost, 0, sizeof *pHost);
+  // A fresh region per host, named so that a second view or process can map it.
+  snprintf(pHost->sSharedName, sizeof pHost->sSharedName, "Local\\RefHostMainShare-%lu-%ld",
+           (unsigned long)GetCurrentProcessId(), (long)InterlockedIncrement(&s_lRegionCount));
   pHost->hSharedMapping =
-    CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, REFHOST_SHARED_SIZE, nullptr);
+    CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, REFHOST_SHARED_SIZE, pHost->sSharedName);
   if (pHost->hSharedMapping == nullptr) {
     return FALSE;
   }
@@ -465,7 +444,8 @@ BOOL RefHostInit(RefHost* pHost)
     return FALSE;
   }
   pHost->pMainShare->shareHeader.lSize = (LONG)REFHOST_SHARED_SIZE;
-  DeviceListInit(pHost);
+  ListInit(pHost->pMainShare, RefHostDeviceList(pHost), reinterpret_cast<BYTE*>(pHost->pMainShare) + REFHOST_LIST_STORAGE_OFFSET,
+           REFHOST_MAX_DEVICES * REFHOST_ITEM_SIZE, REFHOST_ITEM_DATA_SIZE, false);
   InitializeCriticalSection(&pHost->csRemoval);
   pHost->Gbl.hDeviceListMutex = CreateMutexA(nullptr, FALSE, nullptr);
   pHost->Main.hInstance = GetModuleHandleA(nullptr);
@@ -495,18 +475,7 @@ void RefHostShutdown(RefHost* pHost)
 {
   if (pHost->pMainShare != nullptr) {
     // Devices still present lose their host-opened handles with the region.
-    for (RefHostDeviceSlot& slot : pHost->Devices) {
-      if (slot.pDevice == nullptr || !slot.bHostOpened) {
-        continue;
-      }
-      for (ULONG idx = 0; idx < UMD_MAX_INDEX; ++idx) {
-        UmdDevInfo* pDevInfo = RefHostDevInfo(slot.pDevice, idx);
-        if (pDevInfo != nullptr && pDevInfo->hHandle != nullptr && pDevInfo->hHandle != INVALID_HANDLE_VALUE) {
-          CloseHandle(pDevInfo->hHandle);
-          pDevInfo->hHandle = nullptr;
-        }
-      }
-    }
+    RefHostFindDevice(pHost, CloseHostOpenedHandles, nullptr);
     DeleteCriticalSection(&pHost->csRemoval);
   }
   RefHostEventsShutdown(pHost);

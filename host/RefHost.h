@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "framework/UmdRecords.h"
+#include "list/ListMgr.h"
 #include "plugin/HostApi.h"
 
 typedef ULONG (*PFN_MOU_CONTROL)(ULONG ulCommand, void* pData, ULONG ulValue, ULONG_PTR pValue);
@@ -34,35 +35,38 @@ void RefHostUnloadPlugin(RefHostPlugin* pPlugin);
 constexpr ULONG REFHOST_SHARED_SIZE = 0x40000;
 
 // Device records live in the shared region as items of the host's device list
-// (the list record at offset 40 of the region): a 24-byte item header, then
-// the zero-filled device record, then the per-device block of the plug-in.
+// (a position-addressed list whose record is at offset 40 of the region): the
+// item header, then the zero-filled device record, the per-device block of the
+// plug-in, and at the item's end the host's own notes on the device.
 constexpr ULONG REFHOST_MAX_DEVICES = 32;
 constexpr ULONG REFHOST_LIST_STORAGE_OFFSET = 0x1000;
-constexpr ULONG REFHOST_ITEM_HEADER_SIZE = 24;
+constexpr ULONG REFHOST_ITEM_HEADER_SIZE = LIST_ITEM_HEADER_SIZE;
 constexpr ULONG REFHOST_ITEM_SIZE = 0x800;
 constexpr ULONG REFHOST_ITEM_DATA_SIZE = REFHOST_ITEM_SIZE - REFHOST_ITEM_HEADER_SIZE;
 constexpr ULONG REFHOST_DEVINFO_OFFSET = (sizeof(tDevice) + 15) & ~15u;   // within the item's data
-constexpr ULONG REFHOST_DEVINFO_CAPACITY = REFHOST_ITEM_DATA_SIZE - REFHOST_DEVINFO_OFFSET;
+
+// The host's notes on one device, kept in its list item.
+struct RefHostDeviceSlot {
+  ULONG ulCapability;      // answer of the capability query (selector 11)
+  ULONG ulSimDevice;       // simulated driver device behind it, 0 if none
+  BOOL bHostOpened;        // the host opened the handle in the plug-in's block
+};
+constexpr ULONG REFHOST_SLOT_OFFSET = (REFHOST_ITEM_DATA_SIZE - sizeof(RefHostDeviceSlot)) & ~15u;
+constexpr ULONG REFHOST_DEVINFO_CAPACITY = REFHOST_SLOT_OFFSET - REFHOST_DEVINFO_OFFSET;
 static_assert(REFHOST_DEVINFO_CAPACITY >= MOU_DEVINFO_SIZE, "the mouse plug-in's block fits an item");
 static_assert(REFHOST_LIST_STORAGE_OFFSET + REFHOST_MAX_DEVICES * REFHOST_ITEM_SIZE <= REFHOST_SHARED_SIZE,
               "device list storage fits the region");
+static_assert(REFHOST_SHARED_SIZE <= POS_OFFSET_MASK + 1, "every place in the region has a position");
 
 // Lock identifiers the host names itself with.
 constexpr ULONG REFHOST_LOCK_CREATE = 79;    // the create operation's lock, as discovery asks for it
 constexpr ULONG REFHOST_LOCK_REMOVE = 106;   // the remove operation's lock
 
-// Host-private bookkeeping of one device-list item.
-struct RefHostDeviceSlot {
-  tDevice* pDevice;        // null when the item is free
-  ULONG ulCapability;      // answer of the capability query (selector 11)
-  ULONG ulSimDevice;       // simulated driver device behind it, 0 if none
-  BOOL bHostOpened;        // the host opened the handle in the plug-in's block
-};
-
 // The host's own state; one host per process, since the operations it hands
 // the plug-in carry no context.
 struct RefHost {
   ULONG_PTR Api[HOST_WORD_COUNT];   // the interface record
+  char sSharedName[64];             // name of the region's file mapping
   HANDLE hSharedMapping;
   tMainShare* pMainShare;           // start of the shared region
   tGbl Gbl;
@@ -73,7 +77,6 @@ struct RefHost {
   PFN_MOU_DEVICE_CLEANUP pfnDeviceCleanup;
   ULONG ulNextDuid;
   CRITICAL_SECTION csRemoval;       // one removal at a time
-  RefHostDeviceSlot Devices[REFHOST_MAX_DEVICES];
 };
 
 RefHost* RefHostGet();
@@ -101,8 +104,15 @@ tDevice* RefHostAddSimDevice(RefHost* pHost, const char* sPath, ULONG ulDeviceTy
 BOOL RefHostRemoveDevice(RefHost* pHost, tDevice* pDevice, ULONG ulUmdIndex, BOOL bReleaseRemoveLock,
                          ULONG ulLockId);
 
+// The device list in the region; walked only under Gbl.hDeviceListMutex.
+tList* RefHostDeviceList(RefHost* pHost);
+// The host's notes on a device of its list; null for anything else.
 RefHostDeviceSlot* RefHostFindSlot(RefHost* pHost, const tDevice* pDevice);
 ULONG RefHostDeviceCount(RefHost* pHost);
+// The first device of the list, in list order, for which pfnMatch is TRUE (the
+// list's mutex is held while pfnMatch runs); null if none.
+typedef BOOL (*PFN_REFHOST_DEVICE_MATCH)(tDevice* pDevice, const void* pContext);
+tDevice* RefHostFindDevice(RefHost* pHost, PFN_REFHOST_DEVICE_MATCH pfnMatch, const void* pContext);
 ULONG RefHostSimDeviceOf(RefHost* pHost, const tDevice* pDevice);
 void RefHostSetDeviceCapability(RefHost* pHost, tDevice* pDevice, ULONG ulCapability);
 UmdDevInfo* RefHostDevInfo(const tDevice* pDevice, ULONG ulUmdIndex = UMD_MOUFILT);

@@ -172,14 +172,14 @@ static bool DemoWait(Fn cond)
 
 static tDevice* DemoDeviceOfSim(RefHost* pHost, ULONG ulSim)
 {
-  for (const RefHostDeviceSlot& slot : pHost->Devices) {
-    if (slot.pDevice == nullptr) continue;
-    UmdDevInfo* pInfo = RefHostDevInfo(slot.pDevice);
-    if (pInfo != nullptr && pInfo->hHandle != nullptr && SimDrvDeviceOfHandle(pInfo->hHandle) == ulSim) {
-      return slot.pDevice;
-    }
-  }
-  return nullptr;
+  return RefHostFindDevice(
+    pHost,
+    [](tDevice* pDevice, const void* pSim) -> BOOL {
+      UmdDevInfo* pInfo = RefHostDevInfo(pDevice);
+      return pInfo != nullptr && pInfo->hHandle != nullptr &&
+             SimDrvDeviceOfHandle(pInfo->hHandle) == *static_cast<const ULONG*>(pSim);
+    },
+    &ulSim);
 }
 
 // Set requests of one parameter the driver received for one device.
@@ -231,6 +231,9 @@ static bool DevicesStory(RefHost* pHost, RefHostThread* pThread, const RefHostPl
 {
   bool bAll = true;
   printf("\nDevices through the plug-in's entry points:\n");
+  // The enumeration queued by the earlier command ends first: its end is not taken for this one's.
+  RefHostWaitReports(REFHOST_REPORT_END_OF_ENUMERATION, 1, 10000);
+  ULONG ulEnds = RefHostReportCount(REFHOST_REPORT_END_OF_ENUMERATION);
   ULONG ulPlain = DemoAddDevice("VID_3F1D&PID_C01E#demo&1", "HID\\VID_3F1D&PID_C01E\\demo&1", 0x7001, FALSE);
   ULONG ulSlot = DemoAddDevice("VID_3F1D&PID_C031&WI_02#demo&2", "HID\\VID_3F1D&PID_C031&WI_02\\demo&2", 0x7011, FALSE);
   ULONG ulForeign = DemoAddDevice("VID_046D&PID_C077#demo&3", "HID\\VID_046D&PID_C077\\demo&3", 0x7021, FALSE);
