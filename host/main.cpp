@@ -231,9 +231,6 @@ static bool DevicesStory(RefHost* pHost, RefHostThread* pThread, const RefHostPl
 {
   bool bAll = true;
   printf("\nDevices through the plug-in's entry points:\n");
-  // The enumeration queued by the earlier command ends first: its end is not taken for this one's.
-  RefHostWaitReports(REFHOST_REPORT_END_OF_ENUMERATION, 1, 10000);
-  ULONG ulEnds = RefHostReportCount(REFHOST_REPORT_END_OF_ENUMERATION);
   ULONG ulPlain = DemoAddDevice("VID_3F1D&PID_C01E#demo&1", "HID\\VID_3F1D&PID_C01E\\demo&1", 0x7001, FALSE);
   ULONG ulSlot = DemoAddDevice("VID_3F1D&PID_C031&WI_02#demo&2", "HID\\VID_3F1D&PID_C031&WI_02\\demo&2", 0x7011, FALSE);
   ULONG ulForeign = DemoAddDevice("VID_046D&PID_C077#demo&3", "HID\\VID_046D&PID_C077\\demo&3", 0x7021, FALSE);
