@@ -338,18 +338,14 @@ struct Work {
 };
 }  // namespace
 
-TEST_F(IniTest, CommentsTakeTheirLineBreaksAlong)
+// Comments go with their line breaks; sections are cut at the next '['; the
+// character before the text's last one is lost after a bare LF; the first
+// definition of a section stays.
+TEST_F(IniTest, CommentsAndTheMergeOfSections)
 {
   Text t(";DRAV\r\n\r\n[0x1]\nNAME=a;b\r\nCAP=x\n; last\n");
-  size_t n = IniStripComments(t.get());
+  EXPECT_EQ(IniStripComments(t.get()), strlen("[0x1]\nNAME=aCAP=x\n"));
   EXPECT_STREQ(t.get(), "[0x1]\nNAME=aCAP=x\n");
-  EXPECT_EQ(n, strlen(t.get()));
-}
-
-// Sections cut at the next '['; the character before the text's last one is
-// lost after a bare LF; the first definition of a section stays.
-TEST_F(IniTest, MergeCutsSectionsAndKeepsTheFirstDefinition)
-{
   Work w;
   EXPECT_EQ(w.Merge("junk before\n[0x1]\nNAME=first\n[0x2]\nNAME=abc\r\n"), 2u);
   EXPECT_EQ(w.Merge("[0x3]\nNAME=abc\n"), 1u);

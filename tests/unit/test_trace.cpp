@@ -85,6 +85,7 @@ TEST_F(TraceTest, LinesCarryModuleThreadFunctionAndLevel)
   BYTE data[45];
   std::iota(data, data + 45, 0xA0);
   TraceDump("pkt", data, 45);
+  TraceDump("one", data, 20);
   TraceDump("none", data, 0);
   TraceInfo("%s", std::string(2000, 'x').c_str());
   auto lines = capture.Lines();
@@ -96,6 +97,7 @@ TEST_F(TraceTest, LinesCarryModuleThreadFunctionAndLevel)
       Head("Dumper") + "pkt data size  45 is  a0 a1 a2 a3 a4 a5 a6 a7 a8 a9 aa ab ac ad ae af b0 b1 b2 b3\n",
       Head("Dumper") + "pkt data (cont)       b4 b5 b6 b7 b8 b9 ba bb bc bd be bf c0 c1 c2 c3 c4 c5 c6 c7\n",
       Head("Dumper") + "pkt data (cont)       c8 c9 ca cb cc\n",
+      Head("Dumper") + "one data size  20 is  a0 a1 a2 a3 a4 a5 a6 a7 a8 a9 aa ab ac ad ae af b0 b1 b2 b3\n",
       Head("Dumper") + "none data size 0\n"};
   ASSERT_EQ(lines.size(), expected.size() + 1);
   for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(lines[i], expected[i]);
