@@ -51,13 +51,6 @@ struct Db {
   {
     return IniLoadFilesFromPath(&pTable, &ulCount, &pUnsupported, &ulUnsupported, sFolder.c_str(), 0, TRUE);
   }
-  const tModelInfo* Find(ULONG ulId) const
-  {
-    for (ULONG i = 0; i < ulCount; ++i) {
-      if (pTable[i].ulSectionId == ulId) return &pTable[i];
-    }
-    return nullptr;
-  }
   // Every record and the unsupported list, one line each.
   std::string All() const
   {
@@ -326,8 +319,8 @@ TEST_F(ModelFileTest, FolderLoadTakesIniFilesOnly)
   for (const std::string& sFolder : {sDir, sDir + "\\"}) {
     Db db;
     EXPECT_EQ(db.LoadFolder(sFolder), 3u);
-    EXPECT_NE(db.Find(0x01000009), nullptr);
-    EXPECT_EQ(db.Find(0x01000010), nullptr);
+    EXPECT_NE(db.All().find("[01000009-0] NAME=Nine\n"), std::string::npos);
+    EXPECT_EQ(db.All().find("[01000010-0]"), std::string::npos);
   }
   Db none;
   EXPECT_EQ(none.LoadFolder(sDir + "\\nowhere"), 0u);
