@@ -39,16 +39,14 @@ std::string FormatLine(const char* sFunction, const char* sFormat, ...)
 
 TEST(NativeCodes, EveryLookupGivesATerminatedText)
 {
+  uint8_t guid[16];
   for (int i = 0; i < 200000; ++i) {
     uint32_t code = i < 100000 ? (uint32_t)i : Rand32();
-    for (const char* s : { LdFunctionToString(code), LdStatusToString(code), LdEventToString(code),
-                           LockIdToString(code), UmdIndexToString(code), DbtEventToString(code) }) {
+    for (const char* s : {LdFunctionToString(code), LdStatusToString(code), LdEventToString(code),
+                          LockIdToString(code), UmdIndexToString(code), DbtEventToString(code)}) {
       ASSERT_NE(s, nullptr);
       ASSERT_LT(strlen(s), 50u);
     }
-  }
-  uint8_t guid[16];
-  for (int i = 0; i < 10000; ++i) {
     for (uint8_t& b : guid) b = (uint8_t)g_rng();
     ASSERT_EQ(strlen(GuidToString(guid)), 38u);
   }
@@ -57,8 +55,7 @@ TEST(NativeCodes, EveryLookupGivesATerminatedText)
 TEST(NativeTraceFormat, LinesAlwaysFitAndEndWithALineFeed)
 {
   for (int i = 0; i < 5000; ++i) {
-    std::string text = RandomText(g_rng() % 1500);
-    std::string func = RandomText(1 + g_rng() % 300);
+    std::string text = RandomText(g_rng() % 1500), func = RandomText(1 + g_rng() % 300);
     std::string line = FormatLine(i % 3 ? func.c_str() : nullptr, "%s", text.c_str());
     ASSERT_LE(line.size(), TRACE_LINE_SIZE - 2);
     ASSERT_EQ(line.back(), '\n');
@@ -66,17 +63,17 @@ TEST(NativeTraceFormat, LinesAlwaysFitAndEndWithALineFeed)
     size_t n = TraceFormatFileLine(file, sizeof file, 23, 59, 59, 999, Rand32(), line.c_str());
     ASSERT_LT(n, sizeof file);
     ASSERT_EQ(std::string(file + n - 2), "\r\n");
+    char hex[61];
+    TraceFormatHexChunk(hex, sizeof hex, reinterpret_cast<const uint8_t*>(text.data()), std::min<size_t>(text.size(), 20));
+    ASSERT_EQ(strlen(hex), 3 * std::min<size_t>(text.size(), 20));
   }
-  char hex[61];
-  uint8_t data[20];
-  for (uint8_t& b : data) b = (uint8_t)g_rng();
-  TraceFormatHexChunk(hex, sizeof hex, data, 20);
-  EXPECT_EQ(strlen(hex), 60u);
 }
 
-TEST(NativeBsRing, RecordsRoundTripAtEveryPositionNearTheEnd)
+// Records at every position near the ring's end round-trip, with guard bytes
+// after the ring untouched; garbage rings and positions are read safely.
+TEST(NativeBsRing, RecordsRoundTripAndGarbageIsReadSafely)
 {
-  std::vector<uint8_t> ring(BS_RING_SIZE + 64, 0xCC);   // guard bytes after the ring
+  std::vector<uint8_t> ring(BS_RING_SIZE + 64, 0xCC);
   for (uint32_t pos = BS_RING_SIZE - 300; pos < BS_RING_SIZE; ++pos) {
     std::string text = RandomText(g_rng() % 400);
     uint32_t n = BsRingTextLength(text.size());
@@ -91,44 +88,33 @@ TEST(NativeBsRing, RecordsRoundTripAtEveryPositionNearTheEnd)
     EXPECT_EQ(std::string(rec.sText), text.substr(0, n - 1));
   }
   for (size_t i = BS_RING_SIZE; i < ring.size(); ++i) ASSERT_EQ(ring[i], 0xCC);
-}
-
-TEST(NativeBsRing, GarbageRingsAndPositionsAreReadSafely)
-{
-  std::vector<uint8_t> ring(BS_RING_SIZE);
   for (int round = 0; round < 20000; ++round) {
     if (round % 1000 == 0) {
-      for (uint8_t& b : ring) b = (uint8_t)g_rng();
+      for (size_t i = 0; i < BS_RING_SIZE; ++i) ring[i] = (uint8_t)g_rng();
     }
-    uint32_t head = Rand32() % (BS_RING_SIZE + 10), tail = Rand32() % (BS_RING_SIZE + 10);
     int32_t free = 0;
-    if (BsRingFreeSpace(head, tail, &free)) {
-      ASSERT_GE(free, 0);
-      ASSERT_LE(free, (int32_t)BS_RING_SIZE);
+    if (BsRingFreeSpace(Rand32() % (BS_RING_SIZE + 10), Rand32() % (BS_RING_SIZE + 10), &free)) {
+      ASSERT_TRUE(free >= 0 && free <= (int32_t)BS_RING_SIZE);
     }
     BsRecord rec;
-    uint32_t pos = Rand32() % BS_RING_SIZE;
-    BsRingReadRecord(ring.data(), pos, Rand32() % (BS_RING_SIZE + 1), &rec);
+    BsRingReadRecord(ring.data(), Rand32() % BS_RING_SIZE, Rand32() % (BS_RING_SIZE + 1), &rec);
   }
 }
 
+// Every value the handlers accept packs without overflow; any word unpacks.
 TEST(NativePack, SpeedAndWheelPackingsStayDefined)
 {
+  std::uniform_real_distribution<float> offset(0.0001f, 2.0f), speed(0.0001f, 255.0f);
   for (int i = 0; i < 200000; ++i) {
     uint32_t x, y;
     MouIoUnpackSpeed(MouIoPackSpeed(Rand32(), Rand32()), &x, &y);
     ASSERT_LE(x, 0xFFFFu * 50 / 4096 + 1);
-    float v, o;
+    float v, o = offset(g_rng), s = speed(g_rng);
     MouIoUnpackFixed(Rand32(), &v, &o);
     MouIoUnpackInteger(Rand32());
-  }
-  // Every value the handlers accept packs without overflow.
-  std::uniform_real_distribution<float> offset(0.0001f, 2.0f);
-  for (int i = 0; i < 200000; ++i) {
-    float o = offset(g_rng);
-    float speed = std::uniform_real_distribution<float>(0.0001f, 255.0f)(g_rng);
-    if (speed * o > 255.0f || speed / o > 255.0f) continue;
-    MouIoPackFixed(speed, o);
+    o = offset(g_rng);
+    if (s * o > 255.0f || s / o > 255.0f) continue;
+    MouIoPackFixed(s, o);
     MouIoPackInteger(Rand32() % 100000, o);
   }
   EXPECT_EQ(MouIoPackFixed(2.0f, 0.5f), 0x04000100u);
@@ -138,24 +124,19 @@ TEST(NativeBlowfish, RandomRoundTripsInEveryMode)
 {
   for (int i = 0; i < 300; ++i) {
     uint8_t key[56];
-    size_t keyLen = 1 + g_rng() % 56;
-    for (size_t k = 0; k < keyLen; ++k) key[k] = (uint8_t)g_rng();
+    size_t keyLen = 1 + g_rng() % 56, len = 8 * (g_rng() % 64);
+    for (uint8_t& b : key) b = (uint8_t)g_rng();
     BlowfishCipher bf;
     bf.Initialize(key, keyLen);
-    size_t len = 8 * (g_rng() % 64);
     std::vector<uint8_t> plain(len), enc(len), dec(len);
     for (uint8_t& b : plain) b = (uint8_t)g_rng();
-    CipherBlock iv = { Rand32(), Rand32() };
-    CipherBlock c1 = iv, c2 = iv;
+    CipherBlock iv = {Rand32(), Rand32()}, c1 = iv, c2 = iv, c3 = iv, c4 = iv;
     bf.EncryptCBC(plain.data(), enc.data(), len, &c1);
     bf.DecryptCBC(enc.data(), dec.data(), len, &c2);
     ASSERT_EQ(plain, dec);
-    c1 = iv;
-    c2 = iv;
-    bf.EncryptCFB(plain.data(), enc.data(), len, &c1);
-    std::vector<uint8_t> inplace = enc;
-    bf.DecryptCFB(inplace.data(), inplace.data(), len, &c2);
-    ASSERT_EQ(plain, inplace);
+    bf.EncryptCFB(plain.data(), enc.data(), len, &c3);
+    bf.DecryptCFB(enc.data(), enc.data(), len, &c4);   // in place
+    ASSERT_EQ(plain, enc);
     bf.EncryptECB(plain.data(), enc.data(), len);
     bf.DecryptECB(enc.data(), dec.data(), len);
     ASSERT_EQ(plain, dec);

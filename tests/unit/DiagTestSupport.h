@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "diag/BugShow.h"
@@ -25,12 +26,7 @@ inline std::vector<std::string> FileLines(const std::string& sPath)
 {
   std::vector<std::string> lines;
   std::istringstream in(TestReadFile(sPath));
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') {
-      line.pop_back();
-    }
-    lines.push_back(line);
-  }
+  for (std::string line; std::getline(in, line);) lines.push_back(line.substr(0, line.find_last_not_of('\r') + 1));
   return lines;
 }
 
@@ -39,18 +35,15 @@ struct Started {
   HANDLE hProcess = nullptr;
   DWORD Wait(DWORD dwTimeoutMs = 60000)
   {
+    if (hProcess == nullptr) return 0xFFFFFFFF;
     DWORD dwCode = 0xFFFFFFFE;
-    if (hProcess == nullptr) {
-      return 0xFFFFFFFF;
-    }
     if (WaitForSingleObject(hProcess, dwTimeoutMs) == WAIT_OBJECT_0) {
       GetExitCodeProcess(hProcess, &dwCode);
     } else {
       TerminateProcess(hProcess, 0xFFFFFFFD);
       WaitForSingleObject(hProcess, 5000);
     }
-    CloseHandle(hProcess);
-    hProcess = nullptr;
+    CloseHandle(std::exchange(hProcess, nullptr));
     return dwCode;
   }
   ~Started() { Wait(1); }
@@ -59,12 +52,10 @@ struct Started {
 inline void StartProgram(Started* pStarted, const std::string& sCommandLine)
 {
   std::string sCmd = TestBinDir() + "\\" + sCommandLine;
-  std::vector<char> buf(sCmd.begin(), sCmd.end());
-  buf.push_back('\0');
   STARTUPINFOA si = {};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi = {};
-  if (CreateProcessA(nullptr, buf.data(), nullptr, nullptr, FALSE, 0, nullptr, TestBinDir().c_str(), &si, &pi)) {
+  if (CreateProcessA(nullptr, sCmd.data(), nullptr, nullptr, FALSE, 0, nullptr, TestBinDir().c_str(), &si, &pi)) {
     CloseHandle(pi.hThread);
     pStarted->hProcess = pi.hProcess;
   }
@@ -73,13 +64,9 @@ inline void StartProgram(Started* pStarted, const std::string& sCommandLine)
 // Start gate of drav_child: each child releases "<name>_ready" once when it
 // stands at the gate, then waits for the event "<name>".
 struct Gate {
-  HANDLE hGo;
-  HANDLE hReady;
   explicit Gate(const std::string& sName)
-  {
-    hGo = CreateEventA(nullptr, TRUE, FALSE, sName.c_str());
-    hReady = CreateSemaphoreA(nullptr, 0, 64, (sName + "_ready").c_str());
-  }
+      : hGo(CreateEventA(nullptr, TRUE, FALSE, sName.c_str())),
+        hReady(CreateSemaphoreA(nullptr, 0, 64, (sName + "_ready").c_str())) {}
   ~Gate()
   {
     CloseHandle(hGo);
@@ -88,12 +75,11 @@ struct Gate {
   bool AwaitReady(int nChildren)
   {
     int i = 0;
-    while (i < nChildren && WaitForSingleObject(hReady, 30000) == WAIT_OBJECT_0) {
-      ++i;
-    }
+    while (i < nChildren && WaitForSingleObject(hReady, 30000) == WAIT_OBJECT_0) ++i;
     return i == nChildren;
   }
   void Open() { SetEvent(hGo); }
+  HANDLE hGo, hReady;
 };
 
 // Opens the channel as the trace writer does, without posting the set-up's own lines.

@@ -225,3 +225,36 @@ ULONG TestThreadCount()
   CloseHandle(hSnap);
   return n;
 }
+
+#include "models/ModelInfo.h"
+
+std::string TestDescribeModel(const tModelInfo* p)
+{
+  char s[64];
+  snprintf(s, sizeof s, "[%08lX-%lu]", (unsigned long)p->ulSectionId, (unsigned long)p->ulSectionSubId);
+  std::string out = s;
+  const std::pair<const char*, const char*> texts[] = {{"NAME", p->sModelName}, {"REG", p->sReg}, {"CAP", p->sCap},
+                                                       {"DEPTH", p->sDepth}, {"MINTERM", p->sMinTerm},
+                                                       {"REMAP", p->sRemap}, {"CACHE", p->sCache}};
+  for (const auto& text : texts) {
+    if (text.second != nullptr) out += std::string(" ") + text.first + "=" + text.second;
+  }
+  for (const tKeySequence* pKey = p->pKeyList; pKey != nullptr; pKey = pKey->pNext) {
+    snprintf(s, sizeof s, " KEY=%lX/%lu", (unsigned long)pKey->ulKeyCode, (unsigned long)pKey->ulLength);
+    out += s;
+  }
+  const std::pair<const char*, unsigned long> numbers[] = {
+      {" VID=%04lX", p->usVid},     {" PID=%04lX", p->usPid},     {" LNPCOL=%lX", p->ulLnpCol}, {" MWID=%lu", p->ulMwid},
+      {" DEVID=%lu", p->ulDevId},   {" SUBID=%lu", p->ulSubId},   {" QID=%04lX", p->usQid}};
+  for (const auto& number : numbers) {
+    if (number.second != 0) {
+      snprintf(s, sizeof s, number.first, number.second);
+      out += s;
+    }
+    if (strncmp(number.first, " PID", 4) == 0 && (p->usBcdDevice | p->usBcdMask) != 0) {   // the revision after PID
+      snprintf(s, sizeof s, " BCD=%04X/%04X", p->usBcdDevice, p->usBcdMask);
+      out += s;
+    }
+  }
+  return out;
+}

@@ -61,3 +61,8 @@ std::string TestReadFile(const std::string& sPath);
 // every handle value is asked in turn) and its threads.
 DWORD TestHandleCount();
 ULONG TestThreadCount();
+
+// A model record as one line: its section, then only the fields that are set,
+// e.g. "[0000C01E-2] NAME=One VID=3F1D PID=C01E" (keys as code/length).
+struct tModelInfo;
+std::string TestDescribeModel(const tModelInfo* pModel);

@@ -2,6 +2,7 @@
 // form, merging several files and folders, and the host's model database.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -18,29 +19,17 @@ namespace {
 
 class ModelFileTest : public testing::Test {
 protected:
-  void SetUp() override
-  {
-    m_dwLevel = g_dwDebugLevel;
-    m_bInfo = g_bTraceInfo;
-    m_bWarn = g_bTraceWarnings;
-    g_dwDebugLevel |= TRACE_CAT_INI | TRACE_CAT_ERROR | TRACE_CAT_WARNING | TRACE_CAT_INFO;
-    g_bTraceInfo = TRUE;
-    g_bTraceWarnings = TRUE;
-  }
-  void TearDown() override
+  ~ModelFileTest() override
   {
     IniSetAllocationFailure(0);
     IniSetWriteFault(INI_WRITE_OK);
-    g_dwDebugLevel = m_dwLevel;
     g_bTraceInfo = m_bInfo;
     g_bTraceWarnings = m_bWarn;
   }
+  const BOOL m_bInfo = std::exchange(g_bTraceInfo, TRUE);
+  const BOOL m_bWarn = std::exchange(g_bTraceWarnings, TRUE);
+  TraceLevel level{TRACE_CAT_INI | TRACE_CAT_ERROR | TRACE_CAT_WARNING | TRACE_CAT_INFO};
   TraceCapture capture;
-
-private:
-  DWORD m_dwLevel = 0;
-  BOOL m_bInfo = FALSE;
-  BOOL m_bWarn = FALSE;
 };
 
 // A model table with its unsupported list, as a caller of the loader keeps it.
@@ -58,21 +47,31 @@ struct Db {
   {
     return IniLoadFile(&pTable, &ulCount, &pUnsupported, &ulUnsupported, sFile.c_str(), ulFlags, bWarn);
   }
-  ULONG LoadFolder(const std::string& sFolder, ULONG ulFlags = 0)
+  ULONG LoadFolder(const std::string& sFolder)
   {
-    return IniLoadFilesFromPath(&pTable, &ulCount, &pUnsupported, &ulUnsupported, sFolder.c_str(), ulFlags, TRUE);
+    return IniLoadFilesFromPath(&pTable, &ulCount, &pUnsupported, &ulUnsupported, sFolder.c_str(), 0, TRUE);
   }
-  const tModelInfo* Find(ULONG ulId) const
+  // Every record and the unsupported list, one line each.
+  std::string All() const
   {
-    for (ULONG i = 0; i < ulCount; ++i) {
-      if (pTable[i].ulSectionId == ulId) return &pTable[i];
+    std::string s;
+    for (ULONG i = 0; i < ulCount; ++i) s += TestDescribeModel(&pTable[i]) + "\n";
+    for (ULONG i = 0; i < ulUnsupported; ++i) {
+      char sEntry[16];
+      snprintf(sEntry, sizeof sEntry, "%08lX ", (unsigned long)pUnsupported[i]);
+      s += sEntry;
     }
-    return nullptr;
+    return s;
   }
-  std::string Name(ULONG ulId) const
+  // A full table of placeholder records, as a caller may hand one over.
+  void Fill(ULONG ulRecords, bool bNamed)
   {
-    const tModelInfo* p = Find(ulId);
-    return p == nullptr ? "<none>" : (p->sModelName ? p->sModelName : "<null>");
+    pTable = static_cast<tModelInfo*>(IniHeapAlloc(INI_WORK_AREA_SIZE));
+    ulCount = ulRecords;
+    for (ULONG i = 0; i < ulRecords && bNamed; ++i) {
+      pTable[i].ulSectionId = 0x01000000 + i;
+      pTable[i].sModelName = static_cast<char*>(IniHeapAlloc(4));
+    }
   }
 };
 
@@ -83,18 +82,6 @@ void WriteBytes(const std::string& sPath, const std::string& sData)
   DWORD dw = 0;
   ASSERT_TRUE(WriteFile(h, sData.data(), (DWORD)sData.size(), &dw, nullptr));
   CloseHandle(h);
-}
-
-std::string ReadBytes(const std::string& sPath)
-{
-  std::string s;
-  HANDLE h = CreateFileA(sPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return s;
-  char buf[4096];
-  DWORD dw = 0;
-  while (ReadFile(h, buf, sizeof buf, &dw, nullptr) && dw > 0) s.append(buf, dw);
-  CloseHandle(h);
-  return s;
 }
 
 std::string Sealed(const std::string& sPlain)
@@ -108,8 +95,9 @@ std::string Sealed(const std::string& sPlain)
 
 uint32_t Le32(const std::string& s, size_t at)
 {
-  return (uint32_t)(uint8_t)s[at] | ((uint32_t)(uint8_t)s[at + 1] << 8) | ((uint32_t)(uint8_t)s[at + 2] << 16) |
-         ((uint32_t)(uint8_t)s[at + 3] << 24);
+  uint32_t ul;
+  memcpy(&ul, s.data() + at, 4);
+  return ul;
 }
 
 const std::string kPlain =
@@ -117,66 +105,37 @@ const std::string kPlain =
     "[0x01000001]\r\nNAME = One\r\nPID = 0xC01E\r\nKEY = 0x3A,0x04\r\nREG = 1,3,5-7\r\n"
     "[0x01000002-3]\r\nNAME = Two ; a comment\r\nVID = 0x046D\r\nPID = 0xC02A\r\nBCDDEVICE = 0x1200, 0xFF00\r\n"
     "[Unsupported]\r\nPID=0xC001,0xC002\r\nMWID=0x1234\r\n";
-
-void ExpectSameModels(const Db& a, const Db& b)
-{
-  ASSERT_EQ(a.ulCount, b.ulCount);
-  for (ULONG i = 0; i < a.ulCount; ++i) {
-    const tModelInfo& x = a.pTable[i];
-    const tModelInfo& y = b.pTable[i];
-    EXPECT_EQ(x.ulSectionId, y.ulSectionId);
-    EXPECT_EQ(x.ulSectionSubId, y.ulSectionSubId);
-    EXPECT_STREQ(x.sModelName, y.sModelName);
-    EXPECT_STREQ(x.sReg, y.sReg);
-    EXPECT_EQ(x.usVid, y.usVid);
-    EXPECT_EQ(x.usPid, y.usPid);
-    EXPECT_EQ(x.usBcdDevice, y.usBcdDevice);
-    EXPECT_EQ(x.usBcdMask, y.usBcdMask);
-    EXPECT_EQ(x.pKeyList == nullptr, y.pKeyList == nullptr);
-  }
-  ASSERT_EQ(a.ulUnsupported, b.ulUnsupported);
-  for (ULONG i = 0; i < a.ulUnsupported; ++i) EXPECT_EQ(a.pUnsupported[i], b.pUnsupported[i]);
-}
+const std::string kPlainModels =
+    "[01000001-0] NAME=One REG=0x000000EA-00000000-00000000-00000000-00000000-00000000-00000000-00000000 KEY=3A/8 "
+    "VID=3F1D PID=C01E\n[01000002-3] NAME=Two VID = 0x046D VID=046D PID=C02A BCD=1200/FF00\n"
+    "01001234 0300C001 0300C002 ";
 
 }  // namespace
 
-TEST_F(ModelFileTest, PlainFileLoads)
-{
-  std::string sFile = TestScratchDir("IniPlain") + "\\models.ini";
-  WriteBytes(sFile, kPlain);
-  Db db;
-  EXPECT_EQ(db.Load(sFile), 2u);
-  ASSERT_EQ(db.ulCount, 2u);
-  EXPECT_EQ(db.Name(0x01000001), "One");
-  EXPECT_EQ(db.Name(0x01000002), "Two VID = 0x046D");
-  const tModelInfo* pTwo = db.Find(0x01000002);
-  ASSERT_NE(pTwo, nullptr);
-  EXPECT_EQ(pTwo->ulSectionSubId, 3u);
-  EXPECT_EQ(pTwo->usVid, 0x046D);
-  EXPECT_EQ(pTwo->usBcdMask, 0xFF00);
-  ASSERT_EQ(db.ulUnsupported, 3u);
-  EXPECT_EQ(db.pUnsupported[0], 0x01001234u);
-  EXPECT_TRUE(capture.Contains("Entry - '" + sFile + "'."));
-  // The loader's own line: no other function's name in front of it.
-  EXPECT_TRUE(capture.Contains("> IniLoadFilesFromPath - Read " + std::to_string(kPlain.size()) + " bytes from file.\n"));
-  EXPECT_TRUE(capture.Contains("Exit 2."));
-  EXPECT_EQ(ReadBytes(sFile), kPlain);   // not rewritten without the flag
-}
-
-TEST_F(ModelFileTest, PlainFileRewrittenEncipheredLoadsTheSame)
+// Loaded as it is; with the flag rewritten enciphered, and then not again.
+// The envelope as a reader of the format sees it: the text's length, then CBC
+// from the fixed chain block, big-endian halves, check words = E(last ciphertext block).
+TEST_F(ModelFileTest, PlainFileLoadsAndIsRewrittenEnciphered)
 {
   std::string sFile = TestScratchDir("IniRewrite") + "\\models.ini";
   WriteBytes(sFile, kPlain);
-  Db plain;
-  EXPECT_EQ(plain.Load(sFile, INI_FLAG_ENCRYPT_PLAIN), 2u);
+  std::string sImages[3];
+  for (int i = 0; i < 3; ++i) {
+    Db db;
+    EXPECT_EQ(db.Load(sFile, i ? INI_FLAG_ENCRYPT_PLAIN : 0), 2u);
+    EXPECT_EQ(db.All(), kPlainModels);
+    sImages[i] = TestReadFile(sFile);
+  }
+  EXPECT_EQ(sImages[0], kPlain);
+  EXPECT_EQ(sImages[2], sImages[1]);
+  EXPECT_TRUE(capture.Contains("Entry - '" + sFile + "'."));
+  // The loader's own line: no other function's name in front of it.
+  EXPECT_TRUE(capture.Contains("> IniLoadFilesFromPath - Read " + std::to_string(kPlain.size()) + " bytes from file.\n"));
+  EXPECT_FALSE(capture.Contains("assert chain.L == L && chain.R == R"));
 
-  std::string sImage = ReadBytes(sFile);
+  const std::string& sImage = sImages[1];
   ASSERT_EQ(sImage.size(), RoundUp((ULONG)kPlain.size(), 8) + 12);
   EXPECT_EQ(Le32(sImage, 0), kPlain.size());
-  EXPECT_NE(sImage.compare(4, 5, ";DRAV"), 0);
-
-  // The envelope as a reader of the format sees it: CBC from the fixed
-  // chain block, big-endian halves, check words = E(last ciphertext block).
   BlowfishCipher cipher;
   cipher.Initialize(reinterpret_cast<const uint8_t*>("Quillend-5C27A0F3-8E14-4b6d-A2C9-0D73E6F41B95"), 45);
   size_t m = sImage.size() - 12;
@@ -187,60 +146,37 @@ TEST_F(ModelFileTest, PlainFileRewrittenEncipheredLoadsTheSame)
   CipherBlock check = cipher.EncryptBlock(chain);
   EXPECT_EQ(Le32(sImage, 4 + m), check.L);
   EXPECT_EQ(Le32(sImage, 8 + m), check.R);
-
-  Db again;
-  EXPECT_EQ(again.Load(sFile, INI_FLAG_ENCRYPT_PLAIN), 2u);
-  ExpectSameModels(plain, again);
-  EXPECT_EQ(ReadBytes(sFile), sImage);   // an enciphered file is not rewritten
-  EXPECT_FALSE(capture.Contains("assert chain.L == L && chain.R == R"));
 }
 
-TEST_F(ModelFileTest, RewriteWithoutMemoryLeavesTheFile)
-{
-  std::string sFile = TestScratchDir("IniRewriteNoMem") + "\\models.ini";
-  WriteBytes(sFile, kPlain);
-  Db db;
-  IniSetAllocationFailure(3);   // work area, file buffer, then the enciphered image
-  EXPECT_EQ(db.Load(sFile, INI_FLAG_ENCRYPT_PLAIN), 2u);
-  EXPECT_EQ(ReadBytes(sFile), kPlain);
-  EXPECT_TRUE(capture.Contains("not written: no memory"));
-}
-
-// A write that fails or comes short (a full disk) leaves the plain file whole
-// and no temporary file behind.
+// No memory for the image, a write that fails or comes short (a full disk):
+// the plain file stays whole and no temporary file is left behind.
 TEST_F(ModelFileTest, FailedRewriteLeavesTheOriginal)
 {
   std::string sFile = TestScratchDir("IniRewriteFails") + "\\models.ini";
-  for (IniWriteFault eFault : { INI_WRITE_FAIL, INI_WRITE_SHORT }) {
+  const struct {
+    ULONG ulFailNth;   // work area, file buffer, then the enciphered image
+    IniWriteFault eFault;
+    const char* sReason;
+  } cases[] = {{3, INI_WRITE_OK, "not written: no memory."},
+               {0, INI_WRITE_FAIL, "not written (write failed, 112); the file stays as it was."},
+               {0, INI_WRITE_SHORT, "not written (write failed, 112); the file stays as it was."}};
+  for (const auto& c : cases) {
     WriteBytes(sFile, kPlain);
     capture.Clear();
-    IniSetWriteFault(eFault);
+    IniSetAllocationFailure(c.ulFailNth);
+    IniSetWriteFault(c.eFault);
     Db db;
     EXPECT_EQ(db.Load(sFile, INI_FLAG_ENCRYPT_PLAIN), 2u);
     IniSetWriteFault(INI_WRITE_OK);
-    EXPECT_EQ(ReadBytes(sFile), kPlain);
+    EXPECT_EQ(TestReadFile(sFile), kPlain);
     EXPECT_EQ(GetFileAttributesA((sFile + ".new").c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_TRUE(capture.Contains("<error> IniLoadFile - Enciphered form of '" + sFile +
-                                 "' not written (write failed, 112); the file stays as it was."));
+    EXPECT_TRUE(capture.Contains("<error> IniLoadFile - Enciphered form of '" + sFile + "' " + c.sReason)) << c.sReason;
   }
 }
 
-TEST_F(ModelFileTest, EncipheredLengthMustFitExactly)
-{
-  std::string sDir = TestScratchDir("IniLength");
-  std::string sImage = Sealed(";DRAV\n[0x01000005]\nNAME=Five\r\n");
-  WriteBytes(sDir + "\\good.ini", sImage);
-  WriteBytes(sDir + "\\short.ini", sImage.substr(0, sImage.size() - 1));
-  WriteBytes(sDir + "\\long.ini", sImage + "X");
-  Db db;
-  EXPECT_EQ(db.Load(sDir + "\\good.ini"), 1u);
-  EXPECT_EQ(db.Load(sDir + "\\short.ini"), 0u);
-  EXPECT_EQ(db.Load(sDir + "\\long.ini"), 0u);
-  ASSERT_EQ(db.ulCount, 1u);
-  EXPECT_EQ(db.Name(0x01000005), "Five");   // carried-over record still whole
-}
-
-TEST_F(ModelFileTest, CheckWordMismatchStillLoads)
+// A check-word mismatch is said and the text still taken; plain bytes that
+// run on past the length inside the last block are cut off.
+TEST_F(ModelFileTest, EncipheredTextCheckedAndCutAtItsLength)
 {
   std::string sFile = TestScratchDir("IniCheck") + "\\models.ini";
   std::string sImage = Sealed(";DRAV\n[0x01000006]\nNAME=Six\r\n");
@@ -248,53 +184,43 @@ TEST_F(ModelFileTest, CheckWordMismatchStillLoads)
   WriteBytes(sFile, sImage);
   Db db;
   EXPECT_EQ(db.Load(sFile), 1u);
-  EXPECT_EQ(db.Name(0x01000006), "Six");
+  EXPECT_EQ(db.All(), "[01000006-0] NAME=Six\n");
   EXPECT_TRUE(capture.Contains("<error> IniLoadFile - IniLoadFile - IniEnvelope.cpp line "));
   EXPECT_TRUE(capture.Contains(": assert chain.L == L && chain.R == R\n"));
-}
 
-TEST_F(ModelFileTest, EncipheredTextIsCutAtItsLength)
-{
-  // Plain bytes run on past n inside the last block: the text ends at n.
-  std::string sImage = Sealed("[0x1]\r\nNAME=abcdefXY");
-  std::string sCut = sImage;
-  sCut[0] = (char)(sImage[0] - 2);   // same m, two bytes fewer
+  std::string sCut = Sealed("[0x1]\r\nNAME=abcdefXY");
+  sCut[0] = (char)(sCut[0] - 2);   // same length in blocks, two bytes fewer
   char* pText = nullptr;
   size_t n = 0;
   BOOL bCheck = FALSE;
   ASSERT_TRUE(IniEnvelopeOpen(reinterpret_cast<const uint8_t*>(sCut.data()), sCut.size(), &pText, &n, &bCheck));
   EXPECT_TRUE(bCheck);
   EXPECT_EQ(n, 18u);
-  EXPECT_EQ(strlen(pText), 18u);
   EXPECT_EQ(std::string(pText), "[0x1]\r\nNAME=abcdef");
   IniHeapFree(pText);
 }
 
-TEST_F(ModelFileTest, EmptyShortAndCorruptFilesAddNothing)
+// Empty, short, cut, overlong, undecipherable or missing files add nothing and
+// leave what earlier files brought whole.
+TEST_F(ModelFileTest, BadFilesAddNothing)
 {
   std::string sDir = TestScratchDir("IniCorrupt");
   Db db;
   WriteBytes(sDir + "\\good.ini", kPlain);
   ASSERT_EQ(db.Load(sDir + "\\good.ini"), 2u);
-  const char* sNameBefore = db.Find(0x01000001)->sModelName;
-
-  WriteBytes(sDir + "\\empty.ini", "");
-  WriteBytes(sDir + "\\three.ini", "abc");
-  WriteBytes(sDir + "\\zero.ini", Sealed(""));   // a valid envelope of no text
   std::string sJunk(1012, '\0');
   for (size_t i = 0; i < sJunk.size(); ++i) sJunk[i] = (char)(i * 37 + 11);
-  sJunk[0] = (char)0xE8;   // 1000: fits the file size, deciphers to noise
-  sJunk[1] = 0x03;
-  sJunk[2] = sJunk[3] = 0;
-  WriteBytes(sDir + "\\junk.ini", sJunk);
-  WriteBytes(sDir + "\\plainend.ini", ";DRAV");
-  for (const char* s : {"empty.ini", "three.ini", "zero.ini", "junk.ini", "plainend.ini", "missing.ini"}) {
-    EXPECT_EQ(db.Load(sDir + "\\" + s), 0u) << s;
+  sJunk.replace(0, 4, std::string("\xE8\x03\0\0", 4));   // 1000: fits the file size, deciphers to noise
+  const std::string sImage = Sealed(";DRAV\n[0x01000005]\nNAME=Five\r\n");
+  const std::pair<const char*, std::string> files[] = {
+      {"empty.ini", ""}, {"three.ini", "abc"}, {"zero.ini", Sealed("")}, {"junk.ini", sJunk}, {"plainend.ini", ";DRAV"},
+      {"short.ini", sImage.substr(0, sImage.size() - 1)}, {"long.ini", sImage + "X"}};
+  for (const auto& file : files) {
+    WriteBytes(sDir + "\\" + file.first, file.second);
+    EXPECT_EQ(db.Load(sDir + "\\" + file.first), 0u) << file.first;
   }
-  ASSERT_EQ(db.ulCount, 2u);
-  EXPECT_EQ(db.Find(0x01000001)->sModelName, sNameBefore);
-  EXPECT_STREQ(sNameBefore, "One");
-  EXPECT_EQ(db.ulUnsupported, 3u);
+  EXPECT_EQ(db.Load(sDir + "\\missing.ini"), 0u);
+  EXPECT_EQ(db.All(), kPlainModels);
 }
 
 TEST_F(ModelFileTest, BadArguments)
@@ -306,8 +232,7 @@ TEST_F(ModelFileTest, BadArguments)
   EXPECT_EQ(IniLoadFile(&db.pTable, &db.ulCount, nullptr, nullptr, "", 0, FALSE), 0u);
   EXPECT_TRUE(capture.Contains("EMPTY String."));
   EXPECT_EQ(IniLoadFilesFromPath(&db.pTable, &db.ulCount, nullptr, nullptr, nullptr, 0, FALSE), 0u);
-  EXPECT_EQ(IniLoadFilesFromPath(&db.pTable, &db.ulCount, nullptr, nullptr, std::string(300, 'a').c_str(), 0, FALSE),
-            0u);
+  EXPECT_EQ(IniLoadFilesFromPath(&db.pTable, &db.ulCount, nullptr, nullptr, std::string(300, 'a').c_str(), 0, FALSE), 0u);
   EXPECT_EQ(db.pTable, nullptr);
   // Without list pointers the unsupported section is passed over.
   std::string sFile = TestScratchDir("IniNoList") + "\\models.ini";
@@ -322,69 +247,47 @@ TEST_F(ModelFileTest, FirstFileWinsAndSecondUnsupportedIsSkipped)
   std::string sDir = TestScratchDir("IniTwoFiles");
   WriteBytes(sDir + "\\a.ini", kPlain);
   WriteBytes(sDir + "\\b.ini",
-             ";DRAV\r\n[0x01000001]\r\nNAME = Other\r\n[0x01000009]\r\nNAME = Nine\r\n"
-             "[Unsupported]\r\nPID=0xC003\r\n");
+             ";DRAV\r\n[0x01000001]\r\nNAME = Other\r\n[0x01000009]\r\nNAME = Nine\r\n[Unsupported]\r\nPID=0xC003\r\n");
   Db db;
   EXPECT_EQ(db.Load(sDir + "\\a.ini"), 2u);
   EXPECT_EQ(db.Load(sDir + "\\b.ini"), 1u);
-  ASSERT_EQ(db.ulCount, 3u);
-  EXPECT_EQ(db.Name(0x01000001), "One");
-  EXPECT_EQ(db.Name(0x01000009), "Nine");
+  std::string sAll = kPlainModels;
+  EXPECT_EQ(db.All(), sAll.insert(sAll.rfind('\n') + 1, "[01000009-0] NAME=Nine\n"));
   EXPECT_EQ(capture.Count("<warning> IniLoadFile - Model Overwrite (01000001-0).\n"), 1u);
   EXPECT_TRUE(capture.Contains("IniLoadFilesFromPath - Found 2 device from previous file(s).\n"));
   EXPECT_TRUE(capture.Contains("IniLoadUnsupportedSection - Exit - Duplicate Unsupported Section.\n"));
-  EXPECT_EQ(db.ulUnsupported, 3u);
-
   capture.Clear();
   EXPECT_EQ(db.Load(sDir + "\\b.ini", 0, FALSE), 0u);
   EXPECT_FALSE(capture.Contains("Model Overwrite"));
 }
 
-TEST_F(ModelFileTest, FullTableIsNotCarriedOver)
+// A table handed over full is not carried over (said); one without records
+// is carried over with its assertion; a full one stays when the file brings nothing.
+TEST_F(ModelFileTest, TablesHandedOver)
 {
-  std::string sFile = TestScratchDir("IniFull") + "\\models.ini";
-  WriteBytes(sFile, ";DRAV\r\n[0x02000001]\r\nNAME = New\r\n");
-  Db db;
-  db.ulCount = INI_MAX_MODELS;
-  db.pTable = static_cast<tModelInfo*>(IniHeapAlloc(INI_WORK_AREA_SIZE));
-  ASSERT_NE(db.pTable, nullptr);
-  for (ULONG i = 0; i < INI_MAX_MODELS; ++i) {
-    db.pTable[i].ulSectionId = 0x01000000 + i;
-    db.pTable[i].sModelName = static_cast<char*>(IniHeapAlloc(4));
+  std::string sDir = TestScratchDir("IniTables");
+  WriteBytes(sDir + "\\new.ini", ";DRAV\r\n[0x02000001]\r\nNAME = New\r\n");
+  WriteBytes(sDir + "\\none.ini", ";DRAV\r\n");
+  const struct {
+    ULONG ulRecords;
+    const char *sFile, *sSaid;
+  } cases[] = {{INI_MAX_MODELS, "new.ini", ": assert *pulModelTableCount == 0\n"},
+               {0, "new.ini", ": assert ulCount > 0\n"}, {INI_MAX_MODELS, "none.ini", nullptr}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sFile + std::to_string(c.ulRecords));
+    capture.Clear();
+    Db db;
+    db.Fill(c.ulRecords, c.sSaid != nullptr);
+    tModelInfo* pOld = db.pTable;
+    EXPECT_EQ(db.Load(sDir + "\\" + c.sFile), c.sSaid ? 1u : 0u);
+    if (c.sSaid != nullptr) {
+      EXPECT_TRUE(capture.Contains(c.sSaid));
+      EXPECT_EQ(db.All(), "[02000001-0] NAME=New\n");
+    } else {
+      EXPECT_EQ(db.pTable, pOld);
+      EXPECT_EQ(db.ulCount, INI_MAX_MODELS);
+    }
   }
-  EXPECT_EQ(db.Load(sFile), 1u);
-  EXPECT_TRUE(capture.Contains("assert *pulModelTableCount == 0"));
-  ASSERT_EQ(db.ulCount, 1u);
-  EXPECT_EQ(db.Name(0x02000001), "New");
-}
-
-// A table pointer without records is carried over with its assertion.
-TEST_F(ModelFileTest, EmptyTableIsCarriedOverWithItsAssertion)
-{
-  std::string sFile = TestScratchDir("IniEmptyTable") + "\\models.ini";
-  WriteBytes(sFile, ";DRAV\r\n[0x02000001]\r\nNAME = New\r\n");
-  Db db;
-  db.pTable = static_cast<tModelInfo*>(IniHeapAlloc(sizeof(tModelInfo)));
-  ASSERT_NE(db.pTable, nullptr);
-  EXPECT_EQ(db.Load(sFile), 1u);
-  EXPECT_TRUE(capture.Contains("<error> IniLoadFile - IniLoadFile - IniMgr.cpp line "));
-  EXPECT_TRUE(capture.Contains(": assert ulCount > 0\n"));
-  ASSERT_EQ(db.ulCount, 1u);
-  EXPECT_EQ(db.Name(0x02000001), "New");
-}
-
-TEST_F(ModelFileTest, FullTableStaysWhenTheFileBringsNothing)
-{
-  std::string sFile = TestScratchDir("IniFullEmpty") + "\\models.ini";
-  WriteBytes(sFile, ";DRAV\r\n");
-  Db db;
-  db.ulCount = INI_MAX_MODELS;
-  db.pTable = static_cast<tModelInfo*>(IniHeapAlloc(INI_WORK_AREA_SIZE));
-  ASSERT_NE(db.pTable, nullptr);
-  tModelInfo* pOld = db.pTable;
-  EXPECT_EQ(db.Load(sFile), 0u);
-  EXPECT_EQ(db.pTable, pOld);
-  EXPECT_EQ(db.ulCount, INI_MAX_MODELS);
 }
 
 TEST_F(ModelFileTest, FailedPublishKeepsThePreviousTable)
@@ -395,23 +298,15 @@ TEST_F(ModelFileTest, FailedPublishKeepsThePreviousTable)
   Db db;
   ASSERT_EQ(db.Load(sDir + "\\a.ini"), 2u);
   tModelInfo* pOld = db.pTable;
-
   IniSetAllocationFailure(2);   // work area, then the new table (the file cannot be opened)
   EXPECT_EQ(db.Load(sDir + "\\missing.ini"), 0u);
-  EXPECT_EQ(db.pTable, pOld);
-  EXPECT_EQ(db.ulCount, 2u);
   EXPECT_TRUE(capture.Contains("assert FALSE"));
-
   // Failing the table after a file added a model drops that model only.
   IniSetAllocationFailure(4);   // work area, file buffer, the name copy, then the table
-  capture.Clear();
   EXPECT_EQ(db.Load(sDir + "\\b.ini"), 0u);
   EXPECT_TRUE(capture.Contains("Model table of 3 records not published; the previous table stays."));
   EXPECT_EQ(db.pTable, pOld);
-  EXPECT_EQ(db.ulCount, 2u);
-  EXPECT_EQ(db.Find(0x01000009), nullptr);
-  EXPECT_EQ(db.Name(0x01000001), "One");
-  EXPECT_EQ(db.Name(0x01000002), "Two VID = 0x046D");
+  EXPECT_EQ(db.All(), kPlainModels);
 }
 
 TEST_F(ModelFileTest, FolderLoadTakesIniFilesOnly)
@@ -421,49 +316,29 @@ TEST_F(ModelFileTest, FolderLoadTakesIniFilesOnly)
   WriteBytes(sDir + "\\b.ini", Sealed(";DRAV\r\n[0x01000009]\r\nNAME = Nine\r\n"));
   WriteBytes(sDir + "\\c.txt", ";DRAV\r\n[0x01000010]\r\nNAME = Ten\r\n");
   CreateDirectoryA((sDir + "\\d.ini").c_str(), nullptr);
-  Db db;
-  EXPECT_EQ(db.LoadFolder(sDir), 3u);
-  EXPECT_EQ(db.ulCount, 3u);
-  EXPECT_EQ(db.Name(0x01000009), "Nine");
-  EXPECT_EQ(db.Find(0x01000010), nullptr);
-  Db slash;
-  EXPECT_EQ(slash.LoadFolder(sDir + "\\"), 3u);
+  for (const std::string& sFolder : {sDir, sDir + "\\"}) {
+    Db db;
+    EXPECT_EQ(db.LoadFolder(sFolder), 3u);
+    EXPECT_NE(db.All().find("[01000009-0] NAME=Nine\n"), std::string::npos);
+    EXPECT_EQ(db.All().find("[01000010-0]"), std::string::npos);
+  }
   Db none;
   EXPECT_EQ(none.LoadFolder(sDir + "\\nowhere"), 0u);
   EXPECT_EQ(none.pTable, nullptr);
   RemoveDirectoryA((sDir + "\\d.ini").c_str());
 }
 
-TEST_F(ModelFileTest, LongLinesAndValues)
-{
-  std::string sFile = TestScratchDir("IniLongLines") + "\\models.ini";
-  std::string s255(255, 'n'), s256(256, 'm');
-  WriteBytes(sFile, ";DRAV\r\n[0x01000001]\r\nNAME = " + s255 + "\r\nCAP = " + s256 + "\r\n\r\n");
-  Db db;
-  EXPECT_EQ(db.Load(sFile), 1u);
-  ASSERT_EQ(db.ulCount, 1u);
-  EXPECT_EQ(std::string(db.pTable[0].sModelName), s255);
-  EXPECT_EQ(db.pTable[0].sCap, nullptr);
-}
-
-// ---- The host's model database ---------------------------------------------------------
-
 namespace {
 std::string DemoModelsFolder()
 {
   std::string s = __FILE__;   // <tree>/tests/unit/<this file>
-  for (char& c : s) {
-    if (c == '/') c = '\\';
-  }
+  std::replace(s.begin(), s.end(), '/', '\\');
   s = s.substr(0, s.rfind("\\tests\\unit\\"));
-  if (!s.empty() && s[0] == '\\') s = "Z:" + s;
-  return s + "\\host\\models";
+  return (!s.empty() && s[0] == '\\' ? "Z:" + s : s) + "\\host\\models";
 }
 
 struct UsbKey {
-  USHORT usVid;
-  USHORT usPid;
-  USHORT usRev;
+  USHORT usVid, usPid, usRev;
 };
 BOOL CompareVidPidRev(const tModelInfo* pModel, ULONG ulKeySize, const void* pKey)
 {
@@ -473,6 +348,8 @@ BOOL CompareVidPidRev(const tModelInfo* pModel, ULONG ulKeySize, const void* pKe
 }
 }  // namespace
 
+// The host's model database: the demo folder's models, found by the host and
+// by the plug-in through word 19 of the host record, printed, and freed.
 TEST_F(ModelFileTest, HostLoadsTheDemoModelsAndFindsThem)
 {
   RefHostModelsFree();
@@ -482,30 +359,25 @@ TEST_F(ModelFileTest, HostLoadsTheDemoModelsAndFindsThem)
   EXPECT_TRUE(RefHostModelsIsUnsupported(UNSUPPORTED_TYPE_PID, 0xC002));
   EXPECT_TRUE(RefHostModelsIsUnsupported(UNSUPPORTED_TYPE_MWID, 0x1234));   // the file ends with an empty line
   EXPECT_FALSE(RefHostModelsIsUnsupported(UNSUPPORTED_TYPE_PID, 0xC01E));
-
-  UsbKey key = {0x3F1D, 0xC02A, 0x1234};
-  const tModelInfo* p = RefHostFindModel(0, CompareVidPidRev, sizeof key, &key);
+  const struct {
+    UsbKey key;
+    const char* sModel;   // how its description starts
+  } cases[] = {{{0x3F1D, 0xC02A, 0x1234}, "[01000002-0] NAME=Demo Laser Mouse (revision 12xx)"},
+               {{0x3F1D, 0xC02A, 0x1300}, "none"},
+               {{0x3F1D, 0xC01E, 0}, "[01000001-0] NAME=Demo Optical Mouse REG=0x000000EA-00000000-00000000-00000000-"
+                                     "00000000-00000000-00000000-00000000"}};
+  for (const auto& c : cases) {
+    const tModelInfo* p = RefHostFindModel(0, CompareVidPidRev, sizeof c.key, &c.key);
+    EXPECT_EQ((p ? TestDescribeModel(p) : "none").substr(0, strlen(c.sModel)), c.sModel);
+  }
+  EXPECT_EQ(RefHostFindModel(0, nullptr, sizeof cases[0].key, &cases[0].key), nullptr);
+  const tModelInfo* p = RefHostFindModel(0, CompareVidPidRev, sizeof cases[0].key, &cases[0].key);
   ASSERT_NE(p, nullptr);
-  EXPECT_EQ(p->ulSectionId, 0x01000002u);
   ASSERT_NE(p->pKeyList, nullptr);
   EXPECT_EQ(p->pKeyList->ulKeyCode, 0x3Au);
-  key.usRev = 0x1300;
-  EXPECT_EQ(RefHostFindModel(0, CompareVidPidRev, sizeof key, &key), nullptr);
-  key = {0x3F1D, 0xC01E, 0};
-  p = RefHostFindModel(0, CompareVidPidRev, sizeof key, &key);
-  ASSERT_NE(p, nullptr);
-  EXPECT_STREQ(p->sModelName, "Demo Optical Mouse");
-  EXPECT_EQ(IniParseIntValue(p->sDepth, "MOU"), 0u);
-  EXPECT_STREQ(p->sReg, "0x000000EA-00000000-00000000-00000000-00000000-00000000-00000000-00000000");
-  EXPECT_EQ(RefHostFindModel(0, nullptr, sizeof key, &key), nullptr);
-
-  // The plug-in reaches the same search through word 19 of the record.
   RefHost* pHost = RefHostGet();
   ASSERT_TRUE(RefHostInit(pHost));
-  key = {0x3F1D, 0xC02A, 0x12AB};
-  p = HostFindModel(pHost->Api, CompareVidPidRev, sizeof key, &key);
-  ASSERT_NE(p, nullptr);
-  EXPECT_STREQ(p->sModelName, "Demo Laser Mouse (revision 12xx)");
+  EXPECT_EQ(HostFindModel(pHost->Api, CompareVidPidRev, sizeof cases[0].key, &cases[0].key), p);
   RefHostShutdown(pHost);
 
   std::string sOut = TestScratchDir("IniHostPrint") + "\\models.txt";
@@ -513,13 +385,11 @@ TEST_F(ModelFileTest, HostLoadsTheDemoModelsAndFindsThem)
   ASSERT_NE(f, nullptr);
   RefHostModelsPrint(f);
   fclose(f);
-  std::string sText = ReadBytes(sOut);
-  EXPECT_NE(sText.find("Models: 4"), std::string::npos);
-  EXPECT_NE(sText.find("[01000001-0] VID 3F1D PID C01E"), std::string::npos);
-  EXPECT_NE(sText.find("'Demo Receiver'"), std::string::npos);
-  EXPECT_NE(sText.find("0x0300C001"), std::string::npos);
-
+  std::string sText = TestReadFile(sOut);
+  for (const char* s : {"Models: 4", "[01000001-0] VID 3F1D PID C01E", "'Demo Receiver'", "0x0300C001"}) {
+    EXPECT_NE(sText.find(s), std::string::npos) << s;
+  }
   RefHostModelsFree();
   EXPECT_EQ(RefHostModelsCount(), 0u);
-  EXPECT_EQ(RefHostFindModel(0, CompareVidPidRev, sizeof key, &key), nullptr);
+  EXPECT_EQ(RefHostFindModel(0, CompareVidPidRev, sizeof cases[0].key, &cases[0].key), nullptr);
 }

@@ -2,13 +2,11 @@
 // hex dumps, the last error and the host's region, and the shared log file.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <map>
+#include <numeric>
 #include <regex>
 #include <set>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "diag/Trace.h"
 #include "diag/TraceFormat.h"
@@ -37,49 +35,40 @@ protected:
   }
   void TearDown() override
   {
-    for (const char* sName : {"DebugLevel", "DebugFlags", "DebugLogFile"}) {
-      TestRegDelete(HKEY_LOCAL_MACHINE, kDravKey, sName);
-    }
+    for (const char* sName : {"DebugLevel", "DebugFlags", "DebugLogFile"}) TestRegDelete(HKEY_LOCAL_MACHINE, kDravKey, sName);
     TraceResetLogFile();
     TraceStart("DRAVMOU", TRACE_CAT_MODULE);
     g_dwBsFlags = m_dwSavedFlags;
   }
   DWORD m_dwSavedFlags = 0;
-  // Log file settings for the processes started now, and for this one if bHere.
-  std::string UseLogFile(const char* sDir, DWORD dwFlags, bool bHere)
+  // Log file settings for the processes started now, and for this one if bHere;
+  // the file starts with sOld unless that is null.
+  std::string UseLogFile(const char* sDir, DWORD dwFlags, bool bHere, const char* sOld = nullptr)
   {
     std::string path = TestScratchDir(sDir) + "\\trace.txt";
     TestRegSetDword(HKEY_LOCAL_MACHINE, kDravKey, "DebugFlags", dwFlags);
     TestRegSetString(HKEY_LOCAL_MACHINE, kDravKey, "DebugLogFile", path.c_str());
-    if (bHere) {
-      TraceInit("DRAVMOU");
+    if (bHere) TraceInit("DRAVMOU");
+    if (sOld != nullptr) {
+      FILE* f = fopen(path.c_str(), "wb");
+      fputs(sOld, f);
+      fclose(f);
     }
     return path;
   }
 };
 
-std::string Head(const char* sLevel = "")
+std::string Head(const char* sFunction, const char* sLevel = "")
 {
   char s[64];
-  snprintf(s, sizeof s, "DRAVMOU <%04lu> %s", GetCurrentThreadId(), sLevel);
+  snprintf(s, sizeof s, "DRAVMOU <%04lu> %s%s - ", GetCurrentThreadId(), sLevel, sFunction);
   return s;
-}
-
-void WriteFileText(const std::string& sPath, const std::string& sText)
-{
-  FILE* f = fopen(sPath.c_str(), "wb");
-  fwrite(sText.data(), 1, sText.size(), f);
-  fclose(f);
 }
 
 void FunctionThatTraces() { TRACE_INFO("entry"); }
 void FunctionThatNamesItself() { TRACE_INFO("FunctionThatNamesItself - Entry.\n"); }
-int g_assertLine = 0;
-void FunctionThatAsserts()
-{
-  g_assertLine = __LINE__ + 1;
-  DRAV_ASSERT(1 == 2);
-}
+const int kAssertLine = __LINE__ + 1;
+void FunctionThatAsserts() { DRAV_ASSERT(1 == 2); }
 
 }  // namespace
 
@@ -87,48 +76,67 @@ TEST_F(TraceTest, LinesCarryModuleThreadFunctionAndLevel)
 {
   TraceCapture capture;
   FunctionThatTraces();
-  FunctionThatNamesItself();
+  FunctionThatNamesItself();   // not given its name twice, and keeps its one line feed
   TraceSetFunction("MouMainInit");
   TraceError("bad %d", 7);
   TraceWarning("careful");
-  FunctionThatAsserts();
-  TraceSetFunction("Long");
+  FunctionThatAsserts();   // names its function twice: from the line start and as its first field
+  TraceSetFunction("Dumper");
+  BYTE data[45];
+  std::iota(data, data + 45, 0xA0);
+  TraceDump("pkt", data, 45);
+  TraceDump("one", data, 20);
+  TraceDump("none", data, 0);
   TraceInfo("%s", std::string(2000, 'x').c_str());
   auto lines = capture.Lines();
-  ASSERT_EQ(lines.size(), 6u);
-  EXPECT_EQ(lines[0], Head() + "FunctionThatTraces - entry\n");
-  // A format that starts with its own name is not given it twice, and keeps its one line feed.
-  EXPECT_EQ(lines[1], Head() + "FunctionThatNamesItself - Entry.\n");
-  EXPECT_EQ(lines[2], Head("<error> ") + "MouMainInit - bad 7\n");
-  EXPECT_EQ(lines[3], Head("<warning> ") + "MouMainInit - careful\n");
-  // The assertion names its function twice: once from the line start, once as its first field.
-  EXPECT_EQ(lines[4], Head("<error> ") + "FunctionThatAsserts - FunctionThatAsserts - test_trace.cpp line " +
-                        std::to_string(g_assertLine) + ": assert 1 == 2\n");
+  const std::vector<std::string> expected = {
+      Head("FunctionThatTraces") + "entry\n", Head("FunctionThatNamesItself") + "Entry.\n",
+      Head("MouMainInit", "<error> ") + "bad 7\n", Head("MouMainInit", "<warning> ") + "careful\n",
+      Head("FunctionThatAsserts", "<error> ") + "FunctionThatAsserts - test_trace.cpp line " +
+          std::to_string(kAssertLine) + ": assert 1 == 2\n",
+      Head("Dumper") + "pkt data size  45 is  a0 a1 a2 a3 a4 a5 a6 a7 a8 a9 aa ab ac ad ae af b0 b1 b2 b3\n",
+      Head("Dumper") + "pkt data (cont)       b4 b5 b6 b7 b8 b9 ba bb bc bd be bf c0 c1 c2 c3 c4 c5 c6 c7\n",
+      Head("Dumper") + "pkt data (cont)       c8 c9 ca cb cc\n",
+      Head("Dumper") + "one data size  20 is  a0 a1 a2 a3 a4 a5 a6 a7 a8 a9 aa ab ac ad ae af b0 b1 b2 b3\n",
+      Head("Dumper") + "none data size 0\n"};
+  ASSERT_EQ(lines.size(), expected.size() + 1);
+  for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(lines[i], expected[i]);
   // Cut to leave room for the log file's CR and the terminator, line feed kept.
-  EXPECT_EQ(lines[5].size(), TRACE_LINE_SIZE - 2);
-  EXPECT_EQ(lines[5].back(), '\n');
-  char out[TRACE_FILE_LINE_SIZE];
-  size_t n = TraceFormatFileLine(out, sizeof out, 1, 2, 3, 4, 99, lines[5].c_str());
-  EXPECT_EQ(std::string(out + n - 2), "\r\n");
-  EXPECT_EQ(std::string(out, 17), "01:02:03.004 [99]");
+  EXPECT_EQ(lines.back().size(), TRACE_LINE_SIZE - 2);
+  EXPECT_EQ(lines.back().back(), '\n');
   EXPECT_STREQ(DeviceTraceName(nullptr), "pDevice is NULL");
 }
 
-TEST_F(TraceTest, LevelMaskAndRegistryValues)
+// Level, flags and file name from the registry; the viewer switches (read once
+// per process, on its first passing line) checked in fresh processes.
+TEST_F(TraceTest, SettingsFromTheRegistry)
 {
+  const char kBsKey[] = "SOFTWARE\\Vantorix";
+  TestRegDelete(HKEY_CURRENT_USER, kBsKey, "BsDrav");
+  EXPECT_EQ(TestRunProgram("drav_child.exe switches"), 3u);   // bit 1 info, bit 0 warnings
+  TestRegSetDword(HKEY_CURRENT_USER, kBsKey, "BsDrav", 0x001);
+  EXPECT_EQ(TestRunProgram("drav_child.exe switches"), 0u);
+  TestRegSetDword(HKEY_CURRENT_USER, kBsKey, "BsDrav", 0x200);
+  EXPECT_EQ(TestRunProgram("drav_child.exe switches"), 1u);
+  TestRegSetString(HKEY_CURRENT_USER, kBsKey, "BsDrav", "x");   // not a REG_DWORD: default stays
+  EXPECT_EQ(TestRunProgram("drav_child.exe switches"), 3u);
+  TestRegDelete(HKEY_CURRENT_USER, kBsKey, "BsDrav");
+  g_dwBsFlags = 0x710;
+  EXPECT_EQ(TraceSetOutputFlags(0x00F, 0x00F), 0x710u);
+  EXPECT_EQ(g_dwBsFlags, 0x71Fu);
+  TraceClearOutputFlags();
+  EXPECT_EQ(g_dwBsFlags, 0u);
   TraceCapture capture;
-  const DWORD hidden[] = {TRACE_CAT_LIST, TRACE_CAT_FIFO, TRACE_CAT_LOCK, TRACE_CAT_INI};
-  for (DWORD cat : hidden) {
-    TRACE_CATEGORY(cat, "category %lx", cat);
-  }
+  auto traceHidden = [] {
+    for (DWORD cat : {TRACE_CAT_LIST, TRACE_CAT_FIFO, TRACE_CAT_LOCK, TRACE_CAT_INI}) TRACE_CATEGORY(cat, "category %lx", cat);
+  };
+  traceHidden();
   TRACE_CATEGORY(TRACE_CAT_SYSTEM, "system line");
   EXPECT_EQ(capture.Count("category"), 0u);
   EXPECT_TRUE(capture.Contains("system line"));
   TestRegSetDword(HKEY_LOCAL_MACHINE, kDravKey, "DebugLevel", 0xFFFFFFFF);
   TraceInit("DRAVMOU");
-  for (DWORD cat : hidden) {
-    TRACE_CATEGORY(cat, "category %lx", cat);
-  }
+  traceHidden();
   EXPECT_EQ(capture.Count("category"), 4u);
 
   // Larger than its buffer: the default stays. Shorter: a whole number, zero-extended.
@@ -145,52 +153,28 @@ TEST_F(TraceTest, LevelMaskAndRegistryValues)
   TraceInit("DRAVMOU");
   EXPECT_EQ(g_dwDebugLevel, 0x1234u);
   EXPECT_STREQ(g_szDebugLogFile, "C:\\logs\\drav.txt");
-}
 
-TEST_F(TraceTest, HexDumpLines)
-{
-  TraceCapture capture;
-  BYTE data[45];
-  for (int i = 0; i < 45; ++i) data[i] = (BYTE)(i + 0xA0);
-  TraceSetFunction("Dumper");
-  TraceDump("pkt", data, 45);
-  TraceDump("one", data, 20);
-  TraceDump("none", data, 0);
-  auto lines = capture.Lines();
-  ASSERT_EQ(lines.size(), 5u);
-  std::string head = Head() + "Dumper - ";
-  EXPECT_EQ(lines[0], head + "pkt data size  45 is  a0 a1 a2 a3 a4 a5 a6 a7 a8 a9 aa ab ac ad ae af b0 b1 b2 b3\n");
-  EXPECT_EQ(lines[1], head + "pkt data (cont)       b4 b5 b6 b7 b8 b9 ba bb bc bd be bf c0 c1 c2 c3 c4 c5 c6 c7\n");
-  EXPECT_EQ(lines[2], head + "pkt data (cont)       c8 c9 ca cb cc\n");
-  EXPECT_EQ(lines[3], head + "one data size  20 is  a0 a1 a2 a3 a4 a5 a6 a7 a8 a9 aa ab ac ad ae af b0 b1 b2 b3\n");
-  EXPECT_EQ(lines[4], head + "none data size 0\n");
 }
 
 TEST_F(TraceTest, EleventhThreadEvictsTheLeastRecentlyUsedSlot)
 {
   memset(g_TraceSlots, 0, sizeof g_TraceSlots);
-  std::vector<DWORD> ids;
-  HANDLE hGo = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::vector<DWORD> ids(11);
+  HANDLE hGo = CreateEventA(nullptr, TRUE, FALSE, nullptr), hDone = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   std::vector<std::thread> threads;
   for (int i = 0; i < 11; ++i) {   // in turn; each keeps running until all have traced
-    HANDLE hDone = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    DWORD id = 0;
-    threads.emplace_back([&, hDone, i] {
-      id = GetCurrentThreadId();
+    threads.emplace_back([&, i] {
+      ids[i] = GetCurrentThreadId();
       TraceSetFunction(i == 10 ? "Eleventh" : "Early");
       SetEvent(hDone);
       WaitForSingleObject(hGo, INFINITE);
     });
     WaitForSingleObject(hDone, INFINITE);
-    CloseHandle(hDone);
-    ids.push_back(id);
   }
   // Fresh slots tie at stamp 0: thread i took slot i, the eleventh slot 0 again.
   EXPECT_EQ((DWORD)g_TraceSlots[0].ulThreadId, ids[10]);
   EXPECT_STREQ(g_TraceSlots[0].sFunction, "Eleventh");
-  for (int i = 1; i < 10; ++i) {
-    EXPECT_EQ((DWORD)g_TraceSlots[i].ulThreadId, ids[i]);
-  }
+  for (int i = 1; i < 10; ++i) EXPECT_EQ((DWORD)g_TraceSlots[i].ulThreadId, ids[i]);
   EXPECT_EQ(TraceFindThreadSlot(ids[0], FALSE), nullptr);
   TraceThreadSlot* pAgain = TraceFindThreadSlot(ids[0], TRUE);   // back: afresh, without a name
   ASSERT_NE(pAgain, nullptr);
@@ -198,14 +182,14 @@ TEST_F(TraceTest, EleventhThreadEvictsTheLeastRecentlyUsedSlot)
   SetEvent(hGo);
   for (auto& t : threads) t.join();
   CloseHandle(hGo);
+  CloseHandle(hDone);
   memset(g_TraceSlots, 0, sizeof g_TraceSlots);
 }
 
 // A trace line between a failing call and the line that prints its code.
 TEST_F(TraceTest, TraceOperationsKeepTheLastError)
 {
-  UseLogFile("trace_lasterror", TRACE_FLAG_LOGFILE, true);   // the first line opens the file: ERROR_ALREADY_EXISTS
-  WriteFileText(g_szDebugLogFile, "");
+  UseLogFile("trace_lasterror", TRACE_FLAG_LOGFILE, true, "");   // the first line opens the file: ERROR_ALREADY_EXISTS
   g_dwBsFlags = 0x707;   // every sink but the viewer's start
   BsCloseEvent();   // the next line opens the channel's event again: ERROR_ALREADY_EXISTS
   TraceCapture capture;
@@ -231,26 +215,20 @@ TEST_F(TraceTest, NoHostRegionAfterUnbindingOrAFailedBind)
     tGbl gbl = {};
     tMain main = {};
     main.hInstance = GetModuleHandleA(nullptr);
+    share.dwDebugLevel = 0x1234;
     ULONG_PTR api[HOST_WORD_COUNT] = {};
     api[HOST_MAIN_SHARE] = reinterpret_cast<ULONG_PTR>(&share);
     api[HOST_GBL] = reinterpret_cast<ULONG_PTR>(&gbl);
     api[HOST_MAIN] = reinterpret_cast<ULONG_PTR>(&main);
     BOOL bSaved[UMD_MAX_INSTANCES];
-    for (ULONG i = 0; i < UMD_MAX_INSTANCES; ++i) {
-      bSaved[i] = g_UmdInstances[i].bInUse;
-      g_UmdInstances[i].bInUse |= bFail;   // no instance record free: the framework does not start
+    for (ULONG i = 0; i < UMD_MAX_INSTANCES; ++i) {   // none free: the framework does not start
+      bSaved[i] = std::exchange(g_UmdInstances[i].bInUse, g_UmdInstances[i].bInUse | bFail);
     }
-    share.dwDebugLevel = 0x1234;
     EXPECT_EQ(MouMainInit(api, 0, 0), bFail ? 0u : 1u);
     EXPECT_EQ(TraceCurrentLevel(), bFail ? g_dwDebugLevel : 0x1234u);
-    for (ULONG i = 0; i < UMD_MAX_INSTANCES; ++i) {
-      g_UmdInstances[i].bInUse = bSaved[i];
-    }
-    if (!bFail) {
-      MouMainExit(0, 0);
-      MSG msg;
-      while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
-    }
+    for (ULONG i = 0; i < UMD_MAX_INSTANCES; ++i) g_UmdInstances[i].bInUse = bSaved[i];
+    if (!bFail) MouMainExit(0, 0);
+    for (MSG msg; PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE);) DispatchMessageA(&msg);
     TraceStart("DRAVMOU", TRACE_CAT_MODULE);
     EXPECT_EQ(share.dwDebugLevel, 0x1234u) << bFail;
     EXPECT_EQ(share.dwModuleCategory, 0u) << bFail;
@@ -258,11 +236,15 @@ TEST_F(TraceTest, NoHostRegionAfterUnbindingOrAFailedBind)
   }
 }
 
-// Two threads of this process and two other processes, all at once: every
-// line whole, in order per writer.
+// Two threads of this process and two other processes write at once to a
+// log kept apart (0x8): the first opener moves the old file to a time-stamped
+// name and writes the one header, later ones append while it lives; every
+// line whole, in order per writer. Append (0x4): kept, no header. No file flag: no file.
 TEST_F(TraceTest, ThreadsAndProcessesShareTheLogFileLineByLine)
 {
-  std::string path = UseLogFile("trace_share", TRACE_FLAG_LOGFILE, true);
+  std::string path = UseLogFile("trace_share", 0xA, true, "OLD CONTENT\r\n");
+  std::string dir = path.substr(0, path.rfind('\\'));
+  TraceInfo("opens the log first");   // and keeps its mutex: one that opens after all others left is first again
   Gate gate("DravTraceGate_Share");
   Started children[2];
   StartProgram(&children[0], "drav_child.exe log 500 P1 DravTraceGate_Share -");
@@ -279,15 +261,12 @@ TEST_F(TraceTest, ThreadsAndProcessesShareTheLogFileLineByLine)
   gate.Open();
   t1.join();
   t2.join();
-  EXPECT_EQ(children[0].Wait(), 0u);
-  EXPECT_EQ(children[1].Wait(), 0u);
+  for (Started& child : children) EXPECT_EQ(child.Wait(), 0u);
   std::regex shape(R"(\d\d:\d\d:\d\d\.\d\d\d \[(\d+)\] (?:CHILD|DRAVMOU) <\d{4,}> ChildWriter - ([PT][12]) line (\d{5}) x{72})");
   std::map<std::string, int> next;
   std::set<std::string> pids;
   for (const std::string& l : FileLines(path)) {
-    if (l.find(" ChildWriter - ") == std::string::npos) {
-      continue;   // header, the channel's own lines; a lost line shows in the counts
-    }
+    if (l.find(" ChildWriter - ") == std::string::npos) continue;   // header, the channel's own lines
     std::smatch m;
     ASSERT_TRUE(std::regex_match(l, m, shape)) << "torn or foreign line: " << l;
     EXPECT_EQ(std::stoi(m[3]), next[m[2]]++) << l;
@@ -295,47 +274,23 @@ TEST_F(TraceTest, ThreadsAndProcessesShareTheLogFileLineByLine)
   }
   EXPECT_EQ(next, (std::map<std::string, int>{{"P1", 500}, {"P2", 500}, {"T1", 500}, {"T2", 500}}));
   EXPECT_EQ(pids.size(), 3u);
-}
-
-TEST_F(TraceTest, FirstProcessKeepsTheOldFileAndWritesTheHeaderLaterOnesAppend)
-{
-  std::string path = UseLogFile("trace_first", 0xA, false);
-  std::string dir = path.substr(0, path.rfind('\\'));
-  WriteFileText(path, "OLD CONTENT\r\n");
-  // The first process keeps the log mutex alive while the second one writes.
-  Gate hold("DravTraceGate_Hold");
-  Started first;
-  StartProgram(&first, "drav_child.exe log 3 FIRST - DravTraceGate_Hold");
-  ASSERT_TRUE(hold.AwaitReady(1));
-  EXPECT_EQ(TestRunProgram("drav_child.exe log 3 SECOND - -"), 0u);
-  hold.Open();
-  EXPECT_EQ(first.Wait(), 0u);
-
   std::string text = TestReadFile(path);
   std::regex header(R"(^\r\nLogFile started on \d\d/\d\d/\d{4} at \d\d:\d\d:\d\d - g_dwDebugFlags:0xA - g_dwDebugLevel:FFFDECFF\r\n\r\n)");
-  EXPECT_TRUE(std::regex_search(text, header)) << text;
+  EXPECT_TRUE(std::regex_search(text, header)) << text.substr(0, 200);
   EXPECT_EQ(text.find("LogFile started"), text.rfind("LogFile started"));   // one header only
-  EXPECT_NE(text.find("FIRST line 00002"), std::string::npos);
-  EXPECT_LT(text.find("FIRST line 00002"), text.find("SECOND line 00000"));
-  EXPECT_NE(text.find("SECOND line 00002"), std::string::npos);
-  WIN32_FIND_DATAA fd;   // the old file went to its time-stamped name
+  WIN32_FIND_DATAA fd;
   HANDLE hFind = FindFirstFileA((dir + "\\trace.txt-*.txt").c_str(), &fd);
   ASSERT_NE(hFind, INVALID_HANDLE_VALUE);
   FindClose(hFind);
   EXPECT_TRUE(std::regex_match(std::string(fd.cFileName), std::regex(R"(trace\.txt-\d\d-\d\d-\d{4}-\d\d-\d\d-\d\d\.txt)")));
   EXPECT_EQ(TestReadFile(dir + "\\" + fd.cFileName), "OLD CONTENT\r\n");
-}
 
-TEST_F(TraceTest, AppendFlagKeepsTheFileAndNoFileWithoutItsFlag)
-{
-  std::string path = UseLogFile("trace_append", 0x6, false);
-  WriteFileText(path, "KEPT\r\n");
+  path = UseLogFile("trace_append", 0x6, false, "KEPT\r\n");
   EXPECT_EQ(TestRunProgram("drav_child.exe log 2 APPENDED - -"), 0u);
-  std::string text = TestReadFile(path);
+  text = TestReadFile(path);
   EXPECT_EQ(text.rfind("KEPT\r\n", 0), 0u);
   EXPECT_EQ(text.find("LogFile started"), std::string::npos);
   EXPECT_NE(text.find("APPENDED line 00001"), std::string::npos);
-
   path = UseLogFile("trace_off", 0x1, false);
   EXPECT_EQ(TestRunProgram("drav_child.exe log 2 NOFILE - -"), 0u);
   EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);
@@ -351,7 +306,7 @@ TEST_F(TraceTest, LogFileReadableByAnyReaderWhileBoundAndAfterUnload)
   StartProgram(&child, "drav_child.exe dll DravTraceGate_Dll");
   for (Gate* pGate : {&bound, &unloaded}) {
     ASSERT_TRUE(pGate->AwaitReady(1));
-    FILE* f = fopen(path.c_str(), "rb");
+    FILE* f = fopen(path.c_str(), "rb");   // shares neither delete nor anything beyond read and write
     EXPECT_NE(f, nullptr) << (pGate == &bound ? "bound" : "unloaded");
     if (f != nullptr) {
       char text[4096] = {};
@@ -362,25 +317,4 @@ TEST_F(TraceTest, LogFileReadableByAnyReaderWhileBoundAndAfterUnload)
     pGate->Open();
   }
   EXPECT_EQ(child.Wait(), 0u);
-}
-
-TEST_F(TraceTest, OutputFlagsDecideTheSwitches)
-{
-  // Read once per process, on its first passing line: checked in fresh processes.
-  const char kBsKey[] = "SOFTWARE\\Vantorix";
-  TestRegDelete(HKEY_CURRENT_USER, kBsKey, "BsDrav");
-  EXPECT_EQ(TestRunProgram("drav_child.exe switches"), 3u);   // bit 1 info, bit 0 warnings
-  TestRegSetDword(HKEY_CURRENT_USER, kBsKey, "BsDrav", 0x001);
-  EXPECT_EQ(TestRunProgram("drav_child.exe switches"), 0u);
-  TestRegSetDword(HKEY_CURRENT_USER, kBsKey, "BsDrav", 0x200);
-  EXPECT_EQ(TestRunProgram("drav_child.exe switches"), 1u);
-  TestRegSetString(HKEY_CURRENT_USER, kBsKey, "BsDrav", "x");   // not a REG_DWORD: default stays
-  EXPECT_EQ(TestRunProgram("drav_child.exe switches"), 3u);
-  TestRegDelete(HKEY_CURRENT_USER, kBsKey, "BsDrav");
-
-  g_dwBsFlags = 0x710;
-  EXPECT_EQ(TraceSetOutputFlags(0x00F, 0x00F), 0x710u);
-  EXPECT_EQ(g_dwBsFlags, 0x71Fu);
-  TraceClearOutputFlags();
-  EXPECT_EQ(g_dwBsFlags, 0u);
 }
