@@ -169,7 +169,8 @@ TEST_F(CallbackTest, ChordingPacketsBecomeReportsOnlyWhileRegisteredWholeAndTheD
     RefHostReport r = {};
     if (bReported) {
       ASSERT_TRUE(RefHostGetReport(REFHOST_REPORT_HW_EVENT, 0, &r));
-      EXPECT_EQ(std::make_tuple(r.pDevice, r.pRecord, r.value), std::make_tuple(pMouse, (const void*)&hwEvent, c.value));
+      EXPECT_EQ(std::make_tuple(r.pDevice, r.pRecord, r.value),
+                std::make_tuple(pMouse, (const void*)&hwEvent, c.value));
     }
     EXPECT_EQ(capture.Contains("UmdCallbackProcessEvent -  missing id\n"), !bWhole);
     EXPECT_EQ(capture.Contains("UmdCallbackProcessEvent -  Failed to acquire the remove lock.\n"), bWhole && !bLocked);

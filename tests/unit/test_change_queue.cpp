@@ -60,7 +60,8 @@ TEST_F(ChangeQueueTest, NotificationsForOnePathCoalesceAsTheTableSays)
     { { { R, "p1" }, { R, "p1" } }, { { R, "p1" }, { R, "p1" } },
       "Duplicate DBT_DEVICEREMOVECOMPLETE notifications for p1" },
     // The newest entry with the path decides: the removal meets the second arrival.
-    { { { A, "p1" }, { R, "p1" }, { A, "p1" }, { A, "p2" }, { R, "p1" } }, { { A, "p2" } }, "discarding queued arrival" },
+    { { { A, "p1" }, { R, "p1" }, { A, "p1" }, { A, "p2" }, { R, "p1" } }, { { A, "p2" } },
+      "discarding queued arrival" },
     { { { A, "p1" }, { R, "p2" } }, { { A, "p1" }, { R, "p2" } }, "queuing action=32772 path=p2" },
   };
   for (const Case& c : cases) {

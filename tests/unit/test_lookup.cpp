@@ -153,8 +153,9 @@ TEST_F(LookupTest, DumpReportsTheTwelveFieldsInOrderUnderThePlugInsPrefix)
   for (size_t i = 0; i < 12; ++i) {
     const DumpedField& d = g_dumped[i];
     const Expected& e = expected[i];
-    EXPECT_EQ(std::tie(d.sPrefix, d.sField, d.sType, d.type, d.size, d.pValue, d.context[0], d.context[1], d.context[2]),
-              std::make_tuple(std::string("pMOU->umd."), std::string(e.sField), std::string(e.sType), e.type, e.size,
-                              e.pValue, (ULONG_PTR)11, (ULONG_PTR)22, (ULONG_PTR)33));
+    EXPECT_EQ(
+        std::tie(d.sPrefix, d.sField, d.sType, d.type, d.size, d.pValue, d.context[0], d.context[1], d.context[2]),
+        std::make_tuple(std::string("pMOU->umd."), std::string(e.sField), std::string(e.sType), e.type, e.size,
+                        e.pValue, (ULONG_PTR)11, (ULONG_PTR)22, (ULONG_PTR)33));
   }
 }
