@@ -15,6 +15,7 @@ namespace {
 
 constexpr ULONG A = DBT_DEVICEARRIVAL;
 constexpr ULONG R = DBT_DEVICEREMOVECOMPLETE;
+using Changes = std::vector<std::pair<ULONG, std::string>>;
 
 class ChangeQueueTest : public testing::Test {
 public:
@@ -33,9 +34,9 @@ public:
   {
     UmdEnqueueDeviceChange(&g, ulAction, sPath.c_str(), (ULONG)sPath.size() + 1);
   }
-  std::vector<std::pair<ULONG, std::string>> Drain()
+  Changes Drain()
   {
-    std::vector<std::pair<ULONG, std::string>> out;
+    Changes out;
     while (UmdDeviceChange* p = UmdDequeueDeviceChange(&g)) {
       out.emplace_back(p->ulAction, p->path);
       UmdFreeDeviceChange(p);
@@ -48,51 +49,40 @@ public:
 
 TEST_F(ChangeQueueTest, NotificationsForOnePathCoalesceAsTheTableSays)
 {
-  using Queue_t = std::vector<std::pair<ULONG, std::string>>;
   struct Case {
-    const char* sName;
-    Queue_t in;
-    Queue_t out;
-    const char* sLine;   // the line the second notification writes
+    Changes in, out;
+    const char* sLine;   // the line the last notification writes
   } cases[] = {
-    { "arrival then removal vanish", { { A, "p1" }, { R, "P1" } }, {},
-      "discarding queued arrival and the new removal notification" },
-    { "removal then arrival stay in order", { { R, "p1" }, { A, "p1" } }, { { R, "p1" }, { A, "p1" } },
+    { { { A, "p1" }, { R, "P1" } }, {}, "discarding queued arrival and the new removal notification" },
+    { { { R, "p1" }, { A, "p1" } }, { { R, "p1" }, { A, "p1" } },
       "queuing new arrival for device with a removal already in the queue" },
-    { "two arrivals stay", { { A, "p1" }, { A, "P1" } }, { { A, "p1" }, { A, "P1" } },
-      "Duplicate DBT_DEVICEARRIVAL notifications for P1" },
-    { "two removals stay", { { R, "p1" }, { R, "p1" } }, { { R, "p1" }, { R, "p1" } },
+    { { { A, "p1" }, { A, "P1" } }, { { A, "p1" }, { A, "P1" } }, "Duplicate DBT_DEVICEARRIVAL notifications for P1" },
+    { { { R, "p1" }, { R, "p1" } }, { { R, "p1" }, { R, "p1" } },
       "Duplicate DBT_DEVICEREMOVECOMPLETE notifications for p1" },
     // The newest entry with the path decides: the removal meets the second arrival.
-    { "newest entry decides", { { A, "p1" }, { R, "p1" }, { A, "p1" }, { A, "p2" }, { R, "p1" } },
-      { { A, "p2" } }, "discarding queued arrival" },
-    { "other paths are independent", { { A, "p1" }, { R, "p2" } }, { { A, "p1" }, { R, "p2" } }, "queuing action=32772 path=p2" },
+    { { { A, "p1" }, { R, "p1" }, { A, "p1" }, { A, "p2" }, { R, "p1" } }, { { A, "p2" } },
+      "discarding queued arrival" },
+    { { { A, "p1" }, { R, "p2" } }, { { A, "p1" }, { R, "p2" } }, "queuing action=32772 path=p2" },
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.sName);
     TraceCapture capture;
     for (const auto& n : c.in) Queue(n.first, n.second);
-    EXPECT_TRUE(capture.Contains(c.sLine));
-    EXPECT_EQ(Drain(), c.out);
+    EXPECT_TRUE(capture.Contains(c.sLine)) << c.sLine;
+    EXPECT_EQ(Drain(), c.out) << c.sLine;
   }
 }
 
 TEST_F(ChangeQueueTest, PathsWithoutTerminatorAreCopiedWholeAndTerminated)
 {
   TraceCapture capture;
-  const char raw[] = { 'a', 'b', 'c', 'd' };   // no zero within its byte count
-  UmdEnqueueDeviceChange(&g, A, raw, sizeof raw);
-  EXPECT_TRUE(capture.Contains("Device path was not null terminated"));
+  UmdEnqueueDeviceChange(&g, A, "abcdef", 4);   // no zero within its byte count
   UmdEnqueueDeviceChange(&g, A, nullptr, 10);
-  EXPECT_TRUE(capture.Contains("UmdEnqueueDeviceChange - str is NULL"));
-  // A terminated path keeps every byte passed, up to its zero.
-  const char padded[] = "xy\0zz";
-  UmdEnqueueDeviceChange(&g, R, padded, sizeof padded);
-  auto drained = Drain();
-  ASSERT_EQ(drained.size(), 2u);
-  EXPECT_EQ(drained[0].second, "abcd");
-  EXPECT_EQ(drained[1].second, "xy");
-  EXPECT_TRUE(capture.Contains("UmdDequeueDeviceChange - queue is empty"));
+  UmdEnqueueDeviceChange(&g, R, "xy\0zz", 6);    // a terminated path keeps its bytes up to its zero
+  EXPECT_EQ(Drain(), (Changes{ { A, "abcd" }, { R, "xy" } }));
+  for (const char* sLine : { "Device path was not null terminated", "UmdEnqueueDeviceChange - str is NULL",
+                             "UmdDequeueDeviceChange - queue is empty" }) {
+    EXPECT_TRUE(capture.Contains(sLine)) << sLine;
+  }
 }
 
 TEST_F(ChangeQueueTest, ProducersOnTwoThreadsLoseNothing)
@@ -101,27 +91,19 @@ TEST_F(ChangeQueueTest, ProducersOnTwoThreadsLoseNothing)
   auto producer = [](void* p) -> DWORD {
     Args* a = static_cast<Args*>(p);
     WaitForSingleObject(a->hGo, INFINITE);
-    for (int i = 0; i < 200; ++i) {
-      std::string s = std::string(1, a->cTag) + std::to_string(i);
-      a->pTest->Queue(A, s);
-    }
+    for (int i = 0; i < 200; ++i) a->pTest->Queue(A, a->cTag + std::to_string(i));
     return 0;
   };
   HANDLE hGo = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  Args a1 = { this, 'x', hGo }, a2 = { this, 'y', hGo };
-  HANDLE h[2] = { CreateThread(nullptr, 0, producer, &a1, 0, nullptr),
-                  CreateThread(nullptr, 0, producer, &a2, 0, nullptr) };
+  Args args[2] = { { this, 'x', hGo }, { this, 'y', hGo } };
+  HANDLE h[2] = { CreateThread(nullptr, 0, producer, &args[0], 0, nullptr),
+                  CreateThread(nullptr, 0, producer, &args[1], 0, nullptr) };
   SetEvent(hGo);
   ASSERT_EQ(WaitForMultipleObjects(2, h, TRUE, 30000), WAIT_OBJECT_0);
-  auto drained = Drain();
-  EXPECT_EQ(drained.size(), 400u);
-  // Each producer's entries keep their order.
+  // All there, and each producer's entries in their order.
   int next[2] = { 0, 0 };
-  for (const auto& e : drained) {
-    int k = e.second[0] == 'x' ? 0 : 1;
-    EXPECT_EQ(e.second.substr(1), std::to_string(next[k]++));
-  }
-  CloseHandle(h[0]);
-  CloseHandle(h[1]);
-  CloseHandle(hGo);
+  Changes drained = Drain();
+  EXPECT_EQ(drained.size(), 400u);
+  for (const auto& e : drained) EXPECT_EQ(e.second.substr(1), std::to_string(next[e.second[0] == 'y']++));
+  for (HANDLE hClose : { h[0], h[1], hGo }) CloseHandle(hClose);
 }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "framework/UmdIdentify.h"
 
@@ -10,8 +11,7 @@ TEST(IdentifyTest, InstanceIdsGiveTheirNumbers)
   struct Case {
     const char* sId;   // as the parser gets it: upper case
     bool bIdentified;
-    uint16_t usVid, usPid, usRev;
-    uint8_t ucInterface, ucCollection, ucSlot;
+    int vid, pid, rev, iface, col, slot;
     bool bSingle;
   } cases[] = {
     { "HID\\VID_3F1D&PID_1234&MI_01&COL02\\7&1A2B&0&0001", true, 0x3F1D, 0x1234, 0, 1, 2, 255, false },
@@ -26,23 +26,17 @@ TEST(IdentifyTest, InstanceIdsGiveTheirNumbers)
     { "", false, 0, 0, 0, 0, 0, 255, true },
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.sId);
     UmdIdentification id;
     UmdParseInstanceId(c.sId, &id);
-    EXPECT_EQ(id.bIdentified, c.bIdentified);
-    EXPECT_EQ(id.usVid, c.usVid);
-    EXPECT_EQ(id.usPid, c.usPid);
-    EXPECT_EQ(id.usRev, c.usRev);
-    EXPECT_EQ(id.ucInterface, c.ucInterface);
-    EXPECT_EQ(id.ucCollection, c.ucCollection);
-    EXPECT_EQ(id.ucTqIndex, c.ucSlot);
-    EXPECT_EQ(id.bSingleInterface, c.bSingle);
+    EXPECT_EQ(std::make_tuple(id.bIdentified, (int)id.usVid, (int)id.usPid, (int)id.usRev, (int)id.ucInterface,
+                              (int)id.ucCollection, (int)id.ucTqIndex, id.bSingleInterface),
+              std::make_tuple(c.bIdentified, c.vid, c.pid, c.rev, c.iface, c.col, c.slot, c.bSingle))
+        << c.sId;
   }
   // The copied field texts are what the trace shows: at most the marker's width.
   UmdIdentification id;
   UmdParseInstanceId("HID\\VID_3F1D9&PID_1234&MI_012", &id);
-  EXPECT_EQ(std::string(id.Fields[UMD_ID_VID].sText), "3F1D");
-  EXPECT_EQ(std::string(id.Fields[UMD_ID_MI].sText), "01");
+  EXPECT_EQ(std::string(id.Fields[UMD_ID_VID].sText) + "/" + id.Fields[UMD_ID_MI].sText, "3F1D/01");
   EXPECT_FALSE(id.Fields[UMD_ID_REV].bMarker);
 }
 
@@ -53,35 +47,29 @@ TEST(IdentifyTest, DepthOverridePlacesTheDevice)
     uint8_t ucInterface, ucCollection;
     uint32_t ulIndexIn;
     uint32_t ulDepth, ulType, ulIndex;
+    int lastByte;                 // the last non-zero byte, as traced, and how it applied
     UmdOverrideOutcome lastOutcome;
+    uint32_t ulLastIndexBefore;   // what the last byte found set: non-zero is reported as an error
   } cases[] = {
-    { 0x00002103, 2, 0, 0, 3, 0, 1, UMD_OVERRIDE_INTERFACE },
-    { 0x00002103, 1, 0, 0, 3, 0, 0, UMD_OVERRIDE_NO_MATCH },
-    { 0x00003110, 0, 3, 0, 0, 1, 1, UMD_OVERRIDE_COLLECTION },
+    { 0x00002103, 2, 0, 0, 3, 0, 1, 0x21, UMD_OVERRIDE_INTERFACE, 0 },
+    { 0x00002103, 1, 0, 0, 3, 0, 0, 0x21, UMD_OVERRIDE_NO_MATCH, 0 },
+    { 0x00003110, 0, 3, 0, 0, 1, 1, 0x31, UMD_OVERRIDE_COLLECTION, 0 },
     // With a collection, the interface nibble does not count.
-    { 0x00002100, 2, 1, 0, 0, 0, 0, UMD_OVERRIDE_NO_MATCH },
-    { 0x00002100, 2, 16, 0, 0, 0, 0, UMD_OVERRIDE_TOO_LARGE },
-    // A later matching byte replaces an earlier one; a receiver slot's index is replaced too.
-    { 0x00232500, 2, 0, 0, 0, 0, 3, UMD_OVERRIDE_INTERFACE },
-    { 0x00002500, 2, 0, 260, 0, 0, 5, UMD_OVERRIDE_INTERFACE },
-    { 0x00000000, 2, 0, 260, 0, 0, 260, UMD_OVERRIDE_NO_MATCH },
+    { 0x00002100, 2, 1, 0, 0, 0, 0, 0x21, UMD_OVERRIDE_NO_MATCH, 0 },
+    { 0x00002100, 2, 16, 0, 0, 0, 0, 0x21, UMD_OVERRIDE_TOO_LARGE, 0 },
+    // Bytes apply from the low one up: a later match replaces an earlier one,
+    // and a receiver slot's index is replaced too.
+    { 0x00232500, 2, 0, 0, 0, 0, 3, 0x23, UMD_OVERRIDE_INTERFACE, 5 },
+    { 0x00002500, 2, 0, 260, 0, 0, 5, 0x25, UMD_OVERRIDE_INTERFACE, 260 },
+    { 0x00000000, 2, 0, 260, 0, 0, 260, 0, UMD_OVERRIDE_NO_MATCH, 0 },
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << std::hex << c.ulOverride << " if " << (int)c.ucInterface << " col "
-                                    << (int)c.ucCollection);
-    UmdPlacement placement;
-    UmdApplyDepthOverride(c.ulOverride, c.ucInterface, c.ucCollection, c.ulIndexIn, &placement);
-    EXPECT_EQ(placement.ulDepth, c.ulDepth);
-    EXPECT_EQ(placement.ulTypeOverride, c.ulType);
-    EXPECT_EQ(placement.ulIndex, c.ulIndex);
-    if (placement.ulStepCount > 0) {
-      EXPECT_EQ(placement.Steps[placement.ulStepCount - 1].outcome, c.lastOutcome);
-    }
+    UmdPlacement p;
+    UmdApplyDepthOverride(c.ulOverride, c.ucInterface, c.ucCollection, c.ulIndexIn, &p);
+    const UmdOverrideStep last = p.ulStepCount > 0 ? p.Steps[p.ulStepCount - 1] : UmdOverrideStep{};
+    EXPECT_EQ(
+        std::make_tuple(p.ulDepth, p.ulTypeOverride, p.ulIndex, (int)last.ucByte, last.outcome, last.ulIndexBefore),
+              std::make_tuple(c.ulDepth, c.ulType, c.ulIndex, c.lastByte, c.lastOutcome, c.ulLastIndexBefore))
+        << std::hex << c.ulOverride << " if " << (int)c.ucInterface << " col " << (int)c.ucCollection;
   }
-  // The second match sees the index the first one set (the caller reports it).
-  UmdPlacement placement;
-  UmdApplyDepthOverride(0x00232500, 2, 0, 0, &placement);
-  ASSERT_EQ(placement.ulStepCount, 2u);
-  EXPECT_EQ(placement.Steps[0].ucByte, 0x25);
-  EXPECT_EQ(placement.Steps[1].ulIndexBefore, 5u);
 }

@@ -2,7 +2,10 @@
 // ordinals.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "diag/Trace.h"
 #include "framework/UmdMgr.h"
@@ -30,20 +33,20 @@ struct FakeHost {
     // instead of sweeping through its remove operation on another thread.
     Main.ulSessionFlags = HOST_SESSION_NOT_RUNNING;
   }
-  struct RemoveCall {
-    int count;
-    PFN_HOST_DEVICE_FILTER pfnFilter;
-    ULONG_PTR value;
-    void* pContext;
-    ULONG ulUmdIndex;
-    ULONG ulFlag;
-  };
+  // The last remove-devices call and how many there were.
+  struct RemoveCall { int count; PFN_HOST_DEVICE_FILTER pfnFilter; void* pContext; ULONG ulUmdIndex, ulFlag; };
   static RemoveCall s_remove;
-  static BOOL RemoveDevices(PFN_HOST_DEVICE_FILTER pfnFilter, ULONG_PTR value, void* pContext, ULONG ulUmdIndex,
-                            ULONG ulFlag)
+  static BOOL RemoveDevices(PFN_HOST_DEVICE_FILTER pfnFilter, ULONG_PTR, void* pContext, ULONG ulUmdIndex, ULONG ulFlag)
   {
-    s_remove = { s_remove.count + 1, pfnFilter, value, pContext, ulUmdIndex, ulFlag };
+    s_remove = { s_remove.count + 1, pfnFilter, pContext, ulUmdIndex, ulFlag };
     return TRUE;
+  }
+  // Calls so far, the last one removing every device of the plug-in.
+  static void ExpectRemoveAll(int count)
+  {
+    EXPECT_EQ(s_remove.count, count);
+    EXPECT_EQ(std::make_tuple(s_remove.pfnFilter, s_remove.pContext, s_remove.ulUmdIndex, s_remove.ulFlag),
+              std::make_tuple((PFN_HOST_DEVICE_FILTER) nullptr, (void*)nullptr, (ULONG)UMD_MOUFILT, 1ul));
   }
 };
 FakeHost::RemoveCall FakeHost::s_remove;
@@ -63,160 +66,106 @@ protected:
 
 TEST_F(PluginTest, MainInitRefusesANullRecordAndEachNullWord)
 {
-  TraceCapture capture;
-  EXPECT_EQ(MouMainInit(nullptr, 0, 0), 0u);
-  EXPECT_TRUE(capture.Contains("MouMainInit - exit, NULL pDevMgrApi"));
-  EXPECT_TRUE(capture.Contains("<error> MouMainInit - MouMainInit - DravMou.cpp line"));
-
-  const char* expected[3] = { "MouMainInit - exit NULL g_pMainShare", "MouMainInit - exit NULL g_pGbl",
-                              "MouMainInit - exit NULL g_pMain" };
-  for (int word = 0; word < 3; ++word) {
+  struct Case { int word; const char* sLine; } cases[] = {   // -1: no record at all
+    { -1, "MouMainInit - exit, NULL pDevMgrApi" }, { 0, "MouMainInit - exit NULL g_pMainShare" },
+    { 1, "MouMainInit - exit NULL g_pGbl" }, { 2, "MouMainInit - exit NULL g_pMain" },
+  };
+  for (const Case& c : cases) {
     FakeHost host;
-    host.Api[word] = 0;
-    capture.Clear();
-    EXPECT_EQ(MouMainInit(host.Api, 0, 0), 0u) << "word " << word;
-    EXPECT_TRUE(capture.Contains(expected[word])) << "word " << word;
-    // The framework is not started.
-    EXPECT_FALSE(capture.Contains("UmdMainInit - entry"));
-    EXPECT_EQ(capture.Count("assert FALSE"), 1u);
+    if (c.word >= 0) host.Api[c.word] = 0;
+    TraceCapture capture;
+    EXPECT_EQ(MouMainInit(c.word >= 0 ? host.Api : nullptr, 0, 0), 0u) << c.sLine;
+    EXPECT_TRUE(capture.Contains(c.sLine)) << c.sLine;
+    // Asserted once, by the unit's own line, and the framework is not started.
+    EXPECT_EQ(capture.Count("<error> MouMainInit - MouMainInit - DravMou.cpp line"), 1u) << c.sLine;
+    EXPECT_EQ(capture.Count("assert FALSE"), 1u) << c.sLine;
+    EXPECT_FALSE(capture.Contains("UmdMainInit - entry")) << c.sLine;
   }
 }
 
-TEST_F(PluginTest, MainInitBindsAndMainExitReleasesTheInstance)
+TEST_F(PluginTest, MainInitBindsControlCommandsAnswerAndMainExitReleasesTheInstance)
 {
   FakeHost host;
+  FakeHost::s_remove = {};
   TraceCapture capture;
   ASSERT_EQ(MouMainInit(host.Api, 0, 0), 1u);
   ASSERT_NE(g_pUmdGlobal, nullptr);
-  EXPECT_TRUE(g_pUmdGlobal->bInUse);
-  EXPECT_EQ(g_pUmdGlobal->ulUmdIndex, (ULONG)UMD_MOUFILT);
-  EXPECT_EQ(g_pUmdGlobal->ulDevInfoSize, 352u);
-  EXPECT_STREQ(g_pUmdGlobal->sName, "MOU");
-  EXPECT_EQ(g_pUmdGlobal->ulDefaultDeviceType, (ULONG)LD_DEVICETYPE_MOUSE);
-  EXPECT_EQ(memcmp(&g_pUmdGlobal->InterfaceGuid, &GUID_INTERFACE_RAWPDO_VMOUFILT, 16), 0);
-  EXPECT_NE(g_pUmdGlobal->hWnd, nullptr);
+  UmdGlobal* pInstance = g_pUmdGlobal;
+  EXPECT_TRUE(pInstance->bInUse);
+  EXPECT_EQ(std::make_tuple(pInstance->ulUmdIndex, pInstance->ulDevInfoSize, std::string(pInstance->sName),
+                            pInstance->ulDefaultDeviceType, g_pDevMgrApi, g_pMain),
+            std::make_tuple((ULONG)UMD_MOUFILT, 352ul, std::string("MOU"), (ULONG)LD_DEVICETYPE_MOUSE,
+                            (PDEVMGRAPI)host.Api, &host.Main));
+  EXPECT_EQ(memcmp(&pInstance->InterfaceGuid, &GUID_INTERFACE_RAWPDO_VMOUFILT, 16), 0);
   char sClass[64] = {};
-  GetClassNameA(g_pUmdGlobal->hWnd, sClass, sizeof sClass);
+  GetClassNameA(pInstance->hWnd, sClass, sizeof sClass);
   EXPECT_STREQ(sClass, "DRAVMOU_MainWindow");
-  EXPECT_EQ(g_pDevMgrApi, host.Api);
-  EXPECT_EQ(g_pMain, &host.Main);
   EXPECT_TRUE(capture.Contains("MouMainInit - exit\n"));
 
-  FakeHost::s_remove = {};
-  UmdGlobal* pInstance = g_pUmdGlobal;
+  // The version takes two words; other commands touch none, unknown ones answer 0.
+  ULONG words[3] = { 7, 7, 0xABCDEF };
+  EXPECT_EQ(MouControl(LD_API_GET_VERSION, words, 0, 0), 1u);
+  EXPECT_EQ(std::vector<ULONG>(words, words + 3), (std::vector<ULONG>{ 0, 1, 0xABCDEF }));
+  words[0] = 5;
+  EXPECT_EQ(MouControl(LD_API_SUSPEND, words, 0, 0), 1u);
+  EXPECT_EQ(MouControl(7, words, 0, 0), 0u);
+  EXPECT_EQ(MouControl(0xFFFFFFFF, words, 0, 0), 0u);
+  EXPECT_EQ(std::vector<ULONG>(words, words + 2), (std::vector<ULONG>{ 5, 1 }));
+  for (const char* sLine : { "MouControl - entry Command=0x0", "MouControl - LD_API_GET_VERSION",
+                             "MouControl - exit, status=1", "MouControl - entry Command=0x7",
+                             "MouControl - exit, status=0" }) {
+    EXPECT_TRUE(capture.Contains(sLine)) << sLine;
+  }
+  for (ULONG cmd = 1; cmd <= 6; ++cmd) {
+    EXPECT_EQ(MouControl(cmd, nullptr, 0, 0), 1u) << cmd;
+    EXPECT_EQ(FakeHost::s_remove.count, cmd >= 5 ? 1 : 0) << cmd;
+  }
+  FakeHost::ExpectRemoveAll(1);   // command 5 alone
+
+  // Unbinding asks the host to remove every device of the plug-in.
   EXPECT_EQ(MouMainExit(0, 0), 1u);
   EXPECT_FALSE(pInstance->bInUse);
   EXPECT_EQ(g_pUmdGlobal, nullptr);
-  // Unbinding asks the host to remove every device of the plug-in.
-  EXPECT_EQ(FakeHost::s_remove.count, 1);
-  EXPECT_EQ(FakeHost::s_remove.pfnFilter, nullptr);
-  EXPECT_EQ(FakeHost::s_remove.ulUmdIndex, (ULONG)UMD_MOUFILT);
-  EXPECT_EQ(FakeHost::s_remove.ulFlag, 1u);
+  FakeHost::ExpectRemoveAll(2);
   EXPECT_TRUE(capture.Contains("UmdMainExit - Posting WM_CLOSE.\n"));
-
   // Unbound: a second unbind and a remove-all command reach neither the
   // released record nor the host.
   EXPECT_EQ(MouMainExit(0, 0), 1u);
   EXPECT_EQ(MouControl(LD_API_REMOVE_ALL_DEVICES, nullptr, 0, 0), 1u);
-  EXPECT_EQ(FakeHost::s_remove.count, 1);
+  EXPECT_EQ(FakeHost::s_remove.count, 2);
 }
 
-TEST_F(PluginTest, ControlCommands)
+namespace {
+// Each served code and the handler it reaches.
+struct Route {
+  ULONG code;
+  const char* handler;
+};
+const Route kRoutes[] = {
+  { LD_GET_MOUSE_SPEED, "MouIoGetSpeed - " }, { LD_SET_MOUSE_SPEED, "MouIoSetSpeed - " },
+  { LD_GET_MOUSE_ACCELERATION, "MouIoGetAcceleration - " }, { LD_SET_MOUSE_ACCELERATION, "MouIoSetAcceleration - " },
+  { LD_GET_MOUSE_ORIENTATION, "MouIoGetOrientation - " }, { LD_SET_MOUSE_ORIENTATION, "MouIoSetOrientation - " },
+  { LD_SET_MOUSE_REPORT_RATE_ACC, "MouIoSetReportRateAcc - " },
+  { LD_GET_MOUSE_WHEEL_ACCELERATION, "MouIoGetWheelAcceleration - " },
+  { LD_SET_MOUSE_WHEEL_ACCELERATION, "MouIoSetWheelAcceleration - " },
+  { LD_GET_MOUSE_WHEEL_FILTER, "MouIoGetWheelFilter - " }, { LD_SET_MOUSE_WHEEL_FILTER, "MouIoSetWheelFilter - " },
+  { LD_GET_MOUSE_WHEEL_SPEED, "MouIoGetWheelSpeed - " }, { LD_SET_MOUSE_WHEEL_SPEED, "MouIoSetWheelSpeed - " },
+  { LD_GET_MOUSE_ACCELERATION_CURVE, "MouIoGetAccelerationTable - " },
+  { LD_SET_MOUSE_ACCELERATION_CURVE, "MouIoSetAccelerationTable - " },
+  { LD_SET_CHORDING_PARMS, "MouIoSetChording - " }, { LD_GET_MOUSE_WHEEL_RESOLUTION, "MouIoGetWheelResolution - " },
+  { LD_SET_MOUSE_WHEEL_RESOLUTION, "MouIoSetWheelResolution - " },
+  { LD_SET_MOUSE_IN_USE_EVENT, "MouIoSetVantInUseEvent - " }, { LD_GET_TIME_STAMP, "UmdMgrGetTimeStamp - " },
+};
+
+// The driver type needs no device; the dump is the framework's.
+bool IsServed(ULONG code)
 {
-  FakeHost host;
-  ASSERT_EQ(MouMainInit(host.Api, 0, 0), 1u);
-  TraceCapture capture;
-  ULONG words[3] = { 7, 7, 0xABCDEF };
-  EXPECT_EQ(MouControl(LD_API_GET_VERSION, words, 0, 0), 1u);
-  EXPECT_EQ(words[0], 0u);
-  EXPECT_EQ(words[1], 1u);
-  EXPECT_EQ(words[2], 0xABCDEFu);   // only two words are written
-  EXPECT_TRUE(capture.Contains("MouControl - entry Command=0x0"));
-  EXPECT_TRUE(capture.Contains("MouControl - LD_API_GET_VERSION"));
-  EXPECT_TRUE(capture.Contains("MouControl - exit, status=1"));
-
-  ULONG untouched[2] = { 5, 6 };
-  EXPECT_EQ(MouControl(LD_API_SUSPEND, untouched, 0, 0), 1u);
-  EXPECT_EQ(MouControl(7, untouched, 0, 0), 0u);
-  EXPECT_EQ(MouControl(0xFFFFFFFF, untouched, 0, 0), 0u);
-  EXPECT_EQ(untouched[0], 5u);
-  EXPECT_EQ(untouched[1], 6u);
-  EXPECT_TRUE(capture.Contains("MouControl - entry Command=0x7"));
-  EXPECT_TRUE(capture.Contains("MouControl - exit, status=0"));
-
-  for (ULONG cmd = 1; cmd <= 6; ++cmd) {
-    EXPECT_EQ(MouControl(cmd, nullptr, 0, 0), 1u) << cmd;
+  for (const Route& r : kRoutes) {
+    if (r.code == code) return true;
   }
-  // Command 5 asks the host to remove every device of this plug-in.
-  FakeHost::s_remove = {};
-  MouControl(5, nullptr, 0, 0);
-  EXPECT_EQ(FakeHost::s_remove.count, 1);
-  EXPECT_EQ(FakeHost::s_remove.pfnFilter, nullptr);
-  EXPECT_EQ(FakeHost::s_remove.pContext, nullptr);
-  EXPECT_EQ(FakeHost::s_remove.ulUmdIndex, (ULONG)UMD_MOUFILT);
-  EXPECT_EQ(FakeHost::s_remove.ulFlag, 1u);
-  MouMainExit(0, 0);   // while the host record still exists
+  return code == LD_SET_MOUSE_DRIVER_TYPE || code == LD_DEVICE_DUMP_FUNCTION;
 }
-
-// Every code of every group, outside those the mouse plug-in serves.
-static bool IsServed(ULONG code)
-{
-  switch (code) {
-  case LD_SET_MOUSE_DRIVER_TYPE: case LD_GET_TIME_STAMP: case LD_DEVICE_DUMP_FUNCTION:
-  case LD_GET_MOUSE_SPEED: case LD_SET_MOUSE_SPEED: case LD_GET_MOUSE_ACCELERATION: case LD_SET_MOUSE_ACCELERATION:
-  case LD_GET_MOUSE_ORIENTATION: case LD_SET_MOUSE_ORIENTATION: case LD_SET_MOUSE_REPORT_RATE_ACC:
-  case LD_GET_MOUSE_WHEEL_ACCELERATION: case LD_SET_MOUSE_WHEEL_ACCELERATION: case LD_GET_MOUSE_WHEEL_FILTER:
-  case LD_SET_MOUSE_WHEEL_FILTER: case LD_GET_MOUSE_WHEEL_SPEED: case LD_SET_MOUSE_WHEEL_SPEED:
-  case LD_GET_MOUSE_ACCELERATION_CURVE: case LD_SET_MOUSE_ACCELERATION_CURVE: case LD_SET_CHORDING_PARMS:
-  case LD_GET_MOUSE_WHEEL_RESOLUTION: case LD_SET_MOUSE_WHEEL_RESOLUTION: case LD_SET_MOUSE_IN_USE_EVENT:
-    return true;
-  default:
-    return false;
-  }
-}
-
-TEST_F(PluginTest, UnservedFunctionCodesAnswerInvalidFunction)
-{
-  tDevice device = {};
-  device.ulDeviceType = LD_DEVICETYPE_MOUSE;
-  const ULONG groups[][2] = { { 0, 26 }, { 0x1000000, 0x37 }, { 0x2000000, 8 }, { 0x3000000, 5 },
-                              { 0x4000000, 10 }, { 0x5000000, 3 }, { 0x6000000, 1 }, { 0xFFFFFFFF, 1 } };
-  TraceCapture capture;
-  int unserved = 0;
-  for (const auto& g : groups) {
-    for (ULONG i = 0; i < g[1]; ++i) {
-      ULONG code = g[0] + i;
-      if (IsServed(code)) continue;
-      ULONG record[40] = { 8, 0x55 };
-      ULONG size = 0xDEAD;
-      capture.Clear();
-      EXPECT_EQ(MouDeviceControl(&device, code, record, &size, 2), (LD_STATUS)LD_INVALID_FUNCTION) << std::hex << code;
-      EXPECT_EQ(size, 0u) << std::hex << code;
-      EXPECT_EQ(record[1], 0x55u);
-      EXPECT_TRUE(capture.Contains(std::string("MouDeviceControl - entry func=") + LdFunctionToString(code)));
-      EXPECT_TRUE(capture.Contains("MouDeviceControl - exit, status=LD_INVALID_FUNCTION"));
-      ++unserved;
-    }
-  }
-  EXPECT_EQ(unserved, 26 - 3 + 0x37 - 19 + 8 + 5 + 10 + 3 + 1 + 1);
-}
-
-// Refused before any handler: a driver type naming a device (no exit line),
-// and a null returned-size pointer (asserted, not written).
-TEST_F(PluginTest, RefusedBeforeAnyHandler)
-{
-  tDevice device = {};
-  ULONG record[2] = { 8, 1 };
-  ULONG size = 0xDEAD;
-  TraceCapture capture;
-  EXPECT_EQ(MouDeviceControl(&device, LD_SET_MOUSE_DRIVER_TYPE, record, &size, 0), (LD_STATUS)LD_INVALID_PARAMETER);
-  EXPECT_EQ(size, 0u);
-  EXPECT_TRUE(capture.Contains("entry func=LD_SET_MOUSE_DRIVER_TYPE"));
-  EXPECT_FALSE(capture.Contains("exit"));
-  EXPECT_EQ(MouDeviceControl(nullptr, LD_GET_MOUSE_BUTTON_MAPPING, nullptr, nullptr, 0),
-            (LD_STATUS)LD_INVALID_FUNCTION);
-  EXPECT_TRUE(capture.Contains("assert NULL != pReturnedSize"));
-}
+}  // namespace
 
 namespace {
 // The module that holds the procedure of the plug-in's window class.
@@ -239,7 +188,7 @@ void PumpMessages()
 }  // namespace
 
 // Both DLLs (simulated driver, and production without a driver) bind by
-// ordinal, refuse null words without binding, and answer by name. The window
+// ordinal, refuse null words without binding, and dispatch. The window
 // class belongs to the host's instance and outlives an unloaded plug-in: each
 // bind uses its own copy's procedure, and so does the linked code after them.
 TEST_F(PluginTest, TheDllsBindByOrdinalAndUseTheirOwnWindowProcedure)
@@ -260,15 +209,8 @@ TEST_F(PluginTest, TheDllsBindByOrdinalAndUseTheirOwnWindowProcedure)
     pHost->Api[HOST_GBL] = 0;
     EXPECT_EQ(plugin.MouMainInit(pHost->Api, 0, 0), 0u) << sDll;
     pHost->Api[HOST_GBL] = saved;
-    EXPECT_EQ(plugin.MouMainInit(nullptr, 0, 0), 0u) << sDll;
     ASSERT_EQ(plugin.MouMainInit(pHost->Api, 0, 0), 1u) << sDll;
     EXPECT_EQ(WindowClassOwner(), plugin.hModule) << sDll;
-    ULONG version[2] = { 9, 9 };
-    EXPECT_EQ(plugin.MouControl(LD_API_GET_VERSION, version, 0, 0), 1u);
-    EXPECT_EQ(version[0], 0u);
-    EXPECT_EQ(version[1], 1u);
-    EXPECT_EQ(plugin.MouControl(7, version, 0, 0), 0u);
-    EXPECT_EQ(plugin.MouControl(LD_API_SUSPEND, nullptr, 0, 0), 1u);
     ULONG size = 0xDEAD;
     ULONG record[4] = { 8 };
     EXPECT_EQ(plugin.MouDeviceControl(nullptr, LD_GET_MOUSE_DRIVER_TYPE, record, &size, 0),
@@ -286,45 +228,22 @@ TEST_F(PluginTest, TheDllsBindByOrdinalAndUseTheirOwnWindowProcedure)
   RefHostShutdown(pHost);
 }
 
-TEST_F(PluginTest, EveryServedCodeReachesItsOwnHandler)
+TEST_F(PluginTest, DispatchReachesEachServedCodesOwnHandlerAndRefusesTheRest)
 {
-  struct Route { ULONG code; const char* handler; };
-  const Route routes[] = {
-    { LD_GET_MOUSE_SPEED, "MouIoGetSpeed - " },
-    { LD_SET_MOUSE_SPEED, "MouIoSetSpeed - " },
-    { LD_GET_MOUSE_ACCELERATION, "MouIoGetAcceleration - " },
-    { LD_SET_MOUSE_ACCELERATION, "MouIoSetAcceleration - " },
-    { LD_GET_MOUSE_ORIENTATION, "MouIoGetOrientation - " },
-    { LD_SET_MOUSE_ORIENTATION, "MouIoSetOrientation - " },
-    { LD_SET_MOUSE_REPORT_RATE_ACC, "MouIoSetReportRateAcc - " },
-    { LD_GET_MOUSE_WHEEL_ACCELERATION, "MouIoGetWheelAcceleration - " },
-    { LD_SET_MOUSE_WHEEL_ACCELERATION, "MouIoSetWheelAcceleration - " },
-    { LD_GET_MOUSE_WHEEL_FILTER, "MouIoGetWheelFilter - " },
-    { LD_SET_MOUSE_WHEEL_FILTER, "MouIoSetWheelFilter - " },
-    { LD_GET_MOUSE_WHEEL_SPEED, "MouIoGetWheelSpeed - " },
-    { LD_SET_MOUSE_WHEEL_SPEED, "MouIoSetWheelSpeed - " },
-    { LD_GET_MOUSE_ACCELERATION_CURVE, "MouIoGetAccelerationTable - " },
-    { LD_SET_MOUSE_ACCELERATION_CURVE, "MouIoSetAccelerationTable - " },
-    { LD_SET_CHORDING_PARMS, "MouIoSetChording - " },
-    { LD_GET_MOUSE_WHEEL_RESOLUTION, "MouIoGetWheelResolution - " },
-    { LD_SET_MOUSE_WHEEL_RESOLUTION, "MouIoSetWheelResolution - " },
-    { LD_SET_MOUSE_IN_USE_EVENT, "MouIoSetVantInUseEvent - " },
-    { LD_GET_TIME_STAMP, "UmdMgrGetTimeStamp - " },
-  };
   FakeHost host;
   ASSERT_EQ(MouMainInit(host.Api, 0, 0), 1u);
   // A keyboard the plug-in did not create: handlers refuse or skip it, none reaches a driver.
   tDevice device = {};
   device.ulDeviceType = LD_DEVICETYPE_KEYBOARD;
   TraceCapture capture;
-  for (const Route& r : routes) {
+  for (const Route& r : kRoutes) {
     ULONG record[40] = { 140, 1 };
     ULONG size = 0xDEAD;
     capture.Clear();
     LD_STATUS status = MouDeviceControl(&device, r.code, record, &size, 2);
     EXPECT_TRUE(capture.Contains(r.handler)) << LdFunctionToString(r.code);
     // Only the handler's own lines name it: no other handler ran.
-    for (const Route& other : routes) {
+    for (const Route& other : kRoutes) {
       if (strcmp(other.handler, r.handler) != 0) {
         EXPECT_FALSE(capture.Contains(std::string("> ") + other.handler)) << LdFunctionToString(r.code);
       }
@@ -334,12 +253,44 @@ TEST_F(PluginTest, EveryServedCodeReachesItsOwnHandler)
       EXPECT_EQ(status, (LD_STATUS)LD_SUCCESS);   // the handler's result is not passed on
     }
   }
-  // The driver-type handler needs no device at all.
+
+  // Every other code of every group, for a mouse: refused by name, nothing written.
+  device.ulDeviceType = LD_DEVICETYPE_MOUSE;
+  const ULONG groups[][2] = { { 0, 26 }, { 0x1000000, 0x37 }, { 0x2000000, 8 }, { 0x3000000, 5 },
+                              { 0x4000000, 10 }, { 0x5000000, 3 }, { 0x6000000, 1 }, { 0xFFFFFFFF, 1 } };
+  int unserved = 0;
+  for (const auto& g : groups) {
+    for (ULONG i = 0; i < g[1]; ++i) {
+      ULONG code = g[0] + i;
+      if (IsServed(code)) continue;
+      ULONG record[40] = { 8, 0x55 };
+      ULONG size = 0xDEAD;
+      capture.Clear();
+      EXPECT_EQ(MouDeviceControl(&device, code, record, &size, 2), (LD_STATUS)LD_INVALID_FUNCTION) << std::hex << code;
+      EXPECT_EQ(std::make_tuple(size, record[1]), std::make_tuple(0ul, 0x55ul)) << std::hex << code;
+      EXPECT_TRUE(capture.Contains(std::string("MouDeviceControl - entry func=") + LdFunctionToString(code)));
+      EXPECT_TRUE(capture.Contains("MouDeviceControl - exit, status=LD_INVALID_FUNCTION"));
+      ++unserved;
+    }
+  }
+  EXPECT_EQ(unserved, 26 - 3 + 0x37 - 19 + 8 + 5 + 10 + 3 + 1 + 1);
+
+  // The driver type needs no device, and refuses one (no exit line); a null
+  // returned-size pointer is asserted, not written.
   ULONG type[2] = { 8, 1 };
   ULONG size = 0xDEAD;
   capture.Clear();
   EXPECT_EQ(MouDeviceControl(nullptr, LD_SET_MOUSE_DRIVER_TYPE, type, &size, 0), (LD_STATUS)LD_SUCCESS);
   EXPECT_TRUE(capture.Contains("MouIoSetDriverType - "));
   EXPECT_EQ(size, 0u);
+  size = 0xDEAD;
+  capture.Clear();
+  EXPECT_EQ(MouDeviceControl(&device, LD_SET_MOUSE_DRIVER_TYPE, type, &size, 0), (LD_STATUS)LD_INVALID_PARAMETER);
+  EXPECT_EQ(size, 0u);
+  EXPECT_TRUE(capture.Contains("entry func=LD_SET_MOUSE_DRIVER_TYPE"));
+  EXPECT_FALSE(capture.Contains("exit"));
+  EXPECT_EQ(MouDeviceControl(nullptr, LD_GET_MOUSE_BUTTON_MAPPING, nullptr, nullptr, 0),
+            (LD_STATUS)LD_INVALID_FUNCTION);
+  EXPECT_TRUE(capture.Contains("assert NULL != pReturnedSize"));
   MouMainExit(0, 0);
 }
