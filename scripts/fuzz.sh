@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets of tests/fuzz natively with clang under the
-# sanitizers. "fuzz.sh OUT replay" runs each target once over its seed corpus;
-# "fuzz.sh OUT SECONDS" fuzzes each target that long (new inputs go to
+# sanitizers. "fuzz.sh OUT replay" runs each target once over its seed corpus,
+# then a few thousand mutations of it with a fixed seed (seconds, the same
+# inputs every time); "fuzz.sh OUT SECONDS" fuzzes each target that long (new inputs go to
 # OUT/corpus/<target>, crashes to OUT/crash-<target>-*) and prints its figures.
 set -euo pipefail
 src="$(cd "$(dirname "$0")/.." && pwd)"
@@ -15,8 +16,11 @@ status=0
 for dir in "$src"/tests/fuzz/corpus/*/; do
   target="$(basename "$dir")"
   if [ "$mode" = replay ]; then
-    if "$out/$target" -runs=1 "$dir"* >"$out/$target.log" 2>&1; then
-      echo "$target: $(ls "$dir" | wc -l) seeds replayed, clean"
+    rm -rf "$out/scratch" && mkdir -p "$out/scratch"
+    if "$out/$target" -runs=1 "$dir"* >"$out/$target.log" 2>&1 &&
+       "$out/$target" -runs=3000 -seed=1 -artifact_prefix="$out/crash-$target-" "$out/scratch" "$dir" \
+         >>"$out/$target.log" 2>&1; then
+      echo "$target: $(ls "$dir" | wc -l) seeds and 3000 mutations, clean"
     else
       echo "$target: FAILED"; tail -40 "$out/$target.log"; status=1
     fi

@@ -1,11 +1,44 @@
 // A model file as the loader reads it: plain (";DRAV" first) or enciphered,
-// then comments removed and the sections merged. A plain text must also come
-// back unchanged through the envelope.
+// then comments removed and the sections merged, once with every allocation
+// granted and once with one of the first 16 refused. A plain text must also
+// come back unchanged through the envelope.
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "models/IniMgr.h"
 #include "models/IniPlatform.h"
+
+static void Check(bool bOk)
+{
+  if (!bOk) abort();
+}
+
+static void Merge(const char* pText, size_t ulLength)
+{
+  static tModelInfo s_Records[INI_MAX_MODELS];
+  char* sText = static_cast<char*>(malloc(ulLength + 1));
+  memcpy(sText, pText, ulLength + 1);
+  Check(IniStripComments(sText) == strlen(sText));
+  IniWorkArea work = { s_Records, 0 };
+  ULONG* pUnsupported = nullptr;
+  ULONG ulUnsupported = 0;
+  IniMergeText(&work, &pUnsupported, &ulUnsupported, sText, TRUE);
+  Check(work.ulCount <= INI_MAX_MODELS && (pUnsupported != nullptr || ulUnsupported == 0));
+  for (ULONG k = 1; k < ulUnsupported; ++k) Check(pUnsupported[k - 1] <= pUnsupported[k]);
+  for (ULONG i = 0; i < work.ulCount; ++i) {
+    const tModelInfo& m = s_Records[i];
+    for (const char* s : { m.sModelName, m.sReg, m.sCap, m.sDepth, m.sMinTerm, m.sRemap, m.sCache }) {
+      Check(s == nullptr || strlen(s) < INI_VALUE_SIZE);
+    }
+    for (const tKeySequence* pKey = m.pKeyList; pKey != nullptr; pKey = pKey->pNext) {
+      Check(pKey->ulLength <= KEY_SEQUENCE_MAX_STEP_BYTES && pKey->ulLength % 4 == 0);
+    }
+    IniFreeModelInfo(&s_Records[i]);
+  }
+  IniHeapFree(pUnsupported);
+  free(sText);
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t ulSize)
 {
@@ -15,22 +48,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t ulSize)
   if (ulSize >= 5 && memcmp(pData, INI_PLAIN_SIGNATURE, 5) == 0) {
     size_t ulImage = 0;
     uint8_t* pImage = IniEnvelopeSeal(reinterpret_cast<const char*>(pData), ulSize, &ulImage);
-    if (!IniEnvelopeOpen(pImage, ulImage, &pText, &ulLength, &bCheck) || !bCheck || ulLength != ulSize ||
-        memcmp(pText, pData, ulSize) != 0) {
-      abort();
-    }
+    Check(IniEnvelopeOpen(pImage, ulImage, &pText, &ulLength, &bCheck) && bCheck && ulLength == ulSize &&
+          memcmp(pText, pData, ulSize) == 0);
     IniHeapFree(pImage);
-  } else if (!IniEnvelopeOpen(pData, ulSize, &pText, &ulLength, &bCheck)) {
+  } else if (IniEnvelopeOpen(pData, ulSize, &pText, &ulLength, &bCheck)) {
+    Check((ulLength + 7) / 8 * 8 + INI_ENVELOPE_OVERHEAD == ulSize && pText[ulLength] == '\0');
+  } else {
     return 0;
   }
-  static tModelInfo s_Records[INI_MAX_MODELS];
-  IniWorkArea work = { s_Records, 0 };
-  ULONG* pUnsupported = nullptr;
-  ULONG ulUnsupported = 0;
-  IniStripComments(pText);
-  IniMergeText(&work, &pUnsupported, &ulUnsupported, pText, TRUE);
-  for (ULONG i = 0; i < work.ulCount; ++i) IniFreeModelInfo(&s_Records[i]);
-  IniHeapFree(pUnsupported);
+  Merge(pText, ulLength);
+  IniSetAllocationFailure(1 + ulSize % 16);
+  Merge(pText, ulLength);
+  IniSetAllocationFailure(0);
   IniHeapFree(pText);
   return 0;
 }

@@ -20,6 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t ulSize)
   if (!BsRingFreeSpace(ulHead, ulTail, &lFree)) {
     return 0;   // the viewer repairs such positions without reading
   }
+  if (lFree < 0 || lFree > (int32_t)BS_RING_SIZE) abort();
   uint8_t* pRing = s_Ring.data();
   memset(pRing, 0, BS_RING_SIZE);
   size_t cbBody = ulSize - 8 < BS_RING_SIZE ? ulSize - 8 : BS_RING_SIZE;

@@ -93,25 +93,6 @@ TEST(NativeBsRing, RecordsRoundTripAtEveryPositionNearTheEnd)
   for (size_t i = BS_RING_SIZE; i < ring.size(); ++i) ASSERT_EQ(ring[i], 0xCC);
 }
 
-TEST(NativeBsRing, GarbageRingsAndPositionsAreReadSafely)
-{
-  std::vector<uint8_t> ring(BS_RING_SIZE);
-  for (int round = 0; round < 20000; ++round) {
-    if (round % 1000 == 0) {
-      for (uint8_t& b : ring) b = (uint8_t)g_rng();
-    }
-    uint32_t head = Rand32() % (BS_RING_SIZE + 10), tail = Rand32() % (BS_RING_SIZE + 10);
-    int32_t free = 0;
-    if (BsRingFreeSpace(head, tail, &free)) {
-      ASSERT_GE(free, 0);
-      ASSERT_LE(free, (int32_t)BS_RING_SIZE);
-    }
-    BsRecord rec;
-    uint32_t pos = Rand32() % BS_RING_SIZE;
-    BsRingReadRecord(ring.data(), pos, Rand32() % (BS_RING_SIZE + 1), &rec);
-  }
-}
-
 TEST(NativePack, SpeedAndWheelPackingsStayDefined)
 {
   for (int i = 0; i < 200000; ++i) {
