@@ -1,6 +1,5 @@
 // A device-change broadcast: a block of exactly the bytes its size field
 // claims (the input's first word, cut to what the input holds).
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -17,13 +16,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t ulSize)
   auto* pBlock = static_cast<uint8_t*>(malloc(ulBlock));
   memcpy(pBlock, pData, ulBlock);
   memcpy(pBlock, ulClaimed < ulBlock ? &ulClaimed : &ulBlock, 4);
-  UmdBroadcast broadcast;
-  if (UmdDecodeBroadcast(pBlock, &broadcast) == UMD_BROADCAST_INTERFACE) {
-    if (broadcast.cchPath > broadcast.cbPath || broadcast.cbPath + UMD_BROADCAST_INTERFACE_HEAD_SIZE != ulBlock) {
-      abort();
-    }
-    char sLine[600];   // as the window procedure traces it
-    snprintf(sLine, sizeof sLine, "Device Interface '%.*s'", (int)broadcast.cchPath, broadcast.sPath);
+  UmdBroadcast b;
+  if (UmdDecodeBroadcast(pBlock, &b) == UMD_BROADCAST_INTERFACE &&
+      (b.cchPath > b.cbPath || b.cbPath + UMD_BROADCAST_INTERFACE_HEAD_SIZE != ulBlock)) {
+    abort();
   }
   free(pBlock);
   return 0;

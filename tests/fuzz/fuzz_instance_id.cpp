@@ -6,6 +6,8 @@
 
 #include "framework/UmdIdentify.h"
 
+#define CHECK(cond) ((cond) ? (void)0 : abort())
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t ulSize)
 {
   char* sId = static_cast<char*>(malloc(ulSize + 1));
@@ -13,14 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t ulSize)
   sId[ulSize] = '\0';
   UmdIdentification id;
   UmdParseInstanceId(sId, &id);
-  for (const UmdIdField& field : id.Fields) {
-    if (strlen(field.sText) > 4 || (field.bRead && !field.bMarker)) {
-      abort();
-    }
-  }
-  if (id.bIdentified != (id.Fields[UMD_ID_VID].bRead && id.Fields[UMD_ID_PID].bRead)) {
-    abort();
-  }
+  for (const UmdIdField& field : id.Fields) CHECK(strlen(field.sText) <= 4 && (field.bMarker || !field.bRead));
+  CHECK(id.bIdentified == (id.Fields[UMD_ID_VID].bRead && id.Fields[UMD_ID_PID].bRead));
   free(sId);
   return 0;
 }

@@ -7,39 +7,37 @@
 
 #include "diag/BsRing.h"
 
+#define CHECK(cond) ((cond) ? (void)0 : abort())
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t ulSize)
 {
+  static std::vector<uint8_t> s_Ring(BS_RING_SIZE);
+  uint32_t ulHead = 0, ulTail = 0;
+  int32_t lFree = 0;
   if (ulSize < 8) {
     return 0;
   }
-  static std::vector<uint8_t> s_Ring(BS_RING_SIZE);
-  uint32_t ulHead = 0, ulTail = 0;
   memcpy(&ulHead, pData, 4);
   memcpy(&ulTail, pData + 4, 4);
-  int32_t lFree = 0;
   if (!BsRingFreeSpace(ulHead, ulTail, &lFree)) {
     return 0;   // the viewer repairs such positions without reading
   }
-  if (lFree < 0 || lFree > (int32_t)BS_RING_SIZE) abort();
+  CHECK(lFree >= 0 && lFree <= (int32_t)BS_RING_SIZE);
   uint8_t* pRing = s_Ring.data();
   memset(pRing, 0, BS_RING_SIZE);
-  size_t cbBody = ulSize - 8 < BS_RING_SIZE ? ulSize - 8 : BS_RING_SIZE;
-  BsRingCopyIn(pRing, ulTail, pData + 8, (uint32_t)cbBody);
+  BsRingCopyIn(pRing, ulTail, pData + 8, (uint32_t)(ulSize - 8 < BS_RING_SIZE ? ulSize - 8 : BS_RING_SIZE));
   while (ulTail != ulHead) {
-    uint32_t ulUsed = BsRingUsed(ulHead, ulTail);
-    uint32_t ulPeekSize = 0;
+    uint32_t ulUsed = BsRingUsed(ulHead, ulTail), ulPeekSize = 0;
     char cType = 0;
     BsRecordStatus peek = BsRingPeekRecord(pRing, ulTail, ulUsed, &ulPeekSize, &cType);
     BsRecord rec;
     BsRecordStatus status = BsRingReadRecord(pRing, ulTail, ulUsed, &rec);
     if (status != BS_RECORD_OK && status != BS_RECORD_BAD_CHECK) {
-      if (status != peek) abort();
+      CHECK(status == peek);
       break;
     }
     uint32_t ulRecord = BsRingRecordSize(rec.ulLength);
-    if (peek != BS_RECORD_OK || ulPeekSize != ulRecord || ulRecord > ulUsed || strlen(rec.sText) >= rec.ulLength) {
-      abort();
-    }
+    CHECK(peek == BS_RECORD_OK && ulPeekSize == ulRecord && ulRecord <= ulUsed && strlen(rec.sText) < rec.ulLength);
     ulTail = BsRingAdvance(ulTail, ulRecord);
   }
   return 0;
