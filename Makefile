@@ -1,8 +1,9 @@
 # Two commands do all set-up on a fresh Debian machine.
 BUILD ?= build
 JOBS ?= $(shell nproc)
+FUZZ_S ?= 60
 
-.PHONY: all deps configure build test demo bench clean
+.PHONY: all deps configure build test demo bench fuzz clean
 
 all: build
 
@@ -26,6 +27,10 @@ demo: build
 
 bench: build
 	scripts/run-bench.sh $(BUILD)
+
+# Each fuzz target for FUZZ_S seconds, natively under the sanitizers.
+fuzz: deps
+	scripts/fuzz.sh $(BUILD)/fuzz $(FUZZ_S)
 
 clean:
 	rm -rf $(BUILD)

@@ -231,20 +231,12 @@ UmdDevInfo* UmdCallbackGetDevInfo(tDevice* pDevice)
   return static_cast<UmdDevInfo*>(pDevice->pUMDinfo[UMD_MOUFILT]);
 }
 
-static ULONG MouChordingReport(ULONG ulState)
-{
-  switch (ulState) {
-  case 1: return MOU_CHORDING_PRESSED;
-  case 0: return MOU_CHORDING_RELEASED;
-  default: return 0;
-  }
-}
-
 BOOL UmdCallbackProcessEvent(tDevice* pDevice, const void* pBuffer, ULONG ulBytes)
 {
   TRACE_INFO("Entry");
   TraceDump("UmdCallbackProcessEvent", pBuffer, ulBytes);
-  if (ulBytes < sizeof(ULONG)) {
+  MouEventPacket packet;
+  if (!MouDecodeEventPacket(pBuffer, ulBytes, &packet)) {
     TRACE_INFO(" missing id\n");
     return TRUE;
   }
@@ -254,17 +246,14 @@ BOOL UmdCallbackProcessEvent(tDevice* pDevice, const void* pBuffer, ULONG ulByte
     return TRUE;
   }
   TRACE_INFO(" device name: %s.\n", DeviceTraceName(pDevice));
-  // The event read's buffer always holds the state word, whatever the count.
-  ULONG ulPacket[2] = {};
-  memcpy(ulPacket, pBuffer, ulBytes < sizeof ulPacket ? ulBytes : sizeof ulPacket);
-  if (ulPacket[0] == ID_EVENT_CHORDING_BUTTON) {
+  if (packet.ulId == ID_EVENT_CHORDING_BUTTON) {
     MouDevInfo* pInfo = MouGetDevInfo(pDevice);
     void* pChordingEvent = pInfo != nullptr ? pInfo->pChordingEvent : nullptr;
     if (pChordingEvent != nullptr) {
-      HostReportHwEvent(g_pDevMgrApi, pDevice, pChordingEvent, MouChordingReport(ulPacket[1]));
+      HostReportHwEvent(g_pDevMgrApi, pDevice, pChordingEvent, MouChordingReport(packet.ulState));
     }
   } else {
-    TRACE_INFO("Unexpected Id: %d\n", (int)ulPacket[0]);
+    TRACE_INFO("Unexpected Id: %d\n", (int)packet.ulId);
   }
   ReleaseRemoveLock(UMD_MOUFILT, LOCK_UmdCallbackProcessEvent, pDevice);
   TRACE_INFO("Exit.\n");

@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "framework/UmdRecords.h"
+#include "plugin/MouEvent.h"
 
 extern "C" {
 ULONG MouControl(ULONG ulCommand, void* pData, ULONG ulValue, ULONG_PTR pValue);
@@ -47,10 +48,6 @@ extern const ULONG g_MouAnnouncedEvents[2];
 
 // The one hardware event type the plug-in serves.
 constexpr ULONG HW_EVENT_CHORDING_BUTTON = 0x1000007;
-
-// Report values of a chording packet's state.
-constexpr ULONG MOU_CHORDING_PRESSED = 0x10003;
-constexpr ULONG MOU_CHORDING_RELEASED = 0x20003;
 
 // Device callbacks handed to the framework.
 BOOL UmdCallbackDeviceInit(tDevice* pDevice, ULONG ulZero, const tModelInfo* pModel);

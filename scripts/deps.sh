@@ -10,6 +10,9 @@ command -v openssl >/dev/null || need+=(openssl)
 [ -f /usr/include/openssl/blowfish.h ] || need+=(libssl-dev)   # the benchmark's OpenSSL reference
 command -v g++ >/dev/null || need+=(g++)
 command -v x86_64-w64-mingw32-objdump >/dev/null || need+=(binutils-mingw-w64-x86-64)
+# Native fuzzing: clang with its libFuzzer and sanitizer runtimes.
+command -v clang++ >/dev/null || need+=(clang)
+ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need+=(libclang-rt-dev)
 [ ${#need[@]} -eq 0 ] && exit 0
 SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
 echo "installing: ${need[*]}"
