@@ -83,10 +83,12 @@ protected:
   }
   tDevice* DeviceOf(const std::string& sPath)
   {
-    for (const RefHostDeviceSlot& slot : pHost->Devices) {
-      if (slot.pDevice != nullptr && sPath == RefHostDevInfo(slot.pDevice)->sPath) return slot.pDevice;
-    }
-    return nullptr;
+    return RefHostFindDevice(
+      pHost,
+      [](tDevice* pDevice, const void* p) -> BOOL {
+        return *static_cast<const std::string*>(p) == RefHostDevInfo(pDevice)->sPath;
+      },
+      &sPath);
   }
 };
 
