@@ -580,6 +580,14 @@ TEST_F(MouIoTest, CurveSlotSizeIsReadOnceAndWrittenAfterThePoints)
   EXPECT_EQ(lSizeReads, 1);
   EXPECT_EQ(Words(back[0].Points, back[0].Points + back[0].ulPoints), DefaultPoints(k + 1));
   EXPECT_EQ(back[1].ulSize, 0x5A5A5A5Au);
+  // A size already past the slot when read is not copied either.
+  TraceCapture capture;
+  pDevice->AccelCurves[k].ulCurveSize = 0x1000;
+  back[0] = Curve(k + 1);
+  EXPECT_EQ(MouIoGetAccelerationTable(pDevice, &back[0], &ulSize), (LD_STATUS)LD_SUCCESS);
+  EXPECT_EQ(Words(back[0].Points, back[0].Points + back[0].ulPoints), DefaultPoints(k + 1));
+  EXPECT_EQ(back[1].ulSize, 0x5A5A5A5Au);
+  EXPECT_TRUE(capture.Contains("more than the slot (128)"));
 
   RemoveVectoredExceptionHandler(pHandler);
   VirtualFree(s_pPages, 0, MEM_RELEASE);
