@@ -43,21 +43,17 @@ Words InWords(const SimDrvRequest& r)
   memcpy(w.data(), r.In, w.size() * 4);
   return w;
 }
-// Requests at the driver, of one device or of all.
-std::vector<SimDrvRequest> SimRequests(ULONG ulDevice = 0)
-{
-  std::vector<SimDrvRequest> out;
-  SimDrvRequest r = {};
-  for (ULONG i = 0; SimDrvGetRequest(i, &r); ++i) {
-    if (ulDevice == 0 || r.ulDevice == ulDevice) out.push_back(r);
-  }
-  return out;
-}
-// Their input words; a get is its identifier alone.
-std::vector<Words> SimIo(ULONG ulDevice = 0)
+// The input words of the requests at the driver, of one device or of all; a
+// get is its identifier alone. The requests themselves in *pRaw.
+std::vector<Words> SimIo(ULONG ulDevice = 0, std::vector<SimDrvRequest>* pRaw = nullptr)
 {
   std::vector<Words> io;
-  for (const SimDrvRequest& r : SimRequests(ulDevice)) io.push_back(InWords(r));
+  SimDrvRequest r = {};
+  for (ULONG i = 0; SimDrvGetRequest(i, &r); ++i) {
+    if (ulDevice != 0 && r.ulDevice != ulDevice) continue;
+    io.push_back(InWords(r));
+    if (pRaw != nullptr) pRaw->push_back(r);
+  }
   return io;
 }
 
@@ -143,11 +139,9 @@ protected:
     ASSERT_NE(ulSim, 0u);
     const UmdDevInfo* pInfo = RefHostDevInfo(pMouse);
     ASSERT_NE(pInfo, nullptr);
-    EXPECT_STREQ(pInfo->sPath, kMouse0);
+    EXPECT_TRUE(strcmp(pInfo->sPath, kMouse0) == 0 && !pInfo->bVirtual);
     EXPECT_EQ(SimDrvDeviceOfHandle(pInfo->hHandle), ulSim);
-    EXPECT_EQ(pMouse->RemoveLock[UMD_MOUFILT].lLock, 0);
-    EXPECT_EQ(pMouse->UMDPresent[UMD_MOUFILT], 1u);
-    EXPECT_EQ(pInfo->bVirtual, FALSE);
+    EXPECT_TRUE(pMouse->RemoveLock[UMD_MOUFILT].lLock == 0 && pMouse->UMDPresent[UMD_MOUFILT] == 1);
     SimDrvClearRequests();
   }
   void TearDown() override
@@ -233,13 +227,16 @@ std::vector<SettingsCase> SettingsTable()
   const Words p5 = { 0x01000000, 0x01000001, 0x01000002, 0x01000003, 0x01000004 };
   Words p5b = p5;
   p5b[0] = 0x02000000;
+  for (ULONG f : { LD_GET_MOUSE_ACCELERATION_CURVE, LD_SET_MOUSE_ACCELERATION_CURVE }) {
+    for (ULONG n : { 0u, 7u }) {
+      std::vector<const char*> lines;   // the get tells why
+      if (f == LD_GET_MOUSE_ACCELERATION_CURVE) {
+        lines = { n ? "Curve Index (7) is out of range." : "Curve Index (0) is out of range." };
+      }
+      t.push_back({ f, 0, CurveWords(n, Words(5)), LD_INVALID_PARAMETER, 0, {}, {}, lines });
+    }
+  }
   const std::vector<SettingsCase> curves = {
-    { LD_GET_MOUSE_ACCELERATION_CURVE, 0, CurveWords(0, Words(5)), LD_INVALID_PARAMETER, 0, {}, {},
-      { "Curve Index (0) is out of range." } },
-    { LD_SET_MOUSE_ACCELERATION_CURVE, 0, CurveWords(0, Words(5)), LD_INVALID_PARAMETER, 0, {} },
-    { LD_GET_MOUSE_ACCELERATION_CURVE, 0, CurveWords(7, Words(5)), LD_INVALID_PARAMETER, 0, {}, {},
-      { "Curve Index (7) is out of range." } },
-    { LD_SET_MOUSE_ACCELERATION_CURVE, 0, CurveWords(7, Words(5)), LD_INVALID_PARAMETER, 0, {} },
     // Up to 32 points; an empty curve means the default again.
     { LD_SET_MOUSE_ACCELERATION_CURVE, 0, CurveWords(2, p32), LD_SUCCESS, 0, { { 3111 } } },
     { LD_SET_MOUSE_ACCELERATION_CURVE, 0, p33, LD_INVALID_PARAMETER, 0, {} },
@@ -282,8 +279,8 @@ std::vector<SettingsCase> SettingsTable()
       { "MouIoSetWheelAcceleration - Invalid Parameter.",
         "Min = 0000000A, Max = 0000000A, MaxAcc = 40000000, Offset = 3f800000." } },
     // Off: the values are not looked at and travel as zeros; read back while off, nothing is filled.
-    { LD_SET_MOUSE_WHEEL_ACCELERATION, 0, { 24, 0, 20, 10, 0, FloatWord(9.0f) }, LD_SUCCESS, 0, { { 3106, 0, 0, 0, 0 } },
-      {}, { "- Enable:0 (Status:00000000)." } },
+    { LD_SET_MOUSE_WHEEL_ACCELERATION, 0, { 24, 0, 20, 10, 0, FloatWord(9.0f) }, LD_SUCCESS, 0,
+      { { 3106, 0, 0, 0, 0 } }, {}, { "- Enable:0 (Status:00000000)." } },
     { LD_GET_MOUSE_WHEEL_ACCELERATION, 0, { 24, 7, 7, 7, 7, 7 }, LD_SUCCESS, 0, { { 3106 } } },
     // Snap stop: the signal where the host takes it, else in force or nothing.
     { LD_SET_MOUSE_WHEEL_FILTER, 0, { 20, 0, 40, 5, 6 }, LD_SUCCESS, 0, { { 3108, 2, 100, 250, 5, 6 } }, {}, {}, 0, {},
@@ -301,7 +298,8 @@ std::vector<SettingsCase> SettingsTable()
     // Wheel resolution, mode 2: an unknown state is an error line, a failed
     // set clears word 1; modes other than 2 and 3 assert and do nothing.
     { LD_SET_MOUSE_WHEEL_RESOLUTION, 2, { 12, 3, 0 }, LD_INVALID_PARAMETER, 0, {}, {},
-      { "<error> MouIoSetWheelResolution - Invalid Hi-Res State", "MouDeviceControl - exit, status=LD_INVALID_PARAMETER" } },
+      { "<error> MouIoSetWheelResolution - Invalid Hi-Res State",
+        "MouDeviceControl - exit, status=LD_INVALID_PARAMETER" } },
     { LD_SET_MOUSE_WHEEL_RESOLUTION, 2, { 12, 1, 0 }, LD_IOCONTROL_ERROR, 0, { { 3116, 1, 8 } }, { 12, 0, 0 }, {},
       ERROR_INVALID_PARAMETER },
     { LD_SET_MOUSE_WHEEL_RESOLUTION, 4, { 12, 1, 0 }, LD_SUCCESS, 0, {}, {}, { "assert 0" } },
@@ -323,8 +321,8 @@ std::vector<SettingsCase> SettingsTable()
   const float badSpeed[][2] = { { 1.0f, 0.0f }, { 1.0f, 2.5f }, { 0.0f, 1.0f }, { -1.0f, 1.0f },
                                 { 200.0f, 2.0f }, { 200.0f, 0.5f }, { NAN, 1.0f }, { 1.0f, NAN } };
   for (const auto& b : badSpeed) {
-    t.push_back({ LD_SET_MOUSE_WHEEL_SPEED, 0, { 12, FloatWord(b[0]), FloatWord(b[1]) }, LD_INVALID_PARAMETER, 0, {}, {},
-                  { "MouseIoSetWheelSpeed - Invalid Parameter." } });
+    t.push_back({ LD_SET_MOUSE_WHEEL_SPEED, 0, { 12, FloatWord(b[0]), FloatWord(b[1]) }, LD_INVALID_PARAMETER, 0,
+                  {}, {}, { "MouseIoSetWheelSpeed - Invalid Parameter." } });
   }
   const float badAccel[][3] = { { 20, 10, 2.0f }, { 10, 20, 0.5f }, { 10, 20, 256.0f }, { 10, 20, NAN } };
   for (const auto& b : badAccel) {
@@ -332,7 +330,8 @@ std::vector<SettingsCase> SettingsTable()
                   LD_INVALID_PARAMETER, 0, {} });
   }
   for (float o : { 0.0f, 2.5f }) {
-    t.push_back({ LD_SET_MOUSE_WHEEL_ACCELERATION, 0, { 24, 1, 10, 20, f2, FloatWord(o) }, LD_INVALID_PARAMETER, 0, {} });
+    t.push_back({ LD_SET_MOUSE_WHEEL_ACCELERATION, 0, { 24, 1, 10, 20, f2, FloatWord(o) }, LD_INVALID_PARAMETER, 0,
+                  {} });
   }
   auto add = [&](SettingsCase c, int iDevice, ULONG ulReply = ~0u) {
     c.iDevice = iDevice;
@@ -341,7 +340,8 @@ std::vector<SettingsCase> SettingsTable()
   };
   // A keyboard is refused by every handler that checks the device.
   const struct { ULONG ulFunction, ulMode; std::vector<const char*> lines; } keyboard[] = {
-    { LD_GET_MOUSE_SPEED, 0, { "MouIoGetSpeed - exit, status=LD_INVALID_FUNCTION (DeviceType not LD_DEVICETYPE_MOUSE)" } },
+    { LD_GET_MOUSE_SPEED, 0,
+      { "MouIoGetSpeed - exit, status=LD_INVALID_FUNCTION (DeviceType not LD_DEVICETYPE_MOUSE)" } },
     { LD_SET_MOUSE_SPEED, 0, { "MouIoSetSpeed - entry", "!MouIoSetSpeed - exit" } },
     { LD_GET_MOUSE_ACCELERATION, 0, { "MouIoGetAcceleration - exit, status=LD_INVALID_FUNCTION (DeviceType not" } },
     { LD_SET_MOUSE_ACCELERATION, 0, { "MouIoSetAcceleration - exit, status=LD_INVALID_FUNCTION (DeviceType not" } },
@@ -354,7 +354,9 @@ std::vector<SettingsCase> SettingsTable()
     { LD_SET_MOUSE_WHEEL_RESOLUTION, 2, { "MouIoSetWheelResolution - exit, status=LD_INVALID_FUNCTION (Device" } },
     { LD_GET_MOUSE_WHEEL_RESOLUTION, 3, {} }, { LD_SET_MOUSE_WHEEL_RESOLUTION, 3, {} },
   };
-  for (const auto& k : keyboard) add({ k.ulFunction, k.ulMode, { 140, 1, 1 }, LD_INVALID_FUNCTION, 0, {}, {}, k.lines }, 1);
+  for (const auto& k : keyboard) {
+    add({ k.ulFunction, k.ulMode, { 140, 1, 1 }, LD_INVALID_FUNCTION, 0, {}, {}, k.lines }, 1);
+  }
   // No device: the wheel handlers, which do not check it, give it to the transport. No record: refused.
   for (ULONG f : { LD_GET_MOUSE_WHEEL_ACCELERATION, LD_SET_MOUSE_WHEEL_ACCELERATION, LD_GET_MOUSE_WHEEL_FILTER,
                    LD_SET_MOUSE_WHEEL_FILTER, LD_GET_MOUSE_WHEEL_SPEED, LD_SET_MOUSE_WHEEL_SPEED }) {
@@ -378,7 +380,8 @@ std::vector<SettingsCase> SettingsTable()
   for (DWORD dwFail : { 0ul, (DWORD)ERROR_INVALID_PARAMETER }) {
     for (const auto& r : shortReplies) {
       // Values the driver would give in full.
-      Words driver = r.ulParam == 3111 ? Words{ 3111, 1 } : Words{ r.ulParam, 1, 0x00050014, 0x000A0028, 0x04000100, 9 };
+      Words driver = { r.ulParam, 1, 0x00050014, 0x000A0028, 0x04000100, 9 };
+      if (r.ulParam == 3111) driver.resize(2);
       std::vector<const char*> lines = { "expected - reply ignored.", "exit, status=LD_DEVICE_RETURNED_INVALID_DATA" };
       if (dwFail) lines = { "!expected - reply ignored." };
       add({ r.ulFunction, r.ulMode, { 24, 0xAAAA, 0xBBBB, 0xCCCC, 0xDDDD, 0xEEEE },
@@ -442,15 +445,14 @@ TEST_P(MouIoBindingTest, SettingsReachTheDriverExactly)
     EXPECT_EQ(Call(pDevice, c.ulFunction, c.record.empty() ? nullptr : record.data(), &ulSize, c.ulMode), c.status);
     EXPECT_EQ(ulSize, c.ulSize);
     if (!c.driver.empty()) SimDrvSetReplyLength(ulSim, c.driver[0], ~0u);
-    std::vector<Words> io;
-    for (const SimDrvRequest& r : SimRequests()) {
-      io.push_back(InWords(r));
+    std::vector<SimDrvRequest> raw;
+    EXPECT_EQ(SimIo(0, &raw), c.io);
+    for (const SimDrvRequest& r : raw) {
       // A get has room for its reply: a level and a full curve for the acceleration.
-      ULONG ulRoom = io.back()[0] == 3111 ? 132 : io.back()[0] == 3108 ? 20 : 0;
+      const ULONG ulId = InWords(r)[0], ulRoom = ulId == 3111 ? 132 : ulId == 3108 ? 20 : ulId == 3102 ? 4 : 0;
       if (r.dwIoctl == IOCTL_RAWPDO_GET && ulRoom != 0) { EXPECT_EQ(r.ulOutSize, ulRoom); }
-      EXPECT_EQ(r.dwIoctl, io.back().size() == 1 ? IOCTL_RAWPDO_GET : IOCTL_RAWPDO_SET);
+      EXPECT_EQ(r.dwIoctl, r.ulInSize == 4 ? IOCTL_RAWPDO_GET : IOCTL_RAWPDO_SET);
     }
-    EXPECT_EQ(io, c.io);
     const Words& after = c.after.empty() ? c.record : c.after;
     EXPECT_EQ(Words(record.begin(), record.begin() + after.size()), after);
     for (const char* sLine : c.lines) {
@@ -623,8 +625,9 @@ TEST_F(MouIoTest, DriverTypeAndChordingGoOnlyToServedDevices)
     EXPECT_EQ(Call(nullptr, LD_SET_MOUSE_DRIVER_TYPE, &type, &ulSize), (LD_STATUS)LD_SUCCESS);
     EXPECT_EQ(ulSize, 0u);
     for (ULONG ulDevice : served) {
-      EXPECT_EQ(SimIo(ulDevice), (std::vector<Words>{ { ID_PARAM_PROCESSING, c.ulProcessing },
-                                                     { ID_PARAM_IN_USE_EVENT, (ULONG)c.ulHandle, (ULONG)(c.ulHandle >> 32) } }));
+      EXPECT_EQ(SimIo(ulDevice),
+                (std::vector<Words>{ { ID_PARAM_PROCESSING, c.ulProcessing },
+                                     { ID_PARAM_IN_USE_EVENT, (ULONG)c.ulHandle, (ULONG)(c.ulHandle >> 32) } }));
     }
     for (ULONG ulDevice : skipped) EXPECT_EQ(SimIo(ulDevice).size(), 0u);
     EXPECT_EQ(SimIo().size(), 4u);

@@ -116,8 +116,7 @@ TEST_F(SimDrvTest, GetsAndSetsAnswerWithTheDriversLengthsAndErrors)
     EXPECT_EQ(row.dwLength, dwReturned) << row.ulId;
   }
   ULONG ulValue = 0;
-  ASSERT_EQ(0u, Get(3102, &ulValue, 4, &dwReturned));
-  EXPECT_EQ(0x10001000u, ulValue);
+  EXPECT_TRUE(Get(3102, &ulValue, 4, &dwReturned) == 0 && ulValue == 0x10001000u);
   // Set-only parameters, the event identifier and unknown ones; a reply that
   // does not fit; a get without the identifier.
   for (ULONG ulId : { 3105u, 3109u, 3112u, 3114u, 3117u, 1234u }) {
@@ -139,8 +138,7 @@ TEST_F(SimDrvTest, GetsAndSetsAnswerWithTheDriversLengthsAndErrors)
                              tooLong }) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), Set(words)) << words[0] << " " << words.size();
   }
-  ASSERT_EQ(0u, Get(3102, &ulValue, 4, &dwReturned));
-  EXPECT_EQ(0x0CCD0333u, ulValue);
+  EXPECT_TRUE(Get(3102, &ulValue, 4, &dwReturned) == 0 && ulValue == 0x0CCD0333u);
 
   // Register takes only the chording event; other codes are not functions.
   ULONG ulId = 3112;
@@ -166,8 +164,7 @@ TEST_F(SimDrvTest, VanishedDeviceEndsPendingRequestsAndRefusesNewOnes)
   EXPECT_FALSE(SimDrvQueueEvent(m_ulDevice, packet, 4));
   // The same path may arrive again as a new device.
   ULONG ulAgain = SimDrvAddDevice(m_sPath.c_str());
-  EXPECT_NE(0u, ulAgain);
-  EXPECT_NE(m_ulDevice, ulAgain);
+  EXPECT_TRUE(ulAgain != 0 && ulAgain != m_ulDevice);
   SimDrvRemoveDevice(ulAgain);
 }
 
@@ -178,14 +175,13 @@ TEST(SimDrvSetup, InterfaceListAnswersWithTheSystemsSizesAndErrors)
   const GUID kOther = { 0x12345678, 0, 0, {} };
   const std::string sPath = "\\\\?\\hid#vid_045e&pid_00cb#1#{5a486531-0201-43e0-bd81-d544bb08d0dc}";
   const std::string sId = "HID\\VID_045E&PID_00CB&REV_0100&MI_01&COL01\\7&1A2B&0&0000";
-  SimDrvDeviceDesc desc{};
+  SimDrvDeviceDesc desc{}, other{};
   desc.sPath = sPath.c_str();
   desc.sInstanceId = sId.c_str();
   desc.diNode = 0x77;
-  SimDrvAddDeviceEx(&desc);
-  SimDrvDeviceDesc other{};
   other.sPath = "\\\\?\\other";
   other.pInterfaceClass = &kOther;
+  SimDrvAddDeviceEx(&desc);
   SimDrvAddDeviceEx(&other);
 
   EXPECT_EQ(INVALID_HANDLE_VALUE, DevIoSetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_DEVICEINTERFACE));
@@ -212,8 +208,8 @@ TEST(SimDrvSetup, InterfaceListAnswersWithTheSystemsSizesAndErrors)
   EXPECT_EQ(kBadBuffer, err(DevIoSetupDiGetDeviceInterfaceDetailA(hSet, &ifData, pDetail, dwNeeded, nullptr, nullptr)));
   pDetail->cbSize = 8;
   EXPECT_EQ(kShort, err(DevIoSetupDiGetDeviceInterfaceDetailA(hSet, &ifData, pDetail, dwNeeded - 1, nullptr, nullptr)));
-  SP_DEVINFO_DATA devInfo{};
-  devInfo.cbSize = 32;
+  SP_DEVINFO_DATA devInfo{}, byIndex{};
+  devInfo.cbSize = byIndex.cbSize = 32;
   ASSERT_EQ(0u, err(DevIoSetupDiGetDeviceInterfaceDetailA(hSet, &ifData, pDetail, dwNeeded, nullptr, &devInfo)));
   EXPECT_EQ(sPath, pDetail->DevicePath);
   EXPECT_EQ(0x77u, devInfo.DevInst);
@@ -226,8 +222,6 @@ TEST(SimDrvSetup, InterfaceListAnswersWithTheSystemsSizesAndErrors)
   ASSERT_EQ(0u, err(DevIoSetupDiGetDeviceInstanceIdA(hSet, &devInfo, sOut, dwSize, nullptr)));
   EXPECT_EQ(sId, sOut);
 
-  SP_DEVINFO_DATA byIndex{};
-  byIndex.cbSize = 32;
   EXPECT_EQ(0u, err(DevIoSetupDiEnumDeviceInfo(hSet, 0, &byIndex)));
   EXPECT_EQ(0x77u, byIndex.DevInst);
   EXPECT_EQ(kNoMore, err(DevIoSetupDiEnumDeviceInfo(hSet, 1, &byIndex)));

@@ -42,7 +42,6 @@ protected:
     m_Global = {};
     m_Global.ulUmdIndex = UMD_MOUFILT;
     m_Global.pUmdCallbackGetDevInfo = UmdCallbackGetDevInfo;
-    m_pDevice = std::make_unique<tDevice>();
     memset(m_pDevice.get(), 0, sizeof *m_pDevice);
     m_pDevice->DUID = 0x00C0FFEE;
     m_pDevice->ulDuidHigh = 0x12345678;
@@ -91,7 +90,7 @@ protected:
   std::string m_sPath;
   ULONG m_ulSim = 0;
   UmdGlobal m_Global;
-  std::unique_ptr<tDevice> m_pDevice;
+  std::unique_ptr<tDevice> m_pDevice = std::make_unique<tDevice>();
   alignas(8) BYTE m_Block[MOU_DEVINFO_SIZE];
   ULONG m_ulValue = 0;
   ULONG m_ulReturned = 0;
@@ -100,7 +99,7 @@ protected:
 }  // namespace
 
 // Sets, gets and a request too short for an identifier, byte for byte at the
-// driver, with the lines that tell them apart.
+// driver, with the lines that tell them apart; requests without a device.
 TEST_F(TransportTest, RequestsReachTheDriverByteForByte)
 {
   TraceCapture capture;
@@ -116,7 +115,8 @@ TEST_F(TransportTest, RequestsReachTheDriverByteForByte)
   SimDrvGetParam(m_ulSim, 3102, &ulStored, 4);
   EXPECT_EQ(0x0CCD0333u, ulStored);
   for (std::string sLine : { "Entry - pDevice:0x" + Hex(m_pDevice.get()) + " Ioctl:0x220414 In:8 Out:0.",
-                             std::string("id=3102"), "hDriver:0x" + Hex(DevInfo()->hHandle) + " - bStatus:1 - LastError:",
+                             std::string("id=3102"),
+                             "hDriver:0x" + Hex(DevInfo()->hHandle) + " - bStatus:1 - LastError:",
                              std::string("DeviceIoControl( ) Success - Device:'Transport Mouse' - dwWritten:0."),
                              std::string("Exit") }) {
     EXPECT_TRUE(capture.Contains(sLine)) << sLine;
@@ -139,13 +139,10 @@ TEST_F(TransportTest, RequestsReachTheDriverByteForByte)
   EXPECT_EQ(0u, ulReturned);
   ASSERT_EQ(1u, DeviceRequests(&r));
   EXPECT_TRUE(r.ulInSize == 3 && memcmp(r.In, shortIn, 3) == 0);
-}
 
-TEST_F(TransportTest, MissingDeviceOrDeviceRecordIsAnInternalError)
-{
-  TraceCapture capture;
-  ULONG in[2] = { 3103, 1 };
-  ULONG ulReturned = NOT_WRITTEN;
+  // No device, device record or instance: an internal error, nothing sent.
+  SimDrvClearRequests();
+  ulReturned = NOT_WRITTEN;
   EXPECT_EQ(LD_INTERNAL_ERROR, UmdSendIoctl(&m_Global, nullptr, IOCTL_SET, in, 8, nullptr, 0, &ulReturned));
   EXPECT_TRUE(capture.Contains("pDevice is NULL."));
   m_pDevice->pUMDinfo[UMD_MOUFILT] = nullptr;
@@ -212,7 +209,8 @@ TEST_F(TransportTest, DeviceVanishingDuringAPendingRequest)
     EXPECT_EQ(LD_DEVICE_REMOVAL, Get()) << bSeen;
     EXPECT_EQ(0u, m_ulReturned);
     EXPECT_TRUE(capture.Contains("UmdSendIoctl - Write complete. bStatus = 0 dwLastError 1167"));
-    EXPECT_EQ(!bSeen, capture.Contains("Handle (0x" + Hex(DevInfo()->hHandle) + ") removal event may have been missed."));
+    const std::string sMissed = "Handle (0x" + Hex(DevInfo()->hHandle) + ") removal event may have been missed.";
+    EXPECT_EQ(!bSeen, capture.Contains(sMissed));
     EXPECT_FALSE(capture.Contains("WRITE TIMEOUT"));
     WaitForSingleObject(hThread, 5000);
     CloseHandle(hThread);
@@ -348,8 +346,8 @@ TEST_F(SlowTransportTest, TimeOutCancelsTheCallersOwnRequestOrLeavesItsStorageBe
     HANDLE hDevice, hEvent, hIssued, hCancel;
     OVERLAPPED ov;
     ULONG ulValue;
-  } other{ DevInfo()->hHandle, CreateEventA(nullptr, FALSE, FALSE, nullptr), CreateEventA(nullptr, TRUE, FALSE, nullptr),
-           CreateEventA(nullptr, TRUE, FALSE, nullptr), {}, 0 };
+  } other{ DevInfo()->hHandle, CreateEventA(nullptr, FALSE, FALSE, nullptr),
+           CreateEventA(nullptr, TRUE, FALSE, nullptr), CreateEventA(nullptr, TRUE, FALSE, nullptr), {}, 0 };
   other.ov.hEvent = other.hEvent;
   auto otherThread = [](void* pv) -> DWORD {
     auto* o = static_cast<Other*>(pv);
