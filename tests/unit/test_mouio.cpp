@@ -1,6 +1,7 @@
 // Settings handlers against the simulated driver: the exact requests at the
-// driver and the records handed back. One table of settings cases runs through
-// the code linked into this program and through bin\DRAVMOU.dll's exports.
+// driver, the records handed back and the lines a reader depends on. One table
+// of settings cases runs through the code linked into this program and through
+// bin\DRAVMOU.dll's exports, whose lines must reach its log file.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -22,6 +23,7 @@ const char kMouse0[] = "\\\\?\\HID#VID_1A2B&PID_0001#test#mouse0";
 const char kMouse1[] = "\\\\?\\HID#VID_1A2B&PID_0001#test#mouse1";
 const char kKeyboard[] = "\\\\?\\HID#VID_1A2B&PID_0003#test#kbd0";
 const char kForeign[] = "\\\\?\\HID#VID_1A2B&PID_0004#test#other0";
+const char kDravKey[] = "SOFTWARE\\Vantorix\\DRAV";
 using Words = std::vector<ULONG>;
 
 ULONG FloatWord(float f)
@@ -30,32 +32,58 @@ ULONG FloatWord(float f)
   memcpy(&ul, &f, sizeof ul);
   return ul;
 }
-
+Words Cat(Words a, const Words& b)
+{
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
 Words InWords(const SimDrvRequest& r)
 {
   Words w(r.ulInSize / 4);
   memcpy(w.data(), r.In, w.size() * 4);
   return w;
 }
-
-// Requests at the driver, optionally of one control code, parameter and device.
-std::vector<SimDrvRequest> SimRequests(DWORD dwIoctl = 0, ULONG ulParam = 0, ULONG ulDevice = 0)
+// The input words of the requests at the driver, of one device or of all; a
+// get is its identifier alone. The requests themselves in *pRaw.
+std::vector<Words> SimIo(ULONG ulDevice = 0, std::vector<SimDrvRequest>* pRaw = nullptr)
 {
-  std::vector<SimDrvRequest> out;
-  for (ULONG i = 0, n = SimDrvRequestCount(); i < n; ++i) {
-    SimDrvRequest r = {};
-    if (SimDrvGetRequest(i, &r) && (dwIoctl == 0 || r.dwIoctl == dwIoctl) &&
-        (ulParam == 0 || (r.ulInSize >= 4 && InWords(r)[0] == ulParam)) && (ulDevice == 0 || r.ulDevice == ulDevice)) {
-      out.push_back(r);
-    }
+  std::vector<Words> io;
+  SimDrvRequest r = {};
+  for (ULONG i = 0; SimDrvGetRequest(i, &r); ++i) {
+    if (ulDevice != 0 && r.ulDevice != ulDevice) continue;
+    io.push_back(InWords(r));
+    if (pRaw != nullptr) pRaw->push_back(r);
   }
-  return out;
+  return io;
 }
-std::vector<SimDrvRequest> SimSets(ULONG ulParam, ULONG ulDevice = 0)
+
+// The six default curves as published, (low, high) per point.
+const std::vector<std::vector<ULONG>> kDefaultCurves = {
+  { 16, 256, 80, 320, 112, 384, 144, 448, 176, 512, 592, 576, 624, 640, 656, 704, 688, 768 },
+  { 16, 256, 144, 320, 192, 384, 240, 448, 288, 512, 336, 576, 384, 640, 432, 704, 480, 768, 528, 832, 592, 896,
+    656, 960, 736, 1024 },
+  { 16, 256, 32, 320, 48, 384, 64, 448, 80, 512, 112, 576, 144, 640, 176, 704, 208, 768, 256, 832, 304, 896,
+    352, 960, 400, 1024, 448, 1088, 496, 1152, 560, 1216, 624, 1280, 688, 1344, 768, 1408, 848, 1472, 960, 1536 },
+  { 0, 96, 16, 96, 48, 112, 80, 128, 128, 144, 240, 160, 352, 176, 384, 192, 432, 224, 512, 256, 656, 256 },
+  { 0, 96, 16, 96, 48, 112, 80, 128, 128, 176, 192, 208, 368, 240, 464, 272, 656, 320 },
+  { 0, 96, 16, 96, 48, 112, 80, 128, 208, 224, 288, 256, 368, 256, 448, 256, 592, 352, 688, 384 },
+};
+Words DefaultPoints(ULONG ulCurve)
 {
-  return SimRequests(IOCTL_RAWPDO_SET, ulParam, ulDevice);
+  Words w;
+  const auto& pairs = kDefaultCurves[ulCurve - 1];
+  for (size_t i = 0; i < pairs.size(); i += 2) w.push_back(pairs[i] | (pairs[i + 1] << 16));
+  return w;
 }
-std::vector<SimDrvRequest> SimGets(ULONG ulParam) { return SimRequests(IOCTL_RAWPDO_GET, ulParam); }
+// A curve record: size, curve number, point count, points.
+Words CurveWords(ULONG ulCurve, const Words& points) { return Cat({ 140, ulCurve, (ULONG)points.size() }, points); }
+MouCurveRecord Curve(ULONG ulCurve, const Words& points = {})
+{
+  MouCurveRecord c = {};
+  Words w = CurveWords(ulCurve, points);
+  memcpy(&c, w.data(), w.size() * 4);
+  return c;
+}
 
 // The message window's class outlives the DLL that registers it first:
 // registered by the linked copy, it stays usable after the DLL is unloaded.
@@ -77,16 +105,23 @@ protected:
   tDevice* pMouse = nullptr;
   ULONG ulSim = 0;
   bool bBound = false;
+  std::string sLogPath;   // the DLL's log file
 
   void SetUp() override { Bind(false); }
-  // bDll: the host binds bin\DRAVMOU.dll instead of the linked code.
+  // bDll: the host binds bin\DRAVMOU.dll, which logs to sLogPath, instead of the linked code.
   void Bind(bool bDll)
   {
     SimDrvReset();
     pHost = RefHostGet();
     if (bDll) {
       RegisterWindowClassHere();
-      ASSERT_TRUE(RefHostLoadPlugin(&plugin, "DRAVMOU.dll"));
+      sLogPath = TestScratchDir("mouio_dll_trace") + "\\trace.txt";
+      TestRegSetDword(HKEY_LOCAL_MACHINE, kDravKey, "DebugFlags", TRACE_FLAG_LOGFILE);
+      TestRegSetString(HKEY_LOCAL_MACHINE, kDravKey, "DebugLogFile", sLogPath.c_str());
+      BOOL bLoaded = RefHostLoadPlugin(&plugin, "DRAVMOU.dll");
+      TestRegDelete(HKEY_LOCAL_MACHINE, kDravKey, "DebugFlags");
+      TestRegDelete(HKEY_LOCAL_MACHINE, kDravKey, "DebugLogFile");
+      ASSERT_TRUE(bLoaded);
       ASSERT_TRUE(RefHostInit(pHost));
       ASSERT_EQ(RefHostBindPlugin(pHost, &plugin), 1u);
     } else {
@@ -99,8 +134,14 @@ protected:
     bBound = true;
     pMouse = RefHostAddSimDevice(pHost, kMouse0);
     ASSERT_NE(pMouse, nullptr);
+    // The host opens the simulated device for the plug-in and lets go of its creation hold.
     ulSim = RefHostSimDeviceOf(pHost, pMouse);
     ASSERT_NE(ulSim, 0u);
+    const UmdDevInfo* pInfo = RefHostDevInfo(pMouse);
+    ASSERT_NE(pInfo, nullptr);
+    EXPECT_TRUE(strcmp(pInfo->sPath, kMouse0) == 0 && !pInfo->bVirtual);
+    EXPECT_EQ(SimDrvDeviceOfHandle(pInfo->hHandle), ulSim);
+    EXPECT_TRUE(pMouse->RemoveLock[UMD_MOUFILT].lLock == 0 && pMouse->UMDPresent[UMD_MOUFILT] == 1);
     SimDrvClearRequests();
   }
   void TearDown() override
@@ -128,94 +169,300 @@ protected:
 
 // A settings request and everything it must leave behind.
 struct SettingsCase {
-  ULONG ulFunction;
-  ULONG ulMode;
-  Words record;            // as the host gives it
+  ULONG ulFunction, ulMode;
+  Words record;                 // as the host gives it
   LD_STATUS status;
-  ULONG ulSize;            // returned size
-  std::vector<Words> sets; // every set request at the driver, identifier first
-  Words after;             // the record afterwards; empty: as given
+  ULONG ulSize;                 // returned size
+  std::vector<Words> io;        // every request at the driver in order; a get is its identifier alone
+  Words after = {};             // the record afterwards; empty: as given
+  std::vector<const char*> lines = {};   // trace lines; "!" first: must not appear
+  DWORD dwFail = 0;             // the driver fails every request with this error
+  Words driver = {};            // identifier and value stored at the driver first
+  ULONG ulCap = 0x00080000;     // the device's capabilities: its wheel resolution is 8
+  int iDevice = 0;              // 0 the mouse, 1 a keyboard, 2 none; an empty record is none
+  ULONG ulReply = ~0u;          // bytes of the driver's reply to a get of the driver value
 };
 
 // Run in order on one device: a get reads what the set before it left.
 std::vector<SettingsCase> SettingsTable()
 {
   const ULONG f1 = FloatWord(1.0f), f2 = FloatWord(2.0f), fHalf = FloatWord(0.5f);
-  return {
+  const ULONG rLo = 0x56789ABC, rHi = 0x1234;   // an in-use event handle
+  std::vector<SettingsCase> t = {
     // The two speeds in one gain word; 10 loses a rounding step, 1000 wraps at 16 bits.
-    { LD_SET_MOUSE_SPEED, 0, { 12, 50, 50 }, LD_SUCCESS, 0, { { 3102, 0x10001000 } }, {} },
-    { LD_GET_MOUSE_SPEED, 0, { 12, 0, 0 }, LD_SUCCESS, 12, {}, { 12, 50, 50 } },
-    { LD_SET_MOUSE_SPEED, 0, { 12, 10, 1000 }, LD_SUCCESS, 0, { { 3102, 0x40000333 } }, {} },
-    { LD_GET_MOUSE_SPEED, 0, { 12, 0, 0 }, LD_SUCCESS, 12, {}, { 12, 9, 200 } },
-    // Level 0 carries no curve; levels above 6 are refused unsent.
-    { LD_SET_MOUSE_ACCELERATION, 0, { 8, 0 }, LD_SUCCESS, 0, { { 3111, 0 } }, {} },
-    { LD_SET_MOUSE_ACCELERATION, 0, { 8, 7 }, LD_INVALID_PARAMETER, 0, {}, {} },
-    { LD_SET_MOUSE_ACCELERATION, 0, { 8, 0xFFFFFFFF }, LD_INVALID_PARAMETER, 0, {}, {} },
-    { LD_GET_MOUSE_ACCELERATION, 0, { 8, 9 }, LD_SUCCESS, 8, {}, { 8, 0 } },
-    { LD_SET_MOUSE_ORIENTATION, 0, { 8, 2 }, LD_SUCCESS, 0, { { 3103, 2 } }, {} },
-    { LD_GET_MOUSE_ORIENTATION, 0, { 8, 0 }, LD_SUCCESS, 8, {}, { 8, 2 } },
-    { LD_SET_MOUSE_REPORT_RATE_ACC, 0, { 8, 125 }, LD_SUCCESS, 0, { { 3114, 125 } }, {} },
-    // A curve set while its level is not active is stored, not sent.
-    { LD_SET_MOUSE_ACCELERATION_CURVE, 0, { 140, 4, 2, 0x00100020, 0x00300040 }, LD_SUCCESS, 0, {}, {} },
+    { LD_SET_MOUSE_SPEED, 0, { 12, 50, 50 }, LD_SUCCESS, 0, { { 3102, 0x10001000 } }, {},
+      { "MouIoSetSpeed - ulSpeedX=50 ulSpeedY=50\n", "MouIoSetSpeed - setting value=0x10001000\n",
+        "MouIoSetSpeed - exit status=LD_SUCCESS", "!assert" } },
+    { LD_GET_MOUSE_SPEED, 0, { 12, 0, 0 }, LD_SUCCESS, 12, { { 3102 } }, { 12, 50, 50 },
+      { "MouIoGetSpeed - got value=0x10001000", "MouIoGetSpeed - ulSpeedX=50 ulSpeedY=50",
+        "MouIoGetSpeed - exit, status=LD_SUCCESS", "!assert" } },
+    { LD_SET_MOUSE_SPEED, 0, { 12, 10, 1000 }, LD_SUCCESS, 0, { { 3102, 0x40000333 } } },
+    { LD_GET_MOUSE_SPEED, 0, { 12, 0, 0 }, LD_SUCCESS, 12, { { 3102 } }, { 12, 9, 200 } },
+    // A level of a new device sends its default curve with it; level 0 carries
+    // none; levels above 6 are refused unsent.
+    { LD_SET_MOUSE_ACCELERATION, 0, { 8, 5 }, LD_SUCCESS, 0, { Cat({ 3111, 5 }, DefaultPoints(5)) } },
+    { LD_SET_MOUSE_ACCELERATION, 0, { 8, 0 }, LD_SUCCESS, 0, { { 3111, 0 } } },
+    { LD_SET_MOUSE_ACCELERATION, 0, { 8, 7 }, LD_INVALID_PARAMETER, 0, {} },
+    { LD_SET_MOUSE_ACCELERATION, 0, { 8, 0xFFFFFFFF }, LD_INVALID_PARAMETER, 0, {} },
+    { LD_GET_MOUSE_ACCELERATION, 0, { 8, 9 }, LD_SUCCESS, 8, { { 3111 } }, { 8, 0 } },
+    { LD_SET_MOUSE_ORIENTATION, 0, { 8, 2 }, LD_SUCCESS, 0, { { 3103, 2 } } },
+    { LD_GET_MOUSE_ORIENTATION, 0, { 8, 0 }, LD_SUCCESS, 8, { { 3103 } }, { 8, 2 } },
+    { LD_SET_MOUSE_REPORT_RATE_ACC, 0, { 8, 125 }, LD_SUCCESS, 0, { { 3114, 125 } } },
+  };
+  // Curves never set are the published defaults, from the device record alone.
+  for (ULONG n = 1; n <= 6; ++n) {
+    std::vector<const char*> lines;
+    if (n == 3) {
+      lines = { "MouIoGetAccelerationTable - Curve index : 2.", "Curve 2 is Empty. Using Default curves.",
+                "MouIoGetAccelerationTable - Curve has 21 points." };
+    }
+    t.push_back({ LD_GET_MOUSE_ACCELERATION_CURVE, 0, { 140, n }, LD_SUCCESS, 140, {}, CurveWords(n, DefaultPoints(n)),
+                  lines });
+  }
+  Words p32;
+  for (ULONG i = 0; i < 32; ++i) p32.push_back(0x00010000u * (i + 1) + i);
+  Words p33 = CurveWords(2, p32);
+  p33[2] = 33;
+  p33[3] = 0x77;
+  const Words p5 = { 0x01000000, 0x01000001, 0x01000002, 0x01000003, 0x01000004 };
+  Words p5b = p5;
+  p5b[0] = 0x02000000;
+  for (ULONG f : { LD_GET_MOUSE_ACCELERATION_CURVE, LD_SET_MOUSE_ACCELERATION_CURVE }) {
+    for (ULONG n : { 0u, 7u }) {
+      std::vector<const char*> lines;   // the get tells why
+      if (f == LD_GET_MOUSE_ACCELERATION_CURVE) {
+        lines = { n ? "Curve Index (7) is out of range." : "Curve Index (0) is out of range." };
+      }
+      t.push_back({ f, 0, CurveWords(n, Words(5)), LD_INVALID_PARAMETER, 0, {}, {}, lines });
+    }
+  }
+  const std::vector<SettingsCase> curves = {
+    // Up to 32 points; an empty curve means the default again.
+    { LD_SET_MOUSE_ACCELERATION_CURVE, 0, CurveWords(2, p32), LD_SUCCESS, 0, { { 3111 } } },
+    { LD_SET_MOUSE_ACCELERATION_CURVE, 0, p33, LD_INVALID_PARAMETER, 0, {} },
+    { LD_GET_MOUSE_ACCELERATION_CURVE, 0, { 140, 2 }, LD_SUCCESS, 140, {}, CurveWords(2, p32) },
+    { LD_SET_MOUSE_ACCELERATION_CURVE, 0, CurveWords(2, {}), LD_SUCCESS, 0, { { 3111 } } },
+    { LD_GET_MOUSE_ACCELERATION_CURVE, 0, { 140, 2 }, LD_SUCCESS, 140, {}, CurveWords(2, DefaultPoints(2)) },
+    // A curve set while its level is not active is stored, not sent; the
+    // active level's curve is sent again at once.
+    { LD_SET_MOUSE_ACCELERATION_CURVE, 0, { 140, 4, 2, 0x00100020, 0x00300040 }, LD_SUCCESS, 0, { { 3111 } } },
     { LD_GET_MOUSE_ACCELERATION_CURVE, 0, { 140, 4 }, LD_SUCCESS, 140, {}, { 140, 4, 2, 0x00100020, 0x00300040 } },
-    { LD_SET_MOUSE_ACCELERATION, 0, { 8, 4 }, LD_SUCCESS, 0, { { 3111, 4, 0x00100020, 0x00300040 } }, {} },
+    { LD_SET_MOUSE_ACCELERATION, 0, { 8, 4 }, LD_SUCCESS, 0, { { 3111, 4, 0x00100020, 0x00300040 } } },
+    { LD_SET_MOUSE_ACCELERATION_CURVE, 0, CurveWords(4, p5), LD_SUCCESS, 0, { { 3111 }, Cat({ 3111, 4 }, p5) } },
+    { LD_SET_MOUSE_ACCELERATION_CURVE, 0, CurveWords(4, p5b), LD_SUCCESS, 0, { { 3111 } }, {}, {}, 0, { 3111, 1 } },
+    { LD_GET_MOUSE_ACCELERATION_CURVE, 0, { 140, 4 }, LD_SUCCESS, 140, {}, CurveWords(4, p5b) },
+    // A failed level query keeps the new curve and answers the failure.
+    { LD_SET_MOUSE_ACCELERATION_CURVE, 0, CurveWords(5, { 0x11, 0x22 }), LD_IOCONTROL_ERROR, 0, { { 3111 } }, {}, {},
+      ERROR_INVALID_PARAMETER },
+    { LD_GET_MOUSE_ACCELERATION_CURVE, 0, { 140, 5 }, LD_SUCCESS, 140, {}, CurveWords(5, { 0x11, 0x22 }) },
     // Wheel speed: v / o in the high half, v * o in the low half, 8.8 each.
-    { LD_SET_MOUSE_WHEEL_SPEED, 0, { 12, f1, f1 }, LD_SUCCESS, 0, { { 3107, 0x01000100 } }, {} },
-    { LD_SET_MOUSE_WHEEL_SPEED, 0, { 12, f2, fHalf }, LD_SUCCESS, 0, { { 3107, 0x04000100 } }, {} },
-    { LD_GET_MOUSE_WHEEL_SPEED, 0, { 12, 0, 0 }, LD_SUCCESS, 12, {}, { 12, f2, fHalf } },
+    { LD_SET_MOUSE_WHEEL_SPEED, 0, { 12, f1, f1 }, LD_SUCCESS, 0, { { 3107, 0x01000100 } } },
+    { LD_SET_MOUSE_WHEEL_SPEED, 0, { 12, FloatWord(127.5f), f2 }, LD_SUCCESS, 0, { { 3107, 0x3FC0FF00 } } },
+    { LD_SET_MOUSE_WHEEL_SPEED, 0, { 12, f2, fHalf }, LD_SUCCESS, 0, { { 3107, 0x04000100 } } },
+    { LD_GET_MOUSE_WHEEL_SPEED, 0, { 12, 0, 0 }, LD_SUCCESS, 12, { { 3107 } }, { 12, f2, fHalf } },
     // Wheel acceleration: Min 10 and Max 20 by integer packing, MaxAcc 2.0 fixed, offset 0.5.
     { LD_SET_MOUSE_WHEEL_ACCELERATION, 0, { 24, 1, 10, 20, f2, fHalf }, LD_SUCCESS, 0,
-      { { 3106, 1, 0x00050014, 0x000A0028, 0x04000100 } }, {} },
-    { LD_GET_MOUSE_WHEEL_ACCELERATION, 0, { 24, 0, 0, 0, 0, 0 }, LD_SUCCESS, 24, {}, { 24, 1, 10, 20, f2, fHalf } },
+      { { 3106, 1, 0x00050014, 0x000A0028, 0x04000100 } } },
+    { LD_GET_MOUSE_WHEEL_ACCELERATION, 0, { 24, 0, 0, 0, 0, 0 }, LD_SUCCESS, 24, { { 3106 } },
+      { 24, 1, 10, 20, f2, fHalf } },
     // Halves at the top of their range still travel exactly; one step more
     // would wrap, so it is refused unsent.
     { LD_SET_MOUSE_WHEEL_ACCELERATION, 0, { 24, 1, 1, 65535, FloatWord(255.0f), f1 }, LD_SUCCESS, 0,
-      { { 3106, 1, 0x00010001, 0xFFFFFFFF, 0xFF00FF00 } }, {} },
+      { { 3106, 1, 0x00010001, 0xFFFFFFFF, 0xFF00FF00 } } },
     { LD_SET_MOUSE_WHEEL_ACCELERATION, 0, { 24, 1, 1, 32767, FloatWord(127.5f), f2 }, LD_SUCCESS, 0,
-      { { 3106, 1, 0x00020000, 0xFFFE3FFF, 0x3FC0FF00 } }, {} },
-    { LD_SET_MOUSE_WHEEL_ACCELERATION, 0, { 24, 1, 1, 70000, f2, f1 }, LD_INVALID_PARAMETER, 0, {}, {} },
-    { LD_SET_MOUSE_WHEEL_ACCELERATION, 0, { 24, 1, 1, 32768, f2, f2 }, LD_INVALID_PARAMETER, 0, {}, {} },
-    { LD_SET_MOUSE_WHEEL_ACCELERATION, 0, { 24, 1, 1, 20, FloatWord(200.0f), fHalf }, LD_INVALID_PARAMETER, 0, {},
-      {} },
-    { LD_SET_MOUSE_WHEEL_ACCELERATION, 0, { 24, 1, 1, 20, FloatWord(128.0f), f2 }, LD_INVALID_PARAMETER, 0, {}, {} },
+      { { 3106, 1, 0x00020000, 0xFFFE3FFF, 0x3FC0FF00 } } },
+    { LD_SET_MOUSE_WHEEL_ACCELERATION, 0, { 24, 1, 1, 70000, f2, f1 }, LD_INVALID_PARAMETER, 0, {} },
+    { LD_SET_MOUSE_WHEEL_ACCELERATION, 0, { 24, 1, 1, 32768, f2, f2 }, LD_INVALID_PARAMETER, 0, {} },
+    { LD_SET_MOUSE_WHEEL_ACCELERATION, 0, { 24, 1, 1, 20, FloatWord(200.0f), fHalf }, LD_INVALID_PARAMETER, 0, {} },
+    { LD_SET_MOUSE_WHEEL_ACCELERATION, 0, { 24, 1, 1, 20, FloatWord(128.0f), f2 }, LD_INVALID_PARAMETER, 0, {} },
+    { LD_SET_MOUSE_WHEEL_ACCELERATION, 0, { 24, 1, 10, 10, f2, f1 }, LD_INVALID_PARAMETER, 0, {}, {},
+      { "MouIoSetWheelAcceleration - Invalid Parameter.",
+        "Min = 0000000A, Max = 0000000A, MaxAcc = 40000000, Offset = 3f800000." } },
     // Off: the values are not looked at and travel as zeros; read back while off, nothing is filled.
     { LD_SET_MOUSE_WHEEL_ACCELERATION, 0, { 24, 0, 20, 10, 0, FloatWord(9.0f) }, LD_SUCCESS, 0,
-      { { 3106, 0, 0, 0, 0 } }, {} },
-    { LD_GET_MOUSE_WHEEL_ACCELERATION, 0, { 24, 7, 7, 7, 7, 7 }, LD_SUCCESS, 0, {}, {} },
-    // Mode 2, state 1, on a device whose wheel resolution is 8.
-    { LD_SET_MOUSE_WHEEL_RESOLUTION, 2, { 12, 1, 0 }, LD_SUCCESS, 0, { { 3116, 1, 8 } }, {} },
-    { LD_SET_MOUSE_WHEEL_RESOLUTION, 2, { 12, 3, 0 }, LD_INVALID_PARAMETER, 0, {}, {} },
-    { LD_GET_MOUSE_WHEEL_RESOLUTION, 1, { 12, 5, 5 }, LD_SUCCESS, 0, {}, {} },
-    // The driver type goes to every device, never with one.
-    { LD_SET_MOUSE_DRIVER_TYPE, 0, { 8, 2 }, LD_INVALID_PARAMETER, 0, {}, {} },
+      { { 3106, 0, 0, 0, 0 } }, {}, { "- Enable:0 (Status:00000000)." } },
+    { LD_GET_MOUSE_WHEEL_ACCELERATION, 0, { 24, 7, 7, 7, 7, 7 }, LD_SUCCESS, 0, { { 3106 } } },
+    // Snap stop: the signal where the host takes it, else in force or nothing.
+    { LD_SET_MOUSE_WHEEL_FILTER, 0, { 20, 0, 40, 5, 6 }, LD_SUCCESS, 0, { { 3108, 2, 100, 250, 5, 6 } }, {}, {}, 0, {},
+      0x80000 | HOST_CAP_SNAP_STOP_SIGNAL },
+    { LD_SET_MOUSE_WHEEL_FILTER, 0, { 20, 30, 40, 5, 6 }, LD_SUCCESS, 0, { { 3108, 3, 30, 40, 5, 6 } }, {}, {}, 0, {},
+      0x80000 | HOST_CAP_SNAP_STOP_SIGNAL },
+    { LD_SET_MOUSE_WHEEL_FILTER, 0, { 20, 30, 0, 5, 6 }, LD_SUCCESS, 0, { { 3108, 0, 0, 0, 5, 6 } } },
+    { LD_GET_MOUSE_WHEEL_FILTER, 0, { 20, 9, 9, 9, 9 }, LD_SUCCESS, 20, { { 3108 } }, { 20, 30, 40, 5, 6 }, {}, 0,
+      { 3108, 3, 30, 40, 5, 6 } },
+    // Not in force: threshold and delay read as 0; a signalling device without the signal on is asserted.
+    { LD_GET_MOUSE_WHEEL_FILTER, 0, { 20, 9, 9, 9, 9 }, LD_SUCCESS, 20, { { 3108 } }, { 20, 0, 0, 7, 8 },
+      { "assert WheelFilterData.Data.SnapStopOp & SNAP_STOP_SIGNAL_EVENT",
+        "Flags:0x0, SnapStopThreshold:0x1E, SnapStopDelay:0x28, ulDropThreshold:0x7, ulDropRate:0x8, (Status:0x0)." },
+      0, { 3108, 0, 30, 40, 7, 8 }, 0x80000 | HOST_CAP_SNAP_STOP_SIGNAL },
+    // Wheel resolution, mode 2: an unknown state is an error line, a failed
+    // set clears word 1; modes other than 2 and 3 assert and do nothing.
+    { LD_SET_MOUSE_WHEEL_RESOLUTION, 2, { 12, 3, 0 }, LD_INVALID_PARAMETER, 0, {}, {},
+      { "<error> MouIoSetWheelResolution - Invalid Hi-Res State",
+        "MouDeviceControl - exit, status=LD_INVALID_PARAMETER" } },
+    { LD_SET_MOUSE_WHEEL_RESOLUTION, 2, { 12, 1, 0 }, LD_IOCONTROL_ERROR, 0, { { 3116, 1, 8 } }, { 12, 0, 0 }, {},
+      ERROR_INVALID_PARAMETER },
+    { LD_SET_MOUSE_WHEEL_RESOLUTION, 4, { 12, 1, 0 }, LD_SUCCESS, 0, {}, {}, { "assert 0" } },
+    { LD_GET_MOUSE_WHEEL_RESOLUTION, 0, { 12, 5, 5 }, LD_SUCCESS, 0, {}, {}, { "assert 0" } },
+    { LD_GET_MOUSE_WHEEL_RESOLUTION, 1, { 12, 5, 5 }, LD_SUCCESS, 0, {} },
+    // Chording and the in-use event always succeed; failures are only logged.
+    { LD_SET_CHORDING_PARMS, 0, { 8, 0x1F4 }, LD_SUCCESS, 0, { { 3109, 0x1F4 } }, {},
+      { "MouIoSetChording - setting chording delay value=0x1f4" } },
+    { LD_SET_CHORDING_PARMS, 0, { 8, 0x1F4 }, LD_SUCCESS, 0, { { 3109, 0x1F4 } }, {}, {}, ERROR_INVALID_PARAMETER },
+    { LD_SET_MOUSE_IN_USE_EVENT, 0, { 16, 0, rLo, rHi }, LD_SUCCESS, 0, { { 3117, rLo, rHi } }, {},
+      { "sending the VantInUseEventHandle =0x56789abc" } },
+    { LD_SET_MOUSE_IN_USE_EVENT, 0, { 16, 0, rLo, rHi }, LD_SUCCESS, 0, { { 3117, rLo, rHi } }, {},
+      { "<warning>", "MouIoSetVantInUseEvent - Suspecting device removed." }, ERROR_DEVICE_NOT_CONNECTED },
+    { LD_SET_MOUSE_IN_USE_EVENT, 0, { 16, 0, rLo, rHi }, LD_SUCCESS, 0, { { 3117, rLo, rHi } }, {},
+      { "UMD SEND IO CTL failed with status [0x80000010]", "!Suspecting device removed." }, ERROR_INVALID_PARAMETER },
   };
+  t.insert(t.end(), curves.begin(), curves.end());
+  // Wheel speeds out of range are refused unsent.
+  const float badSpeed[][2] = { { 1.0f, 0.0f }, { 1.0f, 2.5f }, { 0.0f, 1.0f }, { -1.0f, 1.0f },
+                                { 200.0f, 2.0f }, { 200.0f, 0.5f }, { NAN, 1.0f }, { 1.0f, NAN } };
+  for (const auto& b : badSpeed) {
+    t.push_back({ LD_SET_MOUSE_WHEEL_SPEED, 0, { 12, FloatWord(b[0]), FloatWord(b[1]) }, LD_INVALID_PARAMETER, 0,
+                  {}, {}, { "MouseIoSetWheelSpeed - Invalid Parameter." } });
+  }
+  const float badAccel[][3] = { { 20, 10, 2.0f }, { 10, 20, 0.5f }, { 10, 20, 256.0f }, { 10, 20, NAN } };
+  for (const auto& b : badAccel) {
+    t.push_back({ LD_SET_MOUSE_WHEEL_ACCELERATION, 0, { 24, 1, (ULONG)b[0], (ULONG)b[1], FloatWord(b[2]), f1 },
+                  LD_INVALID_PARAMETER, 0, {} });
+  }
+  for (float o : { 0.0f, 2.5f }) {
+    t.push_back({ LD_SET_MOUSE_WHEEL_ACCELERATION, 0, { 24, 1, 10, 20, f2, FloatWord(o) }, LD_INVALID_PARAMETER, 0,
+                  {} });
+  }
+  auto add = [&](SettingsCase c, int iDevice, ULONG ulReply = ~0u) {
+    c.iDevice = iDevice;
+    c.ulReply = ulReply;
+    t.push_back(c);
+  };
+  // A keyboard is refused by every handler that checks the device.
+  const struct { ULONG ulFunction, ulMode; std::vector<const char*> lines; } keyboard[] = {
+    { LD_GET_MOUSE_SPEED, 0,
+      { "MouIoGetSpeed - exit, status=LD_INVALID_FUNCTION (DeviceType not LD_DEVICETYPE_MOUSE)" } },
+    { LD_SET_MOUSE_SPEED, 0, { "MouIoSetSpeed - entry", "!MouIoSetSpeed - exit" } },
+    { LD_GET_MOUSE_ACCELERATION, 0, { "MouIoGetAcceleration - exit, status=LD_INVALID_FUNCTION (DeviceType not" } },
+    { LD_SET_MOUSE_ACCELERATION, 0, { "MouIoSetAcceleration - exit, status=LD_INVALID_FUNCTION (DeviceType not" } },
+    { LD_GET_MOUSE_ORIENTATION, 0, { "MouIoGetOrientation - exit, DeviceType not LD_DEVICETYPE_MOUSE" } },
+    { LD_SET_MOUSE_ORIENTATION, 0, { "MouIoSetOrientation - exit, DeviceType not LD_DEVICETYPE_MOUSE" } },
+    { LD_SET_MOUSE_REPORT_RATE_ACC, 0, { "MouIoSetReportRateAcc - exit, DeviceType not LD_DEVICETYPE_MOUSE" } },
+    { LD_GET_MOUSE_ACCELERATION_CURVE, 0, { "MouIoGetAccelerationTable - exit, status=LD_INVALID_FUNCTION (Device" } },
+    { LD_SET_MOUSE_ACCELERATION_CURVE, 0, { "MouIoSetAccelerationTable - exit, status=LD_INVALID_FUNCTION (Device" } },
+    { LD_GET_MOUSE_WHEEL_RESOLUTION, 2, { "MouIoGetWheelResolution - exit, status=LD_INVALID_FUNCTION (Device" } },
+    { LD_SET_MOUSE_WHEEL_RESOLUTION, 2, { "MouIoSetWheelResolution - exit, status=LD_INVALID_FUNCTION (Device" } },
+    { LD_GET_MOUSE_WHEEL_RESOLUTION, 3, {} }, { LD_SET_MOUSE_WHEEL_RESOLUTION, 3, {} },
+  };
+  for (const auto& k : keyboard) {
+    add({ k.ulFunction, k.ulMode, { 140, 1, 1 }, LD_INVALID_FUNCTION, 0, {}, {}, k.lines }, 1);
+  }
+  // No device: the wheel handlers, which do not check it, give it to the transport. No record: refused.
+  for (ULONG f : { LD_GET_MOUSE_WHEEL_ACCELERATION, LD_SET_MOUSE_WHEEL_ACCELERATION, LD_GET_MOUSE_WHEEL_FILTER,
+                   LD_SET_MOUSE_WHEEL_FILTER, LD_GET_MOUSE_WHEEL_SPEED, LD_SET_MOUSE_WHEEL_SPEED }) {
+    Words record = f == LD_SET_MOUSE_WHEEL_SPEED ? Words{ 12, f1, f1 } : Words{ 24, 1, 10, 20, f2, f1 };
+    add({ f, 0, record, LD_INTERNAL_ERROR, 0, {} }, 2);
+  }
+  add({ LD_GET_MOUSE_SPEED, 0, { 12, 1, 1 }, LD_INVALID_FUNCTION, 0, {} }, 2);
+  for (ULONG f : { LD_GET_MOUSE_SPEED, LD_SET_MOUSE_SPEED, LD_SET_MOUSE_ACCELERATION, LD_GET_MOUSE_ACCELERATION_CURVE,
+                   LD_SET_MOUSE_WHEEL_SPEED, LD_SET_MOUSE_WHEEL_FILTER }) {
+    add({ f, 0, {}, LD_INVALID_PARAMETER, 0, {} }, 0);
+  }
+  add({ LD_SET_MOUSE_DRIVER_TYPE, 0, {}, LD_INVALID_PARAMETER, 0, {} }, 2);
+  add({ LD_SET_CHORDING_PARMS, 0, {}, LD_SUCCESS, 0, {} }, 0);
+  // A failed get or a reply shorter than the value leaves the host's record untouched.
+  const struct { ULONG ulParam, ulShort, ulFunction, ulMode; } shortReplies[] = {
+    { 3102, 2, LD_GET_MOUSE_SPEED, 0 },           { 3111, 0, LD_GET_MOUSE_ACCELERATION, 0 },
+    { 3103, 3, LD_GET_MOUSE_ORIENTATION, 0 },     { 3116, 4, LD_GET_MOUSE_WHEEL_RESOLUTION, 2 },
+    { 3106, 12, LD_GET_MOUSE_WHEEL_ACCELERATION, 0 }, { 3108, 19, LD_GET_MOUSE_WHEEL_FILTER, 0 },
+    { 3107, 2, LD_GET_MOUSE_WHEEL_SPEED, 0 },
+  };
+  for (DWORD dwFail : { 0ul, (DWORD)ERROR_INVALID_PARAMETER }) {
+    for (const auto& r : shortReplies) {
+      // Values the driver would give in full.
+      Words driver = { r.ulParam, 1, 0x00050014, 0x000A0028, 0x04000100, 9 };
+      if (r.ulParam == 3111) driver.resize(2);
+      std::vector<const char*> lines = { "expected - reply ignored.", "exit, status=LD_DEVICE_RETURNED_INVALID_DATA" };
+      if (dwFail) lines = { "!expected - reply ignored." };
+      add({ r.ulFunction, r.ulMode, { 24, 0xAAAA, 0xBBBB, 0xCCCC, 0xDDDD, 0xEEEE },
+            dwFail ? LD_IOCONTROL_ERROR : LD_DEVICE_RETURNED_INVALID_DATA, 0, { { r.ulParam } }, {}, lines, dwFail,
+            driver }, 0, dwFail ? ~0u : r.ulShort);
+    }
+  }
+  // Wheel resolution states of modes 2 and 3, each read back.
+  const struct { ULONG ulMode, ulWord1, ulEnable, ulResolution; const char* sLine; } res[] = {
+    { 2, 1, 1, 8, "Hi-Res hard enable" }, { 2, 0, 0, 1, "Hi-Res hard disable" },
+    { 2, 2, 0, 8, "Hi-Res soft disable" }, { 3, 0, 1, 1, "Wheel Resolution is 8" }, { 3, 5, 0, 1, "is 8" },
+  };
+  for (const auto& r : res) {
+    t.push_back({ LD_SET_MOUSE_WHEEL_RESOLUTION, r.ulMode, { 12, r.ulWord1, 0 }, LD_SUCCESS, 0,
+                  { { 3116, r.ulEnable, r.ulResolution } }, {},
+                  { "MouIoSetWheelResolution - Wheel Resolution is 8", r.sLine } });
+    t.push_back({ LD_GET_MOUSE_WHEEL_RESOLUTION, r.ulMode, { 12, 9, 9 }, LD_SUCCESS, 12, { { 3116 } },
+                  { 12, r.ulEnable, r.ulResolution } });
+  }
+  return t;
 }
 
 class MouIoBindingTest : public MouIoTest, public testing::WithParamInterface<bool> {
 protected:
+  std::vector<std::string> lines;   // that the DLL must have written to its log file
+
   void SetUp() override { Bind(GetParam()); }
+  void TearDown() override
+  {
+    MouIoTest::TearDown();   // the DLL closes its log file as it unloads
+    std::string log = GetParam() ? TestReadFile(sLogPath) : "";
+    for (std::string sLine : lines) {
+      if (sLine.back() == '\n') sLine.pop_back();
+      if (GetParam()) { EXPECT_NE(log.find(sLine), std::string::npos) << sLine; }
+    }
+  }
 };
 
 }  // namespace
 
 TEST_P(MouIoBindingTest, SettingsReachTheDriverExactly)
 {
-  RefHostSetDeviceCapability(pHost, pMouse, 0x00080000);
+  tDevice* pKeyboard = RefHostAddSimDevice(pHost, kKeyboard, LD_DEVICETYPE_KEYBOARD);
+  ASSERT_NE(pKeyboard, nullptr);
+  TraceCapture capture;   // the linked code's lines
   int iCase = 0;
   for (const SettingsCase& c : SettingsTable()) {
     SCOPED_TRACE(std::to_string(iCase++) + ": " + LdFunctionToString(c.ulFunction));
+    RefHostSetDeviceCapability(pHost, pMouse, c.ulCap);
+    SimDrvSetMode(ulSim, c.dwFail ? SIMDRV_FAIL : SIMDRV_COMPLETE_AT_ONCE, c.dwFail, 0);
+    if (!c.driver.empty()) {
+      SetDriverValue(c.driver[0], c.driver.data() + 1, (ULONG)(c.driver.size() - 1) * 4);
+      SimDrvSetReplyLength(ulSim, c.driver[0], c.ulReply);
+    }
     SimDrvClearRequests();
+    capture.Clear();
     Words record = c.record;
     record.resize(36);
     ULONG ulSize;
-    EXPECT_EQ(Call(pMouse, c.ulFunction, record.data(), &ulSize, c.ulMode), c.status);
+    tDevice* pDevice = c.iDevice == 0 ? pMouse : c.iDevice == 1 ? pKeyboard : nullptr;
+    EXPECT_EQ(Call(pDevice, c.ulFunction, c.record.empty() ? nullptr : record.data(), &ulSize, c.ulMode), c.status);
     EXPECT_EQ(ulSize, c.ulSize);
-    std::vector<Words> sets;
-    for (const SimDrvRequest& r : SimRequests(IOCTL_RAWPDO_SET)) sets.push_back(InWords(r));
-    EXPECT_EQ(sets, c.sets);
-    for (const SimDrvRequest& r : SimRequests(IOCTL_RAWPDO_GET)) EXPECT_EQ(r.ulInSize, 4u);
+    if (!c.driver.empty()) SimDrvSetReplyLength(ulSim, c.driver[0], ~0u);
+    std::vector<SimDrvRequest> raw;
+    EXPECT_EQ(SimIo(0, &raw), c.io);
+    for (const SimDrvRequest& r : raw) {
+      // A get has room for its reply: a level and a full curve for the acceleration.
+      const ULONG ulId = InWords(r)[0], ulRoom = ulId == 3111 ? 132 : ulId == 3108 ? 20 : ulId == 3102 ? 4 : 0;
+      if (r.dwIoctl == IOCTL_RAWPDO_GET && ulRoom != 0) { EXPECT_EQ(r.ulOutSize, ulRoom); }
+      EXPECT_EQ(r.dwIoctl, r.ulInSize == 4 ? IOCTL_RAWPDO_GET : IOCTL_RAWPDO_SET);
+    }
     const Words& after = c.after.empty() ? c.record : c.after;
     EXPECT_EQ(Words(record.begin(), record.begin() + after.size()), after);
+    for (const char* sLine : c.lines) {
+      if (sLine[0] == '!') {
+        EXPECT_FALSE(capture.Contains(sLine + 1)) << sLine;
+      } else {
+        lines.push_back(sLine);
+        if (!GetParam()) { EXPECT_TRUE(capture.Contains(sLine)) << sLine; }
+      }
+    }
   }
   // Unbinding removes the plug-in's devices and leaves another plug-in's.
   tDevice* pForeign = RefHostAddSimDevice(pHost, kForeign, LD_DEVICETYPE_MOUSE, UMD_HIDFILT_POWER);
@@ -228,104 +475,6 @@ TEST_P(MouIoBindingTest, SettingsReachTheDriverExactly)
 INSTANTIATE_TEST_SUITE_P(LinkedAndDll, MouIoBindingTest, testing::Values(false, true),
                          [](const testing::TestParamInfo<bool>& info) { return info.param ? "Dll" : "Linked"; });
 
-TEST_F(MouIoTest, HandlersTraceWhatTheySendAndGet)
-{
-  TraceCapture capture;
-  ULONG ulSize;
-  MouSpeedRecord speed = { 12, 50, 50 };
-  ASSERT_EQ(Call(pMouse, LD_SET_MOUSE_SPEED, &speed, &ulSize), (LD_STATUS)LD_SUCCESS);
-  ASSERT_EQ(Call(pMouse, LD_GET_MOUSE_SPEED, &speed, &ulSize), (LD_STATUS)LD_SUCCESS);
-  EXPECT_EQ(SimGets(ID_PARAM_POINTER_SPEED).at(0).ulOutSize, 4u);
-  for (const char* sLine : { "MouIoSetSpeed - ulSpeedX=50 ulSpeedY=50\n", "MouIoSetSpeed - setting value=0x10001000\n",
-                             "MouIoSetSpeed - exit status=LD_SUCCESS", "MouIoGetSpeed - got value=0x10001000",
-                             "MouIoGetSpeed - ulSpeedX=50 ulSpeedY=50", "MouIoGetSpeed - exit, status=LD_SUCCESS" }) {
-    EXPECT_TRUE(capture.Contains(sLine)) << sLine;
-  }
-  // The host holds the lock: no assertion line.
-  EXPECT_FALSE(capture.Contains("assert"));
-  MouValueRecord level = { 8, 0 };
-  ASSERT_EQ(Call(pMouse, LD_GET_MOUSE_ACCELERATION, &level, &ulSize), (LD_STATUS)LD_SUCCESS);
-  EXPECT_EQ(SimGets(ID_PARAM_ACCELERATION).at(0).ulOutSize, 132u);   // room for a level and a full curve
-}
-
-TEST_F(MouIoTest, AKeyboardIsRefusedByEveryCheckingHandler)
-{
-  tDevice* pKeyboard = RefHostAddSimDevice(pHost, kKeyboard, LD_DEVICETYPE_KEYBOARD);
-  ASSERT_NE(pKeyboard, nullptr);
-  SimDrvClearRequests();
-  TraceCapture capture;
-  struct Case { ULONG ulFunction; ULONG ulMode; const char* sRefusal; };
-  const Case cases[] = {
-    { LD_GET_MOUSE_SPEED, 0, "MouIoGetSpeed - exit, status=LD_INVALID_FUNCTION (DeviceType not LD_DEVICETYPE_MOUSE)" },
-    { LD_SET_MOUSE_SPEED, 0, nullptr },   // refused without an exit line of its own
-    { LD_GET_MOUSE_ACCELERATION, 0, "MouIoGetAcceleration - exit, status=LD_INVALID_FUNCTION (DeviceType not" },
-    { LD_SET_MOUSE_ACCELERATION, 0, "MouIoSetAcceleration - exit, status=LD_INVALID_FUNCTION (DeviceType not" },
-    { LD_GET_MOUSE_ORIENTATION, 0, "MouIoGetOrientation - exit, DeviceType not LD_DEVICETYPE_MOUSE" },
-    { LD_SET_MOUSE_ORIENTATION, 0, "MouIoSetOrientation - exit, DeviceType not LD_DEVICETYPE_MOUSE" },
-    { LD_SET_MOUSE_REPORT_RATE_ACC, 0, "MouIoSetReportRateAcc - exit, DeviceType not LD_DEVICETYPE_MOUSE" },
-    { LD_GET_MOUSE_ACCELERATION_CURVE, 0, "MouIoGetAccelerationTable - exit, status=LD_INVALID_FUNCTION (Device" },
-    { LD_SET_MOUSE_ACCELERATION_CURVE, 0, "MouIoSetAccelerationTable - exit, status=LD_INVALID_FUNCTION (Device" },
-    { LD_GET_MOUSE_WHEEL_RESOLUTION, 2, "MouIoGetWheelResolution - exit, status=LD_INVALID_FUNCTION (Device" },
-    { LD_SET_MOUSE_WHEEL_RESOLUTION, 2, "MouIoSetWheelResolution - exit, status=LD_INVALID_FUNCTION (Device" },
-    { LD_GET_MOUSE_WHEEL_RESOLUTION, 3, nullptr },
-    { LD_SET_MOUSE_WHEEL_RESOLUTION, 3, nullptr },
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(LdFunctionToString(c.ulFunction));
-    ULONG record[36] = { 140, 1, 1 };
-    ULONG ulSize;
-    capture.Clear();
-    EXPECT_EQ(Call(pKeyboard, c.ulFunction, record, &ulSize, c.ulMode), (LD_STATUS)LD_INVALID_FUNCTION);
-    EXPECT_EQ(ulSize, 0u);
-    EXPECT_EQ(record[1], 1u);
-    if (c.sRefusal != nullptr) {
-      EXPECT_TRUE(capture.Contains(c.sRefusal));
-    } else if (c.ulFunction == LD_SET_MOUSE_SPEED) {
-      EXPECT_TRUE(capture.Contains("MouIoSetSpeed - entry"));
-      EXPECT_FALSE(capture.Contains("MouIoSetSpeed - exit"));
-    }
-  }
-  EXPECT_EQ(SimRequests().size(), 0u);
-}
-
-TEST_F(MouIoTest, FailedAndShortDriverRepliesLeaveTheRecordAlone)
-{
-  struct Case { ULONG ulParam; ULONG ulShort; ULONG ulFunction; ULONG ulMode; };
-  const Case cases[] = {
-    { ID_PARAM_POINTER_SPEED, 2, LD_GET_MOUSE_SPEED, 0 },
-    { ID_PARAM_ACCELERATION, 0, LD_GET_MOUSE_ACCELERATION, 0 },
-    { ID_PARAM_ORIENTATION, 3, LD_GET_MOUSE_ORIENTATION, 0 },
-    { ID_PARAM_WHEEL_RESOLUTION, 4, LD_GET_MOUSE_WHEEL_RESOLUTION, 2 },
-    { ID_PARAM_WHEEL_ACCELERATION, 12, LD_GET_MOUSE_WHEEL_ACCELERATION, 0 },
-    { ID_PARAM_WHEEL_FILTER, 19, LD_GET_MOUSE_WHEEL_FILTER, 0 },
-    { ID_PARAM_WHEEL_SPEED, 2, LD_GET_MOUSE_WHEEL_SPEED, 0 },
-  };
-  const ULONG full[33] = { 1, 0x00050014, 0x000A0028, 0x04000100, 9 };   // values the driver would give in full
-  const ULONG untouched[6] = { 24, 0xAAAA, 0xBBBB, 0xCCCC, 0xDDDD, 0xEEEE };
-  TraceCapture capture;
-  for (bool bFail : { false, true }) {
-    SimDrvSetMode(ulSim, bFail ? SIMDRV_FAIL : SIMDRV_COMPLETE_AT_ONCE, ERROR_INVALID_PARAMETER, 0);
-    for (const Case& c : cases) {
-      SCOPED_TRACE(LdFunctionToString(c.ulFunction));
-      SetDriverValue(c.ulParam, full, c.ulParam == ID_PARAM_ACCELERATION ? 4 : 20);
-      SimDrvSetReplyLength(ulSim, c.ulParam, bFail ? ~0u : c.ulShort);
-      ULONG record[8];
-      memcpy(record, untouched, sizeof untouched);
-      ULONG ulSize;
-      capture.Clear();
-      EXPECT_EQ(Call(pMouse, c.ulFunction, record, &ulSize, c.ulMode),
-                bFail ? (LD_STATUS)LD_IOCONTROL_ERROR : (LD_STATUS)LD_DEVICE_RETURNED_INVALID_DATA);
-      EXPECT_EQ(ulSize, 0u);
-      EXPECT_EQ(memcmp(record, untouched, sizeof untouched), 0);
-      if (!bFail) {
-        EXPECT_TRUE(capture.Contains("expected - reply ignored."));
-        EXPECT_TRUE(capture.Contains("exit, status=LD_DEVICE_RETURNED_INVALID_DATA"));
-      }
-      SimDrvSetReplyLength(ulSim, c.ulParam, ~0u);
-    }
-  }
-}
-
 TEST_F(MouIoTest, WithoutTheHostsLockTheHandlersAssertAndGoOn)
 {
   TraceCapture capture;
@@ -334,150 +483,7 @@ TEST_F(MouIoTest, WithoutTheHostsLockTheHandlersAssertAndGoOn)
   EXPECT_EQ(MouDeviceControl(pMouse, LD_SET_MOUSE_SPEED, &speed, &ulSize, 0), (LD_STATUS)LD_SUCCESS);
   EXPECT_TRUE(capture.Contains("MouIoSetSpeed - MouIo.cpp line"));
   EXPECT_TRUE(capture.Contains("assert IsRemoveLockOwned( UMD_MOUFILT, pDevice )"));
-  EXPECT_EQ(SimSets(ID_PARAM_POINTER_SPEED).size(), 1u);
-}
-
-// ---- Acceleration curves ---------------------------------------------------------------
-
-namespace {
-// The six default curves as published, (low, high) per point.
-const std::vector<std::vector<ULONG>> kDefaultCurves = {
-  { 16, 256, 80, 320, 112, 384, 144, 448, 176, 512, 592, 576, 624, 640, 656, 704, 688, 768 },
-  { 16, 256, 144, 320, 192, 384, 240, 448, 288, 512, 336, 576, 384, 640, 432, 704, 480, 768, 528, 832, 592, 896,
-    656, 960, 736, 1024 },
-  { 16, 256, 32, 320, 48, 384, 64, 448, 80, 512, 112, 576, 144, 640, 176, 704, 208, 768, 256, 832, 304, 896,
-    352, 960, 400, 1024, 448, 1088, 496, 1152, 560, 1216, 624, 1280, 688, 1344, 768, 1408, 848, 1472, 960, 1536 },
-  { 0, 96, 16, 96, 48, 112, 80, 128, 128, 144, 240, 160, 352, 176, 384, 192, 432, 224, 512, 256, 656, 256 },
-  { 0, 96, 16, 96, 48, 112, 80, 128, 128, 176, 192, 208, 368, 240, 464, 272, 656, 320 },
-  { 0, 96, 16, 96, 48, 112, 80, 128, 208, 224, 288, 256, 368, 256, 448, 256, 592, 352, 688, 384 },
-};
-Words DefaultPoints(ULONG ulCurve)
-{
-  Words w;
-  const auto& pairs = kDefaultCurves[ulCurve - 1];
-  for (size_t i = 0; i < pairs.size(); i += 2) w.push_back(pairs[i] | (pairs[i + 1] << 16));
-  return w;
-}
-Words CurvePoints(const MouCurveRecord& c) { return Words(c.Points, c.Points + c.ulPoints); }
-MouCurveRecord Curve(ULONG ulCurve, const Words& points = {})
-{
-  MouCurveRecord c = {};
-  c.ulSize = 140;
-  c.ulCurve = ulCurve;
-  c.ulPoints = (ULONG)points.size();
-  memcpy(c.Points, points.data(), points.size() * 4);
-  return c;
-}
-}  // namespace
-
-TEST_F(MouIoTest, CurvesNeverSetAreThePublishedDefaults)
-{
-  TraceCapture capture;
-  ULONG ulSize;
-  for (ULONG n = 1; n <= 6; ++n) {
-    MouCurveRecord curve = Curve(n);
-    ASSERT_EQ(Call(pMouse, LD_GET_MOUSE_ACCELERATION_CURVE, &curve, &ulSize), (LD_STATUS)LD_SUCCESS);
-    EXPECT_EQ(ulSize, 140u);
-    EXPECT_EQ(CurvePoints(curve), DefaultPoints(n)) << n;
-    EXPECT_EQ(pMouse->AccelCurves[n - 1].ulCurveSize, 4 * DefaultPoints(n).size());
-  }
-  EXPECT_EQ(DefaultPoints(1)[0], 0x01000010u);
-  EXPECT_EQ(DefaultPoints(4)[0], 0x00600000u);
-  EXPECT_TRUE(capture.Contains("MouIoGetAccelerationTable - Curve index : 2."));
-  EXPECT_TRUE(capture.Contains("MouIoGetAccelerationTable - Curve 2 is Empty. Using Default curves."));
-  EXPECT_TRUE(capture.Contains("MouIoGetAccelerationTable - Curve has 21 points."));
-  EXPECT_EQ(SimRequests().size(), 0u);   // the store is the device record's
-
-  // A level of a new device sends its default curve with it.
-  pMouse->AccelCurves[2].ulCurveSize = 0;
-  MouValueRecord level = { 8, 3 };
-  ASSERT_EQ(Call(pMouse, LD_SET_MOUSE_ACCELERATION, &level, &ulSize), (LD_STATUS)LD_SUCCESS);
-  Words expected = { ID_PARAM_ACCELERATION, 3 };
-  for (ULONG p : DefaultPoints(3)) expected.push_back(p);
-  EXPECT_EQ(InWords(SimSets(ID_PARAM_ACCELERATION).at(0)), expected);
-}
-
-TEST_F(MouIoTest, CurveNumbersOutsideOneToSixAreRefused)
-{
-  TraceCapture capture;
-  ULONG ulSize;
-  for (ULONG n : { 0u, 7u }) {
-    MouCurveRecord curve = Curve(n, Words(5));
-    EXPECT_EQ(Call(pMouse, LD_GET_MOUSE_ACCELERATION_CURVE, &curve, &ulSize), (LD_STATUS)LD_INVALID_PARAMETER);
-    EXPECT_EQ(ulSize, 0u);
-    EXPECT_EQ(Call(pMouse, LD_SET_MOUSE_ACCELERATION_CURVE, &curve, &ulSize), (LD_STATUS)LD_INVALID_PARAMETER);
-  }
-  EXPECT_TRUE(capture.Contains("Curve Index (0) is out of range."));
-  EXPECT_TRUE(capture.Contains("Curve Index (7) is out of range."));
-  EXPECT_EQ(SimRequests().size(), 0u);
-}
-
-TEST_F(MouIoTest, ACurveHoldsUpToThirtyTwoPointsAndEmptyMeansDefault)
-{
-  ULONG ulSize;
-  Words points;
-  for (ULONG i = 0; i < 32; ++i) points.push_back(0x00010000u * (i + 1) + i);
-  MouCurveRecord curve = Curve(2, points);
-  EXPECT_EQ(Call(pMouse, LD_SET_MOUSE_ACCELERATION_CURVE, &curve, &ulSize), (LD_STATUS)LD_SUCCESS);
-  EXPECT_EQ(ulSize, 0u);
-  MouCurveRecord tooMany = curve;
-  tooMany.ulPoints = 33;
-  tooMany.Points[0] = 0x77;
-  EXPECT_EQ(Call(pMouse, LD_SET_MOUSE_ACCELERATION_CURVE, &tooMany, &ulSize), (LD_STATUS)LD_INVALID_PARAMETER);
-  EXPECT_EQ(pMouse->AccelCurves[1].ulCurveSize, 128u);
-  MouCurveRecord back = Curve(2);
-  EXPECT_EQ(Call(pMouse, LD_GET_MOUSE_ACCELERATION_CURVE, &back, &ulSize), (LD_STATUS)LD_SUCCESS);
-  EXPECT_EQ(CurvePoints(back), CurvePoints(curve));
-
-  MouCurveRecord empty = Curve(2);
-  EXPECT_EQ(Call(pMouse, LD_SET_MOUSE_ACCELERATION_CURVE, &empty, &ulSize), (LD_STATUS)LD_SUCCESS);
-  EXPECT_EQ(pMouse->AccelCurves[1].ulCurveSize, 52u);   // refilled by the read-back
-  back = Curve(2);
-  EXPECT_EQ(Call(pMouse, LD_GET_MOUSE_ACCELERATION_CURVE, &back, &ulSize), (LD_STATUS)LD_SUCCESS);
-  EXPECT_EQ(CurvePoints(back), DefaultPoints(2));
-}
-
-TEST_F(MouIoTest, TheActiveCurveIsSentAgainOtherCurvesWait)
-{
-  ULONG ulSize;
-  ULONG ulLevel = 4;
-  SetDriverValue(ID_PARAM_ACCELERATION, &ulLevel, sizeof ulLevel);
-  MouCurveRecord curve = Curve(4, { 0x01000000, 0x01000001, 0x01000002, 0x01000003, 0x01000004 });
-  EXPECT_EQ(Call(pMouse, LD_SET_MOUSE_ACCELERATION_CURVE, &curve, &ulSize), (LD_STATUS)LD_SUCCESS);
-  Words expected = { ID_PARAM_ACCELERATION, 4 };
-  for (ULONG i = 0; i < 5; ++i) expected.push_back(0x01000000u + i);
-  auto sets = SimSets(ID_PARAM_ACCELERATION);
-  ASSERT_EQ(sets.size(), 1u);
-  EXPECT_EQ(InWords(sets[0]), expected);
-
-  SimDrvClearRequests();
-  ulLevel = 1;
-  SetDriverValue(ID_PARAM_ACCELERATION, &ulLevel, sizeof ulLevel);
-  curve.Points[0] = 0x02000000u;
-  EXPECT_EQ(Call(pMouse, LD_SET_MOUSE_ACCELERATION_CURVE, &curve, &ulSize), (LD_STATUS)LD_SUCCESS);
-  EXPECT_EQ(SimRequests(IOCTL_RAWPDO_SET).size(), 0u);
-  EXPECT_EQ(SimGets(ID_PARAM_ACCELERATION).size(), 1u);   // the level was asked, nothing sent
-  EXPECT_EQ(*reinterpret_cast<ULONG*>(pMouse->AccelCurves[3].CurveData), 0x02000000u);
-
-  // A failed level query keeps the new curve and answers the failure.
-  SimDrvSetMode(ulSim, SIMDRV_FAIL, ERROR_INVALID_PARAMETER, 0);
-  curve = Curve(5, { 0x11, 0x22 });
-  EXPECT_EQ(Call(pMouse, LD_SET_MOUSE_ACCELERATION_CURVE, &curve, &ulSize), (LD_STATUS)LD_IOCONTROL_ERROR);
-  EXPECT_EQ(pMouse->AccelCurves[4].ulCurveSize, 8u);
-}
-
-TEST_F(MouIoTest, ACorruptSlotSizeIsNotCopied)
-{
-  pMouse->AccelCurves[0].ulCurveSize = 0x1000;   // shared memory scribbled over
-  TraceCapture capture;
-  MouCurveRecord curve[2] = { Curve(1) };
-  memset(&curve[1], 0x5A, sizeof curve[1]);
-  ULONG ulSize;
-  EXPECT_EQ(Call(pMouse, LD_GET_MOUSE_ACCELERATION_CURVE, &curve[0], &ulSize), (LD_STATUS)LD_SUCCESS);
-  EXPECT_EQ(CurvePoints(curve[0]), DefaultPoints(1));
-  EXPECT_EQ(pMouse->AccelCurves[0].ulCurveSize, 36u);
-  EXPECT_EQ(curve[1].ulSize, 0x5A5A5A5Au);
-  EXPECT_TRUE(capture.Contains("more than the slot (128)"));
+  EXPECT_EQ(SimIo(), (std::vector<Words>{ { ID_PARAM_POINTER_SPEED, 0x10001000 } }));
 }
 
 // ---- Curve slots as another process sees them -------------------------------------------
@@ -519,6 +525,14 @@ LONG CALLBACK PageTracer(EXCEPTION_POINTERS* p)
   }
   return EXCEPTION_CONTINUE_SEARCH;
 }
+template <class F> void Traced(F f)
+{
+  DWORD dwOld;
+  s_lLogged = 0;
+  VirtualProtect(s_pPages, 8192, PAGE_NOACCESS, &dwOld);
+  f();
+  VirtualProtect(s_pPages, 8192, PAGE_READWRITE, &dwOld);
+}
 }  // namespace
 
 // A device record placed so that one slot's size word ends the first page and
@@ -544,16 +558,11 @@ TEST_F(MouIoTest, CurveSlotSizeIsReadOnceAndWrittenAfterThePoints)
 
   MouCurveRecord curve = Curve(k + 1, { 7, 8, 9 });
   ULONG ulSize = 0;
-  DWORD dwOld;
-  s_lLogged = 0;
-  VirtualProtect(s_pPages, 8192, PAGE_NOACCESS, &dwOld);
-  MouIoSetAccelerationTable(pDevice, &curve, &ulSize);
-  VirtualProtect(s_pPages, 8192, PAGE_READWRITE, &dwOld);
+  Traced([&] { MouIoSetAccelerationTable(pDevice, &curve, &ulSize); });
   LONG lFirstSizeWrite = -1, lLastPointWrite = -1;
   for (LONG i = 0; i < s_lLogged; ++i) {
     if (s_aLog[i].bWrite && s_aLog[i].ulAddress == ulSizeWord && lFirstSizeWrite < 0) lFirstSizeWrite = i;
-    if (s_aLog[i].bWrite && s_aLog[i].ulAddress >= ulPoints && s_aLog[i].ulAddress < ulPoints + 128)
-      lLastPointWrite = i;
+    if (s_aLog[i].bWrite && s_aLog[i].ulAddress - ulPoints < 128) lLastPointWrite = i;
   }
   ASSERT_GE(lLastPointWrite, 0);
   EXPECT_GT(lFirstSizeWrite, lLastPointWrite);
@@ -566,16 +575,21 @@ TEST_F(MouIoTest, CurveSlotSizeIsReadOnceAndWrittenAfterThePoints)
   memset(&back[1], 0x5A, sizeof back[1]);
   s_ulScribbleAt = ulSizeWord;
   s_ulScribble = CURVE_MAX_BYTES + 8;
-  s_lLogged = 0;
-  VirtualProtect(s_pPages, 8192, PAGE_NOACCESS, &dwOld);
-  EXPECT_EQ(MouIoGetAccelerationTable(pDevice, &back[0], &ulSize), (LD_STATUS)LD_SUCCESS);
-  VirtualProtect(s_pPages, 8192, PAGE_READWRITE, &dwOld);
+  Traced([&] { EXPECT_EQ(MouIoGetAccelerationTable(pDevice, &back[0], &ulSize), (LD_STATUS)LD_SUCCESS); });
   s_ulScribbleAt = 0;
   LONG lSizeReads = 0;
   for (LONG i = 0; i < s_lLogged; ++i) lSizeReads += !s_aLog[i].bWrite && s_aLog[i].ulAddress == ulSizeWord;
   EXPECT_EQ(lSizeReads, 1);
-  EXPECT_EQ(CurvePoints(back[0]), DefaultPoints(k + 1));
+  EXPECT_EQ(Words(back[0].Points, back[0].Points + back[0].ulPoints), DefaultPoints(k + 1));
   EXPECT_EQ(back[1].ulSize, 0x5A5A5A5Au);
+  // A size already past the slot when read is not copied either.
+  TraceCapture capture;
+  pDevice->AccelCurves[k].ulCurveSize = 0x1000;
+  back[0] = Curve(k + 1);
+  EXPECT_EQ(MouIoGetAccelerationTable(pDevice, &back[0], &ulSize), (LD_STATUS)LD_SUCCESS);
+  EXPECT_EQ(Words(back[0].Points, back[0].Points + back[0].ulPoints), DefaultPoints(k + 1));
+  EXPECT_EQ(back[1].ulSize, 0x5A5A5A5Au);
+  EXPECT_TRUE(capture.Contains("more than the slot (128)"));
 
   RemoveVectoredExceptionHandler(pHandler);
   VirtualFree(s_pPages, 0, MEM_RELEASE);
@@ -584,27 +598,25 @@ TEST_F(MouIoTest, CurveSlotSizeIsReadOnceAndWrittenAfterThePoints)
 
 // ---- Driver mode controls ---------------------------------------------------------------
 
-TEST_F(MouIoTest, DriverTypeIsPushedToEveryServedDevice)
+TEST_F(MouIoTest, DriverTypeAndChordingGoOnlyToServedDevices)
 {
   tDevice* pMouse1 = RefHostAddSimDevice(pHost, kMouse1);
   tDevice* pKeyboard = RefHostAddSimDevice(pHost, kKeyboard, LD_DEVICETYPE_KEYBOARD);
   tDevice* pForeign = RefHostAddSimDevice(pHost, kForeign, LD_DEVICETYPE_MOUSE, UMD_HIDFILT_POWER);
-  ASSERT_NE(pMouse1, nullptr);
-  ASSERT_NE(pKeyboard, nullptr);
-  ASSERT_NE(pForeign, nullptr);
+  ASSERT_TRUE(pMouse1 != nullptr && pKeyboard != nullptr && pForeign != nullptr);
   const ULONG served[2] = { ulSim, RefHostSimDeviceOf(pHost, pMouse1) };
   const ULONG skipped[2] = { RefHostSimDeviceOf(pHost, pKeyboard), RefHostSimDeviceOf(pHost, pForeign) };
+  EXPECT_NE(served[1], ulSim);
   ULONG64 ulInUse = reinterpret_cast<ULONG_PTR>(pHost->Main.hInUseEvent);
   ASSERT_NE(ulInUse, 0u);
 
-  struct Case { ULONG ulType; ULONG ulProcessing; ULONG64 ulHandle; const char* sLine; };
-  const Case cases[] = {
+  const struct { ULONG ulType; ULONG ulProcessing; ULONG64 ulHandle; const char* sLine; } cases[] = {
     { 0, 3, 0, "Disabling the Kernel Mode Vant In Use Event" },
     { 1, 0x30000, 0, "Disabling the Kernel Mode Vant In Use Event" },
     { 2, 0x30000, ulInUse, "Enabling the Kernel Mode Vant In Use Event" },
   };
   TraceCapture capture;
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.ulType);
     SimDrvClearRequests();
     capture.Clear();
@@ -613,259 +625,35 @@ TEST_F(MouIoTest, DriverTypeIsPushedToEveryServedDevice)
     EXPECT_EQ(Call(nullptr, LD_SET_MOUSE_DRIVER_TYPE, &type, &ulSize), (LD_STATUS)LD_SUCCESS);
     EXPECT_EQ(ulSize, 0u);
     for (ULONG ulDevice : served) {
-      auto processing = SimSets(ID_PARAM_PROCESSING, ulDevice);
-      ASSERT_EQ(processing.size(), 1u);
-      EXPECT_EQ(InWords(processing[0]), (Words{ ID_PARAM_PROCESSING, c.ulProcessing }));
-      auto inUse = SimSets(ID_PARAM_IN_USE_EVENT, ulDevice);
-      ASSERT_EQ(inUse.size(), 1u);
-      EXPECT_EQ(InWords(inUse[0]), (Words{ ID_PARAM_IN_USE_EVENT, (ULONG)c.ulHandle, (ULONG)(c.ulHandle >> 32) }));
+      EXPECT_EQ(SimIo(ulDevice),
+                (std::vector<Words>{ { ID_PARAM_PROCESSING, c.ulProcessing },
+                                     { ID_PARAM_IN_USE_EVENT, (ULONG)c.ulHandle, (ULONG)(c.ulHandle >> 32) } }));
     }
-    for (ULONG ulDevice : skipped) {
-      EXPECT_EQ(SimRequests(0, 0, ulDevice).size(), 0u);
-    }
-    EXPECT_EQ(SimRequests().size(), 4u);
+    for (ULONG ulDevice : skipped) EXPECT_EQ(SimIo(ulDevice).size(), 0u);
+    EXPECT_EQ(SimIo().size(), 4u);
     EXPECT_TRUE(capture.Contains(std::string("MouIoSetDriverType - ulType=") + std::to_string(c.ulType)));
     EXPECT_TRUE(capture.Contains(c.sLine));
     EXPECT_EQ(g_bDriverType, c.ulType != 0);
   }
-}
 
-TEST_F(MouIoTest, ChordingGoesOnlyToServedDevicesAndAlwaysSucceeds)
-{
-  tDevice* pForeign = RefHostAddSimDevice(pHost, kForeign, LD_DEVICETYPE_MOUSE, UMD_HIDFILT_POWER);
-  ASSERT_NE(pForeign, nullptr);
+  // Another plug-in's device: the host would not lock it for us, call directly.
   SimDrvClearRequests();
-  TraceCapture capture;
   MouValueRecord chording = { 8, 0x1F4 };
   ULONG ulSize;
-  EXPECT_EQ(Call(pMouse, LD_SET_CHORDING_PARMS, &chording, &ulSize), (LD_STATUS)LD_SUCCESS);
-  auto sets = SimSets(ID_PARAM_CHORDING);
-  ASSERT_EQ(sets.size(), 1u);
-  EXPECT_EQ(InWords(sets[0]), (Words{ ID_PARAM_CHORDING, 0x1F4 }));
-  EXPECT_TRUE(capture.Contains("MouIoSetChording - setting chording delay value=0x1f4"));
-
-  SimDrvClearRequests();
-  // Another plug-in's device: the host would not lock it for us, call directly.
   EXPECT_EQ(MouDeviceControl(pForeign, LD_SET_CHORDING_PARMS, &chording, &ulSize, 0), (LD_STATUS)LD_SUCCESS);
-  EXPECT_EQ(SimRequests().size(), 0u);
-
-  SimDrvSetMode(ulSim, SIMDRV_FAIL, ERROR_INVALID_PARAMETER, 0);
-  EXPECT_EQ(Call(pMouse, LD_SET_CHORDING_PARMS, &chording, &ulSize), (LD_STATUS)LD_SUCCESS);
-  EXPECT_EQ(SimSets(ID_PARAM_CHORDING).size(), 1u);
-}
-
-TEST_F(MouIoTest, InUseEventFailuresAreLoggedNotReported)
-{
-  TraceCapture capture;
-  MouInUseRecord record = { 16, 0x123456789ABCull };
-  ULONG ulSize;
-  EXPECT_EQ(Call(pMouse, LD_SET_MOUSE_IN_USE_EVENT, &record, &ulSize), (LD_STATUS)LD_SUCCESS);
-  auto sets = SimSets(ID_PARAM_IN_USE_EVENT);
-  ASSERT_EQ(sets.size(), 1u);
-  EXPECT_EQ(InWords(sets[0]), (Words{ ID_PARAM_IN_USE_EVENT, 0x56789ABC, 0x1234 }));
-  EXPECT_TRUE(capture.Contains("sending the VantInUseEventHandle =0x56789abc"));
-
-  capture.Clear();
+  EXPECT_EQ(SimIo().size(), 0u);
+  // The in-use callback tells its caller of a failure.
   SimDrvSetMode(ulSim, SIMDRV_FAIL, ERROR_DEVICE_NOT_CONNECTED, 0);
-  EXPECT_EQ(Call(pMouse, LD_SET_MOUSE_IN_USE_EVENT, &record, &ulSize), (LD_STATUS)LD_SUCCESS);
-  EXPECT_TRUE(capture.Contains("<warning>"));
-  EXPECT_TRUE(capture.Contains("MouIoSetVantInUseEvent - Suspecting device removed."));
-  EXPECT_FALSE(MouIoSetVantInUseEvent(pMouse, 0, reinterpret_cast<ULONG_PTR>(&record)));
+  MouInUseRecord inUse = { 16, 0x123456789ABCull };
+  EXPECT_FALSE(MouIoSetVantInUseEvent(pMouse, 0, reinterpret_cast<ULONG_PTR>(&inUse)));
 
-  capture.Clear();
-  SimDrvSetMode(ulSim, SIMDRV_FAIL, ERROR_INVALID_PARAMETER, 0);
-  EXPECT_EQ(Call(pMouse, LD_SET_MOUSE_IN_USE_EVENT, &record, &ulSize), (LD_STATUS)LD_SUCCESS);
-  EXPECT_TRUE(capture.Contains("UMD SEND IO CTL failed with status [0x80000010]"));
-  EXPECT_FALSE(capture.Contains("Suspecting device removed."));
-}
-
-// ---- Wheel settings ---------------------------------------------------------------------
-
-TEST_F(MouIoTest, WheelValuesOutOfRangeAreRefusedUnsent)
-{
-  TraceCapture capture;
-  ULONG ulSize;
-  const float badSpeed[][2] = { { 1.0f, 0.0f }, { 1.0f, 2.5f }, { 0.0f, 1.0f }, { -1.0f, 1.0f },
-                                { 200.0f, 2.0f }, { 200.0f, 0.5f }, { NAN, 1.0f }, { 1.0f, NAN } };
-  for (const auto& b : badSpeed) {
-    MouWheelSpeedRecord wheel = { 12, b[0], b[1] };
-    EXPECT_EQ(Call(pMouse, LD_SET_MOUSE_WHEEL_SPEED, &wheel, &ulSize), (LD_STATUS)LD_INVALID_PARAMETER)
-      << b[0] << " " << b[1];
-  }
-  const MouWheelAccelerationRecord badAccel[] = {
-    { 24, 1, 10, 10, 2.0f, 1.0f },  { 24, 1, 20, 10, 2.0f, 1.0f },  { 24, 1, 10, 20, 0.5f, 1.0f },
-    { 24, 1, 10, 20, 256.0f, 1.0f }, { 24, 1, 10, 20, 2.0f, 0.0f }, { 24, 1, 10, 20, 2.0f, 2.5f },
-    { 24, 1, 10, 20, NAN, 1.0f },
-  };
-  for (const auto& b : badAccel) {
-    MouWheelAccelerationRecord accel = b;
-    EXPECT_EQ(Call(pMouse, LD_SET_MOUSE_WHEEL_ACCELERATION, &accel, &ulSize), (LD_STATUS)LD_INVALID_PARAMETER);
-  }
-  EXPECT_EQ(SimRequests().size(), 0u);
-  EXPECT_TRUE(capture.Contains("MouseIoSetWheelSpeed - Invalid Parameter."));
-  EXPECT_TRUE(capture.Contains("MouIoSetWheelAcceleration - Invalid Parameter."));
-  EXPECT_TRUE(capture.Contains("Min = 0000000A, Max = 0000000A, MaxAcc = 40000000, Offset = 3f800000."));
-  // The edges are inside.
-  MouWheelSpeedRecord wheel = { 12, 127.5f, 2.0f };
-  EXPECT_EQ(Call(pMouse, LD_SET_MOUSE_WHEEL_SPEED, &wheel, &ulSize), (LD_STATUS)LD_SUCCESS);
-  MouWheelAccelerationRecord off = { 24, 0, 20, 10, 0.0f, 9.0f };
-  EXPECT_EQ(Call(pMouse, LD_SET_MOUSE_WHEEL_ACCELERATION, &off, &ulSize), (LD_STATUS)LD_SUCCESS);
-  EXPECT_TRUE(capture.Contains("- Enable:0 (Status:00000000)."));
-}
-
-TEST_F(MouIoTest, WheelFilterSnapStopChoicesAndReadBack)
-{
-  struct Case { ULONG ulCapability; MouWheelFilterRecord record; Words sent; };
-  const Case cases[] = {
-    { HOST_CAP_SNAP_STOP_SIGNAL, { 20, 0, 40, 5, 6 }, { ID_PARAM_WHEEL_FILTER, 2, 100, 250, 5, 6 } },   // the signal
-    { HOST_CAP_SNAP_STOP_SIGNAL, { 20, 30, 40, 5, 6 }, { ID_PARAM_WHEEL_FILTER, 3, 30, 40, 5, 6 } },    // in force
-    { 0, { 20, 30, 0, 5, 6 }, { ID_PARAM_WHEEL_FILTER, 0, 0, 0, 5, 6 } },                               // nothing
-  };
-  ULONG ulSize;
-  for (const Case& c : cases) {
-    SimDrvClearRequests();
-    RefHostSetDeviceCapability(pHost, pMouse, c.ulCapability);
-    MouWheelFilterRecord filter = c.record;
-    EXPECT_EQ(Call(pMouse, LD_SET_MOUSE_WHEEL_FILTER, &filter, &ulSize), (LD_STATUS)LD_SUCCESS);
-    auto sets = SimSets(ID_PARAM_WHEEL_FILTER);
-    ASSERT_EQ(sets.size(), 1u);
-    EXPECT_EQ(InWords(sets[0]), c.sent);
-  }
-
-  const ULONG inForce[5] = { 3, 30, 40, 5, 6 };
-  SetDriverValue(ID_PARAM_WHEEL_FILTER, inForce, sizeof inForce);
-  MouWheelFilterRecord filter = { 20, 9, 9, 9, 9 };
-  EXPECT_EQ(Call(pMouse, LD_GET_MOUSE_WHEEL_FILTER, &filter, &ulSize), (LD_STATUS)LD_SUCCESS);
-  EXPECT_EQ(ulSize, 20u);
-  EXPECT_EQ(filter.SnapStopThreshold, 30u);
-  EXPECT_EQ(filter.SnapStopDelay, 40u);
-  EXPECT_EQ(filter.ulDropThreshold, 5u);
-  EXPECT_EQ(filter.ulDropRate, 6u);
-  EXPECT_EQ(SimGets(ID_PARAM_WHEEL_FILTER).at(0).ulOutSize, 20u);
-
-  // Not in force: threshold and delay read as 0; a signalling device without
-  // the signal on is asserted.
-  const ULONG off[5] = { 0, 30, 40, 7, 8 };
-  SetDriverValue(ID_PARAM_WHEEL_FILTER, off, sizeof off);
-  RefHostSetDeviceCapability(pHost, pMouse, HOST_CAP_SNAP_STOP_SIGNAL);
-  TraceCapture capture;
-  filter = { 20, 9, 9, 9, 9 };
-  EXPECT_EQ(Call(pMouse, LD_GET_MOUSE_WHEEL_FILTER, &filter, &ulSize), (LD_STATUS)LD_SUCCESS);
-  EXPECT_EQ(filter.SnapStopThreshold, 0u);
-  EXPECT_EQ(filter.SnapStopDelay, 0u);
-  EXPECT_EQ(filter.ulDropThreshold, 7u);
-  EXPECT_TRUE(capture.Contains("assert WheelFilterData.Data.SnapStopOp & SNAP_STOP_SIGNAL_EVENT"));
-  EXPECT_TRUE(capture.Contains("Flags:0x0, SnapStopThreshold:0x1E, SnapStopDelay:0x28, ulDropThreshold:0x7, "
-                               "ulDropRate:0x8, (Status:0x0)."));
-}
-
-TEST_F(MouIoTest, WheelResolutionModesAndStates)
-{
-  RefHostSetDeviceCapability(pHost, pMouse, 0x00080000);
-  TraceCapture capture;
-  struct Case { ULONG ulMode, ulWord1, ulEnable, ulResolution; const char* sLine; };
-  const Case cases[] = {
-    { 2, 1, 1, 8, "Hi-Res hard enable" }, { 2, 0, 0, 1, "Hi-Res hard disable" },
-    { 2, 2, 0, 8, "Hi-Res soft disable" }, { 3, 0, 1, 1, "Wheel Resolution is 8" }, { 3, 5, 0, 1, "is 8" },
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::to_string(c.ulMode) + "/" + std::to_string(c.ulWord1));
-    SimDrvClearRequests();
-    capture.Clear();
-    MouWheelResolutionRecord res = { 12, c.ulWord1, 0 };
-    ULONG ulSize;
-    EXPECT_EQ(Call(pMouse, LD_SET_MOUSE_WHEEL_RESOLUTION, &res, &ulSize, c.ulMode), (LD_STATUS)LD_SUCCESS);
-    auto sets = SimSets(ID_PARAM_WHEEL_RESOLUTION);
-    ASSERT_EQ(sets.size(), 1u);
-    EXPECT_EQ(InWords(sets[0]), (Words{ ID_PARAM_WHEEL_RESOLUTION, c.ulEnable, c.ulResolution }));
-    EXPECT_TRUE(capture.Contains("MouIoSetWheelResolution - Wheel Resolution is 8"));
-    EXPECT_TRUE(capture.Contains(c.sLine));
-    res = { 12, 9, 9 };
-    EXPECT_EQ(Call(pMouse, LD_GET_MOUSE_WHEEL_RESOLUTION, &res, &ulSize, c.ulMode), (LD_STATUS)LD_SUCCESS);
-    EXPECT_EQ(ulSize, 12u);
-    EXPECT_EQ(res.bEnableWheelResolution, c.ulEnable);
-    EXPECT_EQ(res.ulWheelResolution, c.ulResolution);
-  }
-
-  // An unknown state is an error line; other modes assert and do nothing.
-  SimDrvClearRequests();
-  capture.Clear();
-  ULONG ulSize;
-  MouWheelResolutionRecord res = { 12, 3, 0 };
-  EXPECT_EQ(Call(pMouse, LD_SET_MOUSE_WHEEL_RESOLUTION, &res, &ulSize, 2), (LD_STATUS)LD_INVALID_PARAMETER);
-  EXPECT_TRUE(capture.Contains("<error> MouIoSetWheelResolution - Invalid Hi-Res State"));
-  EXPECT_EQ(res.bEnableWheelResolution, 3u);
-  for (ULONG ulFunction : { LD_SET_MOUSE_WHEEL_RESOLUTION, LD_GET_MOUSE_WHEEL_RESOLUTION }) {
-    capture.Clear();
-    EXPECT_EQ(Call(pMouse, ulFunction, &res, &ulSize, ulFunction == LD_GET_MOUSE_WHEEL_RESOLUTION ? 0 : 4),
-              (LD_STATUS)LD_SUCCESS);
-    EXPECT_TRUE(capture.Contains("assert 0"));
-    EXPECT_EQ(ulSize, 0u);
-  }
-  EXPECT_EQ(SimRequests().size(), 0u);
-
-  // A failed set clears word 1 of the host's record.
-  SimDrvSetMode(ulSim, SIMDRV_FAIL, ERROR_INVALID_PARAMETER, 0);
-  res = { 12, 1, 0 };
-  EXPECT_EQ(Call(pMouse, LD_SET_MOUSE_WHEEL_RESOLUTION, &res, &ulSize, 2), (LD_STATUS)LD_IOCONTROL_ERROR);
-  EXPECT_EQ(res.bEnableWheelResolution, 0u);
-}
-
-TEST_F(MouIoTest, NullDevicesAndRecords)
-{
-  // The wheel handlers that do not check the device give it to the transport.
-  const ULONG unchecked[] = { LD_GET_MOUSE_WHEEL_ACCELERATION, LD_SET_MOUSE_WHEEL_ACCELERATION,
-                              LD_GET_MOUSE_WHEEL_FILTER,       LD_SET_MOUSE_WHEEL_FILTER,
-                              LD_GET_MOUSE_WHEEL_SPEED,        LD_SET_MOUSE_WHEEL_SPEED };
-  for (ULONG f : unchecked) {
-    // A record each setter accepts.
-    ULONG record[6] = { 24, 1, 10, 20, FloatWord(2.0f), FloatWord(1.0f) };
-    if (f == LD_SET_MOUSE_WHEEL_SPEED) record[1] = record[2] = FloatWord(1.0f);
-    ULONG ulSize;
-    EXPECT_EQ(Call(nullptr, f, record, &ulSize), (LD_STATUS)LD_INTERNAL_ERROR) << LdFunctionToString(f);
-    EXPECT_EQ(ulSize, 0u);
-  }
-  ULONG ulSize;
-  MouSpeedRecord speed = { 12, 1, 1 };
-  EXPECT_EQ(Call(nullptr, LD_GET_MOUSE_SPEED, &speed, &ulSize), (LD_STATUS)LD_INVALID_FUNCTION);
-
-  const ULONG nullRecord[] = { LD_GET_MOUSE_SPEED,        LD_SET_MOUSE_SPEED,      LD_SET_MOUSE_ACCELERATION,
-                               LD_GET_MOUSE_ACCELERATION_CURVE, LD_SET_MOUSE_WHEEL_SPEED, LD_SET_MOUSE_WHEEL_FILTER };
-  for (ULONG f : nullRecord) {
-    EXPECT_EQ(Call(pMouse, f, nullptr, &ulSize), (LD_STATUS)LD_INVALID_PARAMETER) << LdFunctionToString(f);
-  }
-  EXPECT_EQ(Call(nullptr, LD_SET_MOUSE_DRIVER_TYPE, nullptr, &ulSize), (LD_STATUS)LD_INVALID_PARAMETER);
-  EXPECT_EQ(Call(pMouse, LD_SET_CHORDING_PARMS, nullptr, &ulSize), (LD_STATUS)LD_SUCCESS);
-  EXPECT_EQ(SimRequests().size(), 0u);
+  // The host's removal closes what it opened.
+  HANDLE hHandle = RefHostDevInfo(pMouse1)->hHandle;
+  EXPECT_TRUE(RefHostRemoveDevice(pHost, pMouse1, UMD_MOUFILT, FALSE, LOCK_DoNotAcquireLock));
+  EXPECT_EQ(SimDrvDeviceOfHandle(hHandle), 0u);
 }
 
 // ---- Concurrency and time-outs -------------------------------------------------------------
-
-namespace {
-struct SpeedWorker {
-  RefHost* pHost;
-  tDevice* pDevice;
-  ULONG ulSpeed;
-  LONG lFailures;
-};
-DWORD WINAPI SpeedWorkerThread(void* pContext)
-{
-  auto* w = static_cast<SpeedWorker*>(pContext);
-  for (int i = 0; i < 100; ++i) {
-    MouSpeedRecord speed = { 12, w->ulSpeed, w->ulSpeed };
-    ULONG ulSize = 0;
-    if (RefHostDeviceControl(w->pHost, w->pDevice, LD_SET_MOUSE_SPEED, &speed, &ulSize) != LD_SUCCESS) {
-      InterlockedIncrement(&w->lFailures);
-    }
-    speed = { 12, 0, 0 };
-    if (RefHostDeviceControl(w->pHost, w->pDevice, LD_GET_MOUSE_SPEED, &speed, &ulSize) != LD_SUCCESS ||
-        ulSize != 12 || speed.ulSpeedX != speed.ulSpeedY || speed.ulSpeedX == 0) {
-      InterlockedIncrement(&w->lFailures);
-    }
-  }
-  return 0;
-}
-}  // namespace
 
 TEST_F(MouIoTest, HandlersRunAtOnceOnOneDeviceAndOnSeveral)
 {
@@ -873,17 +661,38 @@ TEST_F(MouIoTest, HandlersRunAtOnceOnOneDeviceAndOnSeveral)
   ASSERT_NE(pMouse1, nullptr);
   SimDrvSetMode(ulSim, SIMDRV_COMPLETE_LATER, 0, 1);   // overlapped answers from the driver's thread
   SimDrvClearRequests();
-  SpeedWorker workers[4] = { { pHost, pMouse, 25, 0 }, { pHost, pMouse, 50, 0 }, { pHost, pMouse1, 75, 0 },
-                             { pHost, pMouse1, 100, 0 } };
+  struct Worker {
+    RefHost* pHost;
+    tDevice* pDevice;
+    ULONG ulSpeed;
+    LONG lFailures;
+  } workers[4] = { { pHost, pMouse, 25, 0 }, { pHost, pMouse, 50, 0 }, { pHost, pMouse1, 75, 0 },
+                   { pHost, pMouse1, 100, 0 } };
+  auto work = [](void* pContext) -> DWORD {
+    auto* w = static_cast<Worker*>(pContext);
+    for (int i = 0; i < 100; ++i) {
+      MouSpeedRecord speed = { 12, w->ulSpeed, w->ulSpeed };
+      ULONG ulSize = 0;
+      bool bOk = RefHostDeviceControl(w->pHost, w->pDevice, LD_SET_MOUSE_SPEED, &speed, &ulSize) == LD_SUCCESS;
+      speed = { 12, 0, 0 };
+      bOk = bOk && RefHostDeviceControl(w->pHost, w->pDevice, LD_GET_MOUSE_SPEED, &speed, &ulSize) == LD_SUCCESS &&
+            ulSize == 12 && speed.ulSpeedX == speed.ulSpeedY && speed.ulSpeedX != 0;
+      if (!bOk) InterlockedIncrement(&w->lFailures);
+    }
+    return 0;
+  };
   HANDLE threads[4];
-  for (int i = 0; i < 4; ++i) threads[i] = CreateThread(nullptr, 0, SpeedWorkerThread, &workers[i], 0, nullptr);
+  for (int i = 0; i < 4; ++i) threads[i] = CreateThread(nullptr, 0, work, &workers[i], 0, nullptr);
   EXPECT_EQ(WaitForMultipleObjects(4, threads, TRUE, 60000), (DWORD)WAIT_OBJECT_0);
   for (int i = 0; i < 4; ++i) {
     CloseHandle(threads[i]);
     EXPECT_EQ(workers[i].lFailures, 0) << i;
   }
-  EXPECT_EQ(SimSets(ID_PARAM_POINTER_SPEED, ulSim).size(), 200u);
-  EXPECT_EQ(SimSets(ID_PARAM_POINTER_SPEED, RefHostSimDeviceOf(pHost, pMouse1)).size(), 200u);
+  for (ULONG ulDevice : { ulSim, RefHostSimDeviceOf(pHost, pMouse1) }) {
+    ULONG ulSets = 0;
+    for (const Words& w : SimIo(ulDevice)) ulSets += w.size() == 2 && w[0] == ID_PARAM_POINTER_SPEED;
+    EXPECT_EQ(ulSets, 200u);
+  }
   EXPECT_EQ(pMouse->RemoveLock[UMD_MOUFILT].lLock, 0);
   EXPECT_EQ(SimDrvPendingCount(0), 0u);
 }
@@ -903,47 +712,4 @@ TEST_F(SlowMouIoTest, ADriverThatNeverAnswersTimesOutAndLeavesTheRecord)
   EXPECT_EQ(filter.SnapStopThreshold, 1u);
   EXPECT_EQ(filter.ulDropRate, 4u);
   EXPECT_EQ(SimDrvPendingCount(ulSim), 0u);   // cancelled, not left behind
-}
-
-// The DLL's lines reach the log file its registry settings name at load.
-TEST(MouIoDllTrace, TheDllsLinesReachItsLogFile)
-{
-  const char kDravKey[] = "SOFTWARE\\Vantorix\\DRAV";
-  std::string path = TestScratchDir("mouio_dll_trace") + "\\trace.txt";
-  TestRegSetDword(HKEY_LOCAL_MACHINE, kDravKey, "DebugFlags", TRACE_FLAG_LOGFILE);
-  TestRegSetString(HKEY_LOCAL_MACHINE, kDravKey, "DebugLogFile", path.c_str());
-  RegisterWindowClassHere();
-  SimDrvReset();
-  RefHostPlugin plugin;
-  BOOL bLoaded = RefHostLoadPlugin(&plugin, "DRAVMOU.dll");
-  TestRegDelete(HKEY_LOCAL_MACHINE, kDravKey, "DebugFlags");
-  TestRegDelete(HKEY_LOCAL_MACHINE, kDravKey, "DebugLogFile");
-  ASSERT_TRUE(bLoaded);
-  RefHost* pHost = RefHostGet();
-  ASSERT_TRUE(RefHostInit(pHost));
-  ASSERT_EQ(RefHostBindPlugin(pHost, &plugin), 1u);
-  tDevice* pMouse = RefHostAddSimDevice(pHost, kMouse0);
-  tDevice* pKeyboard = RefHostAddSimDevice(pHost, kKeyboard, LD_DEVICETYPE_KEYBOARD);
-  ASSERT_NE(pMouse, nullptr);
-  ASSERT_NE(pKeyboard, nullptr);
-  ULONG ulSize = 0;
-  MouSpeedRecord speed = { 12, 50, 50 };
-  RefHostDeviceControl(pHost, pMouse, LD_SET_MOUSE_SPEED, &speed, &ulSize);
-  RefHostDeviceControl(pHost, pKeyboard, LD_GET_MOUSE_SPEED, &speed, &ulSize);
-  MouWheelResolutionRecord res = { 12, 7, 0 };
-  RefHostDeviceControl(pHost, pMouse, LD_SET_MOUSE_WHEEL_RESOLUTION, &res, &ulSize, 2);
-  plugin.MouMainExit(0, 0);
-  MSG msg;
-  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
-  RefHostShutdown(pHost);
-  RefHostUnloadPlugin(&plugin);
-  SimDrvReset();
-
-  std::string log = TestReadFile(path);
-  for (const char* sLine : { "MouIoSetSpeed - setting value=0x10001000", "MouIoSetSpeed - exit status=LD_SUCCESS",
-                             "MouIoGetSpeed - exit, status=LD_INVALID_FUNCTION (DeviceType not LD_DEVICETYPE_MOUSE)",
-                             "<error> MouIoSetWheelResolution - Invalid Hi-Res State",
-                             "MouDeviceControl - exit, status=LD_INVALID_PARAMETER" }) {
-    EXPECT_NE(log.find(sLine), std::string::npos) << sLine;
-  }
 }

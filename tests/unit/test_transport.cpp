@@ -21,7 +21,7 @@ constexpr ULONG IOCTL_GET = 0x00220410;
 constexpr ULONG IOCTL_SET = 0x00220414;
 constexpr ULONG NOT_WRITTEN = 0xDEADBEEF;
 
-std::string HexValue(const void* p)
+std::string Hex(const void* p)
 {
   char s[32];
   snprintf(s, sizeof s, "%X", static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(p)));
@@ -37,15 +37,11 @@ protected:
     TestResetDeadHandles();
     static LONG s_lCounter = 0;
     m_sPath = "\\\\?\\HID#VID_1A2B&PID_0009#transport-" + std::to_string(InterlockedIncrement(&s_lCounter));
-    m_ulSimDevice = SimDrvAddDevice(m_sPath.c_str());
-    ASSERT_NE(0u, m_ulSimDevice);
-
-    m_pGlobal = std::make_unique<UmdGlobal>();
-    memset(m_pGlobal.get(), 0, sizeof *m_pGlobal);
-    m_pGlobal->ulUmdIndex = UMD_MOUFILT;
-    m_pGlobal->pUmdCallbackGetDevInfo = UmdCallbackGetDevInfo;
-
-    m_pDevice = std::make_unique<tDevice>();
+    m_ulSim = SimDrvAddDevice(m_sPath.c_str());
+    ASSERT_NE(0u, m_ulSim);
+    m_Global = {};
+    m_Global.ulUmdIndex = UMD_MOUFILT;
+    m_Global.pUmdCallbackGetDevInfo = UmdCallbackGetDevInfo;
     memset(m_pDevice.get(), 0, sizeof *m_pDevice);
     m_pDevice->DUID = 0x00C0FFEE;
     m_pDevice->ulDuidHigh = 0x12345678;
@@ -60,15 +56,14 @@ protected:
   }
   void TearDown() override
   {
-    SimDrvRemoveDevice(m_ulSimDevice);
+    SimDrvRemoveDevice(m_ulSim);
     CleanUpHandle(&DevInfo()->hHandle);
     TestResetDeadHandles();
   }
   UmdDevInfo* DevInfo() { return reinterpret_cast<UmdDevInfo*>(m_Block); }
   LD_STATUS Send(ULONG ulIoctl, const void* pIn, ULONG ulIn, void* pOut, ULONG ulOut, ULONG* pulReturned)
   {
-    return UmdSendIoctl(m_pGlobal.get(), m_pDevice.get(), ulIoctl, const_cast<void*>(pIn), ulIn, pOut, ulOut,
-                        pulReturned);
+    return UmdSendIoctl(&m_Global, m_pDevice.get(), ulIoctl, const_cast<void*>(pIn), ulIn, pOut, ulOut, pulReturned);
   }
   // A get of parameter 3102 into m_ulValue and m_ulReturned, both preset to NOT_WRITTEN.
   LD_STATUS Get(bool bReturned = true)
@@ -77,126 +72,78 @@ protected:
     m_ulValue = m_ulReturned = NOT_WRITTEN;
     return Send(IOCTL_GET, &ulId, 4, &m_ulValue, 4, bReturned ? &m_ulReturned : nullptr);
   }
-  // Requests of this test's device that reached the driver.
+  LD_STATUS TimeStamp(ULONG64* pRecord, ULONG* pSize = nullptr)
+  {
+    return UmdMgrGetTimeStamp(&m_Global, m_pDevice.get(), pRecord, pSize);
+  }
+  // Requests of this test's device that reached the driver; the last one in *pLast.
   ULONG DeviceRequests(SimDrvRequest* pLast = nullptr)
   {
     ULONG ulCount = 0;
     for (ULONG i = 0; i < SimDrvRequestCount(); ++i) {
       SimDrvRequest r{};
-      if (SimDrvGetRequest(i, &r) && r.ulDevice == m_ulSimDevice) {
-        ++ulCount;
-        if (pLast != nullptr) {
-          *pLast = r;
-        }
-      }
+      if (SimDrvGetRequest(i, &r) && r.ulDevice == m_ulSim && ++ulCount && pLast != nullptr) *pLast = r;
     }
     return ulCount;
   }
 
   std::string m_sPath;
-  ULONG m_ulSimDevice = 0;
-  std::unique_ptr<UmdGlobal> m_pGlobal;
-  std::unique_ptr<tDevice> m_pDevice;
+  ULONG m_ulSim = 0;
+  UmdGlobal m_Global;
+  std::unique_ptr<tDevice> m_pDevice = std::make_unique<tDevice>();
   alignas(8) BYTE m_Block[MOU_DEVINFO_SIZE];
   ULONG m_ulValue = 0;
   ULONG m_ulReturned = 0;
 };
 
-// Removes the device once the request is waiting; first records the handle
-// as the message window does on a removal notice, if asked to, but without the
-// close, so that the driver's own answer still decides the request.
-struct Vanish {
-  HANDLE hWaiting;
-  ULONG ulSimDevice;
-  HANDLE hGiveUp;
-};
-
-DWORD WINAPI VanishThread(void* pv)
-{
-  auto* p = static_cast<Vanish*>(pv);
-  WaitForSingleObject(p->hWaiting, 10000);
-  if (p->hGiveUp != nullptr) {
-    g_DeadHandles[0] = static_cast<LONG64>(reinterpret_cast<ULONG_PTR>(p->hGiveUp));
-    g_ulDeadHandleCount = 1;
-  }
-  SimDrvRemoveDevice(p->ulSimDevice);
-  return 0;
-}
-
 }  // namespace
 
-TEST_F(TransportTest, SetReachesTheDriverByteForByte)
+// Sets, gets and a request too short for an identifier, byte for byte at the
+// driver, with the lines that tell them apart; requests without a device.
+TEST_F(TransportTest, RequestsReachTheDriverByteForByte)
 {
   TraceCapture capture;
   ULONG in[2] = { 3102, 0x0CCD0333 };
   ULONG ulReturned = NOT_WRITTEN;
   EXPECT_EQ(LD_SUCCESS, Send(IOCTL_SET, in, sizeof in, nullptr, 0, &ulReturned));
   EXPECT_EQ(0u, ulReturned);
-
   SimDrvRequest r{};
   ASSERT_EQ(1u, DeviceRequests(&r));
-  EXPECT_EQ(IOCTL_SET, r.dwIoctl);
-  EXPECT_EQ(8u, r.ulInSize);
-  EXPECT_EQ(0, memcmp(r.In, in, sizeof in));
-  EXPECT_EQ(0u, r.ulOutSize);
+  EXPECT_TRUE(r.dwIoctl == IOCTL_SET && r.ulInSize == 8 && r.ulOutSize == 0 && memcmp(r.In, in, 8) == 0);
   EXPECT_EQ(GetCurrentThreadId(), r.dwThreadId);
   ULONG ulStored = 0;
-  SimDrvGetParam(m_ulSimDevice, 3102, &ulStored, 4);
+  SimDrvGetParam(m_ulSim, 3102, &ulStored, 4);
   EXPECT_EQ(0x0CCD0333u, ulStored);
-
-  char sEntry[96];
-  snprintf(sEntry, sizeof sEntry, "Entry - pDevice:0x%s Ioctl:0x220414 In:8 Out:0.", HexValue(m_pDevice.get()).c_str());
-  EXPECT_TRUE(capture.Contains(sEntry));
-  EXPECT_TRUE(capture.Contains("id=3102"));
-  EXPECT_TRUE(capture.Contains("hDriver:0x" + HexValue(DevInfo()->hHandle) + " - bStatus:1 - LastError:"));
-  EXPECT_TRUE(capture.Contains("DeviceIoControl( ) Success - Device:'Transport Mouse' - dwWritten:0."));
-  EXPECT_TRUE(capture.Contains("Exit"));
+  for (std::string sLine : { "Entry - pDevice:0x" + Hex(m_pDevice.get()) + " Ioctl:0x220414 In:8 Out:0.",
+                             std::string("id=3102"),
+                             "hDriver:0x" + Hex(DevInfo()->hHandle) + " - bStatus:1 - LastError:",
+                             std::string("DeviceIoControl( ) Success - Device:'Transport Mouse' - dwWritten:0."),
+                             std::string("Exit") }) {
+    EXPECT_TRUE(capture.Contains(sLine)) << sLine;
+  }
   // The call's own event is closed plainly, not through the dead-handle path.
   EXPECT_EQ(0u, capture.Count("Handle is 0x"));
-}
 
-TEST_F(TransportTest, GetCopiesTheReplyAndItsLength)
-{
-  ULONG ulId = 3116;
-  ULONG out[4] = { NOT_WRITTEN, NOT_WRITTEN, NOT_WRITTEN, NOT_WRITTEN };
-  ULONG ulReturned = 0;
+  // A get copies the reply and its length, and nothing beyond; pulReturned is optional.
+  ULONG ulId = 3116, out[3] = { NOT_WRITTEN, NOT_WRITTEN, NOT_WRITTEN };
   EXPECT_EQ(LD_SUCCESS, Send(IOCTL_GET, &ulId, 4, out, sizeof out, &ulReturned));
-  EXPECT_EQ(8u, ulReturned);
-  EXPECT_EQ(0u, out[0]);
-  EXPECT_EQ(1u, out[1]);
-  EXPECT_EQ(NOT_WRITTEN, out[2]);   // beyond the reply: untouched
-
-  // A short reply is reported through pulReturned.
-  SimDrvSetReplyLength(m_ulSimDevice, 3116, 4);
-  out[1] = NOT_WRITTEN;
-  EXPECT_EQ(LD_SUCCESS, Send(IOCTL_GET, &ulId, 4, out, 8, &ulReturned));
-  EXPECT_EQ(4u, ulReturned);
-  EXPECT_EQ(NOT_WRITTEN, out[1]);
-  // pulReturned is optional.
+  EXPECT_TRUE(ulReturned == 8 && out[0] == 0 && out[1] == 1 && out[2] == NOT_WRITTEN);
   EXPECT_EQ(LD_SUCCESS, Send(IOCTL_GET, &ulId, 4, out, 8, nullptr));
-}
-
-TEST_F(TransportTest, ShortInputHasNoIdLine)
-{
-  TraceCapture capture;
-  BYTE in[3] = { 0x1E, 0x0C, 0 };
-  ULONG ulReturned = NOT_WRITTEN;
-  EXPECT_EQ(LD_IOCONTROL_ERROR, Send(IOCTL_GET, in, sizeof in, nullptr, 0, &ulReturned));
+  capture.Clear();
+  SimDrvClearRequests();
+  BYTE shortIn[3] = { 0x1E, 0x0C, 0 };
+  ulReturned = NOT_WRITTEN;
+  EXPECT_EQ(LD_IOCONTROL_ERROR, Send(IOCTL_GET, shortIn, sizeof shortIn, nullptr, 0, &ulReturned));
   EXPECT_FALSE(capture.Contains("id="));
   EXPECT_TRUE(capture.Contains("DeviceIoControl FAILED - Error:87."));
   EXPECT_EQ(0u, ulReturned);
-  SimDrvRequest r{};
   ASSERT_EQ(1u, DeviceRequests(&r));
-  EXPECT_EQ(3u, r.ulInSize);
-  EXPECT_EQ(0, memcmp(r.In, in, 3));
-}
+  EXPECT_TRUE(r.ulInSize == 3 && memcmp(r.In, shortIn, 3) == 0);
 
-TEST_F(TransportTest, MissingDeviceOrDeviceRecordIsAnInternalError)
-{
-  TraceCapture capture;
-  ULONG in[2] = { 3103, 1 };
-  ULONG ulReturned = NOT_WRITTEN;
-  EXPECT_EQ(LD_INTERNAL_ERROR, UmdSendIoctl(m_pGlobal.get(), nullptr, IOCTL_SET, in, 8, nullptr, 0, &ulReturned));
+  // No device, device record or instance: an internal error, nothing sent.
+  SimDrvClearRequests();
+  ulReturned = NOT_WRITTEN;
+  EXPECT_EQ(LD_INTERNAL_ERROR, UmdSendIoctl(&m_Global, nullptr, IOCTL_SET, in, 8, nullptr, 0, &ulReturned));
   EXPECT_TRUE(capture.Contains("pDevice is NULL."));
   m_pDevice->pUMDinfo[UMD_MOUFILT] = nullptr;
   EXPECT_EQ(LD_INTERNAL_ERROR, Send(IOCTL_SET, in, 8, nullptr, 0, &ulReturned));
@@ -222,8 +169,7 @@ TEST_F(TransportTest, DeadOrInvalidHandleIsARemovalWithoutARequest)
     SetLastError(12345);
     EXPECT_EQ(LD_DEVICE_REMOVAL, Get()) << bDead;
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
-    EXPECT_EQ(NOT_WRITTEN, m_ulReturned);
-    EXPECT_EQ(NOT_WRITTEN, m_ulValue);
+    EXPECT_TRUE(m_ulReturned == NOT_WRITTEN && m_ulValue == NOT_WRITTEN);
     EXPECT_EQ(0u, DeviceRequests());
     EXPECT_TRUE(capture.Contains("hDriver == INVALID_HANDLE_VALUE."));
     EXPECT_FALSE(capture.Contains("removal event may have been missed"));
@@ -240,15 +186,31 @@ TEST_F(TransportTest, DeviceVanishingDuringAPendingRequest)
       TearDown();
       SetUp();
     }
-    SimDrvSetMode(m_ulSimDevice, SIMDRV_NEVER_ANSWER, 0, 0);
+    SimDrvSetMode(m_ulSim, SIMDRV_NEVER_ANSWER, 0, 0);
     TraceCapture capture;
-    Vanish vanish{ CreateEventA(nullptr, TRUE, FALSE, nullptr), m_ulSimDevice, bSeen ? DevInfo()->hHandle : nullptr };
+    // Once the request waits, the device goes; first its handle is recorded as
+    // the message window does on a removal notice, if seen, but not closed, so
+    // that the driver's own answer still decides the request.
+    struct Vanish {
+      HANDLE hWaiting;
+      ULONG ulSim;
+      HANDLE hGiveUp;
+    } vanish{ CreateEventA(nullptr, TRUE, FALSE, nullptr), m_ulSim, bSeen ? DevInfo()->hHandle : nullptr };
+    auto vanishThread = [](void* pv) -> DWORD {
+      auto* p = static_cast<Vanish*>(pv);
+      WaitForSingleObject(p->hWaiting, 10000);
+      g_DeadHandles[0] = static_cast<LONG64>(reinterpret_cast<ULONG_PTR>(p->hGiveUp));
+      g_ulDeadHandleCount = p->hGiveUp != nullptr;
+      SimDrvRemoveDevice(p->ulSim);
+      return 0;
+    };
     capture.SignalOn("UmdSendIoctl - WAITING ON WRITE TO COMPLETE", vanish.hWaiting);
-    HANDLE hThread = CreateThread(nullptr, 0, VanishThread, &vanish, 0, nullptr);
+    HANDLE hThread = CreateThread(nullptr, 0, vanishThread, &vanish, 0, nullptr);
     EXPECT_EQ(LD_DEVICE_REMOVAL, Get()) << bSeen;
     EXPECT_EQ(0u, m_ulReturned);
     EXPECT_TRUE(capture.Contains("UmdSendIoctl - Write complete. bStatus = 0 dwLastError 1167"));
-    EXPECT_EQ(!bSeen, capture.Contains("Handle (0x" + HexValue(DevInfo()->hHandle) + ") removal event may have been missed."));
+    const std::string sMissed = "Handle (0x" + Hex(DevInfo()->hHandle) + ") removal event may have been missed.";
+    EXPECT_EQ(!bSeen, capture.Contains(sMissed));
     EXPECT_FALSE(capture.Contains("WRITE TIMEOUT"));
     WaitForSingleObject(hThread, 5000);
     CloseHandle(hThread);
@@ -257,106 +219,79 @@ TEST_F(TransportTest, DeviceVanishingDuringAPendingRequest)
   }
 }
 
-TEST_F(TransportTest, ErrorsMapByTheTable)
+// The driver's errors by the table, and an answer that comes later.
+TEST_F(TransportTest, DriverAnswersMapByTheTable)
 {
-  struct Row {
-    DWORD dwError;
-    LD_STATUS status;
-  } rows[] = {
+  const struct { DWORD dwError; LD_STATUS status; } rows[] = {
     { ERROR_FILE_NOT_FOUND, LD_DEVICE_REMOVAL }, { ERROR_INVALID_HANDLE, LD_DEVICE_REMOVAL },
     { ERROR_BAD_COMMAND, LD_DEVICE_REMOVAL },    { ERROR_GEN_FAILURE, LD_DEVICE_REMOVAL },
     { ERROR_DEVICE_NOT_CONNECTED, LD_DEVICE_REMOVAL }, { ERROR_ACCESS_DENIED, LD_IOCONTROL_ERROR },
     { ERROR_INSUFFICIENT_BUFFER, LD_IOCONTROL_ERROR },
   };
-  for (const Row& row : rows) {
-    SimDrvSetMode(m_ulSimDevice, SIMDRV_FAIL, row.dwError, 0);
+  for (const auto& row : rows) {
+    SimDrvSetMode(m_ulSim, SIMDRV_FAIL, row.dwError, 0);
     TraceCapture capture;
     ULONG in[2] = { 3103, 2 };
     ULONG ulReturned = NOT_WRITTEN;
     EXPECT_EQ(row.status, Send(IOCTL_SET, in, 8, nullptr, 0, &ulReturned)) << row.dwError;
     EXPECT_EQ(0u, ulReturned) << row.dwError;
     EXPECT_EQ(row.dwError, GetLastError());
-    if (row.status == LD_DEVICE_REMOVAL) {
-      EXPECT_TRUE(capture.Contains("removal event may have been missed.")) << row.dwError;
-    } else {
-      EXPECT_TRUE(capture.Contains("DeviceIoControl FAILED - Error:" + std::to_string(row.dwError) + "."));
-    }
+    EXPECT_TRUE(capture.Contains(row.status == LD_DEVICE_REMOVAL
+                                   ? std::string("removal event may have been missed.")
+                                   : "DeviceIoControl FAILED - Error:" + std::to_string(row.dwError) + "."))
+      << row.dwError;
   }
-}
-
-TEST_F(TransportTest, LaterCompletionSucceeds)
-{
-  SimDrvSetMode(m_ulSimDevice, SIMDRV_COMPLETE_LATER, 0, 300);
+  SimDrvSetMode(m_ulSim, SIMDRV_COMPLETE_LATER, 0, 300);
   TraceCapture capture;
   EXPECT_EQ(LD_SUCCESS, Get());
-  EXPECT_EQ(4u, m_ulReturned);
-  EXPECT_EQ(0x10001000u, m_ulValue);
-  EXPECT_TRUE(capture.Contains("hDriver:0x" + HexValue(DevInfo()->hHandle) + " - bStatus:0 - LastError:0x3E5(997)."));
+  EXPECT_TRUE(m_ulReturned == 4 && m_ulValue == 0x10001000u);
+  EXPECT_TRUE(capture.Contains("hDriver:0x" + Hex(DevInfo()->hHandle) + " - bStatus:0 - LastError:0x3E5(997)."));
   EXPECT_TRUE(capture.Contains("UmdSendIoctl - WAITING ON WRITE TO COMPLETE"));
   EXPECT_TRUE(capture.Contains("DeviceIoControl( ) Success - Device:'Transport Mouse' - dwWritten:4."));
-  EXPECT_EQ(0u, SimDrvPendingCount(m_ulSimDevice));
+  EXPECT_EQ(0u, SimDrvPendingCount(m_ulSim));
 }
 
-TEST_F(TransportTest, TimeStampFillsTheRecord)
+// The stamp follows the caller's word and the DUID. A rejected request, a reply
+// shorter than the stamp, or a handle known gone: the DUID word and a stamp of
+// 0, and the line prints the error of this request, not an older one.
+TEST_F(TransportTest, TimeStampFillsTheRecordOrGivesTheDuidAndZero)
 {
   TraceCapture capture;
   ULONG64 record[3] = { 0x1111111111111111ull, 0, 0 };
   ULONG ulSize = 0;
-  EXPECT_EQ(LD_SUCCESS, UmdMgrGetTimeStamp(m_pGlobal.get(), m_pDevice.get(), record, &ulSize));
-  EXPECT_EQ(0x1111111111111111ull, record[0]);
-  EXPECT_EQ(0x1234567800C0FFEEull, record[1]);
-  EXPECT_GT(record[2], 0u);
+  EXPECT_EQ(LD_SUCCESS, TimeStamp(record, &ulSize));
+  EXPECT_TRUE(record[0] == 0x1111111111111111ull && record[1] == 0x1234567800C0FFEEull && record[2] > 0);
   ULONG64 ullFirst = record[2];
-  EXPECT_EQ(LD_SUCCESS, UmdMgrGetTimeStamp(m_pGlobal.get(), m_pDevice.get(), record, &ulSize));
+  EXPECT_EQ(LD_SUCCESS, TimeStamp(record, &ulSize));
   EXPECT_GT(record[2], ullFirst);
   EXPECT_EQ(0u, ulSize);
-
   SimDrvRequest r{};
   ASSERT_EQ(2u, DeviceRequests(&r));
-  EXPECT_EQ(IOCTL_GET, r.dwIoctl);
-  EXPECT_EQ(4u, r.ulInSize);
-  ULONG ulId = 0;
-  memcpy(&ulId, r.In, 4);
-  EXPECT_EQ(4000u, ulId);
-  EXPECT_EQ(8u, r.ulOutSize);
-
+  EXPECT_TRUE(r.dwIoctl == IOCTL_GET && r.ulInSize == 4 && *reinterpret_cast<ULONG*>(r.In) == 4000 && r.ulOutSize == 8);
   char sLine[96];
-  snprintf(sLine, sizeof sLine, "queried 0xC0FFEE Ioctl succeeded Timestamp: 0x%llX",
-           static_cast<unsigned long long>(record[2]));
+  snprintf(sLine, sizeof sLine, "queried 0xC0FFEE Ioctl succeeded Timestamp: 0x%llX", (unsigned long long)record[2]);
   EXPECT_TRUE(capture.Contains(sLine));
   EXPECT_TRUE(capture.Contains("querying 0xC0FFEE "));
-}
 
-// A rejected request, a reply shorter than the stamp, or a handle known gone:
-// the record holds the DUID word and a stamp of 0, and the line prints the
-// error of this request, not an older one.
-TEST_F(TransportTest, FailedTimeStampGivesTheDuidAndZero)
-{
-  struct Row {
-    int iCase;   // 0 rejected, 1 reply of 4 bytes, 2 handle given up
-    LD_STATUS status;
-    const char* sLine;
-  } rows[] = {
+  const struct { int iCase; LD_STATUS status; const char* sLine; } rows[] = {   // rejected, 4 bytes, handle given up
     { 0, LD_IOCONTROL_ERROR, "queried 0xC0FFEE Ioctl Failed status: 80000010 error:5" },
     { 1, LD_DEVICE_RETURNED_INVALID_DATA, "queried 0xC0FFEE Ioctl Failed status: 8000001d error:0" },
     { 2, LD_DEVICE_REMOVAL, "queried 0xC0FFEE Ioctl Failed status: 8000000a error:6" },
   };
-  for (const Row& row : rows) {
+  for (const auto& row : rows) {
     if (row.iCase == 0) {
-      SimDrvSetMode(m_ulSimDevice, SIMDRV_FAIL, ERROR_ACCESS_DENIED, 0);
+      SimDrvSetMode(m_ulSim, SIMDRV_FAIL, ERROR_ACCESS_DENIED, 0);
     } else if (row.iCase == 1) {
-      SimDrvSetMode(m_ulSimDevice, SIMDRV_COMPLETE_AT_ONCE, 0, 0);
-      SimDrvSetReplyLength(m_ulSimDevice, 4000, 4);
+      SimDrvSetMode(m_ulSim, SIMDRV_COMPLETE_AT_ONCE, 0, 0);
+      SimDrvSetReplyLength(m_ulSim, 4000, 4);
     } else {
       CloseHandleCleanupLater(DevInfo()->hHandle);
     }
-    TraceCapture capture;
-    ULONG64 record[3] = { 0x2222222222222222ull, 7, 7 };
+    capture.Clear();
+    ULONG64 failed[3] = { 0x2222222222222222ull, 7, 7 };
     SetLastError(12345);
-    EXPECT_EQ(row.status, UmdMgrGetTimeStamp(m_pGlobal.get(), m_pDevice.get(), record, nullptr)) << row.sLine;
-    EXPECT_EQ(0x2222222222222222ull, record[0]);
-    EXPECT_EQ(0x1234567800C0FFEEull, record[1]);
-    EXPECT_EQ(0u, record[2]);
+    EXPECT_EQ(row.status, TimeStamp(failed)) << row.sLine;
+    EXPECT_TRUE(failed[0] == 0x2222222222222222ull && failed[1] == 0x1234567800C0FFEEull && failed[2] == 0);
     EXPECT_TRUE(capture.Contains(row.sLine)) << row.sLine;
   }
 }
@@ -391,9 +326,7 @@ TEST_F(TransportTest, RecycledValueOfARemovedDeviceHandle)
   EXPECT_FALSE(CleanUpHandle(&hOld));
   EXPECT_TRUE(GetHandleInformation(hOther, &dwFlags));
   kept.push_back(hOther);
-  for (HANDLE h : kept) {
-    CloseHandle(h);
-  }
+  for (HANDLE h : kept) CloseHandle(h);
   SimDrvRemoveDevice(ulOld);
 }
 
@@ -403,41 +336,18 @@ namespace {
 class SlowTransportTest : public TransportTest {};
 }  // namespace
 
-TEST_F(SlowTransportTest, NeverAnsweringDriverIsCancelledAndHasEndedOnReturn)
+// A driver that never answers: only the caller's own request is cancelled, and
+// it has ended on return. One that survives the cancel keeps the request's
+// storage, never the caller's buffer.
+TEST_F(SlowTransportTest, TimeOutCancelsTheCallersOwnRequestOrLeavesItsStorageBehind)
 {
-  SimDrvSetMode(m_ulSimDevice, SIMDRV_NEVER_ANSWER, 0, 0);
-  TraceCapture capture;
-  ULONGLONG ullStart = GetTickCount64();
-  EXPECT_EQ(LD_INTERNAL_ERROR, Get());
-  ULONGLONG ullElapsed = GetTickCount64() - ullStart;
-  EXPECT_EQ(0u, SimDrvPendingCount(m_ulSimDevice));
-  EXPECT_EQ(0u, m_ulReturned);
-  EXPECT_EQ(NOT_WRITTEN, m_ulValue);
-  EXPECT_GE(ullElapsed, 1900u);
-
-  SimDrvRequest r{};
-  ASSERT_EQ(1u, DeviceRequests(&r));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_OPERATION_ABORTED), r.dwResult);
-  EXPECT_TRUE(capture.Contains("UmdSendIoctl - Write failed. value = 258 dwLastError:"));
-  EXPECT_TRUE(capture.Contains("UmdSendIoctl - WRITE TIMEOUT - I/O is going to be canceled"));
-  EXPECT_TRUE(capture.Contains("We shouldn't get this status again. We waited already."));
-  EXPECT_FALSE(capture.Contains("CancelIo("));
-  EXPECT_FALSE(capture.Contains("left behind"));
-}
-
-TEST_F(SlowTransportTest, TimeOutCancelsOnlyTheCallersOwnRequest)
-{
-  SimDrvSetMode(m_ulSimDevice, SIMDRV_NEVER_ANSWER, 0, 0);
   // Another thread has a request of its own outstanding on the same handle.
   struct Other {
-    HANDLE hDevice;
-    HANDLE hEvent;
-    HANDLE hIssued;
-    HANDLE hCancel;
+    HANDLE hDevice, hEvent, hIssued, hCancel;
     OVERLAPPED ov;
     ULONG ulValue;
-  } other{ DevInfo()->hHandle, CreateEventA(nullptr, FALSE, FALSE, nullptr), CreateEventA(nullptr, TRUE, FALSE, nullptr),
-           CreateEventA(nullptr, TRUE, FALSE, nullptr), {}, 0 };
+  } other{ DevInfo()->hHandle, CreateEventA(nullptr, FALSE, FALSE, nullptr),
+           CreateEventA(nullptr, TRUE, FALSE, nullptr), CreateEventA(nullptr, TRUE, FALSE, nullptr), {}, 0 };
   other.ov.hEvent = other.hEvent;
   auto otherThread = [](void* pv) -> DWORD {
     auto* o = static_cast<Other*>(pv);
@@ -450,35 +360,39 @@ TEST_F(SlowTransportTest, TimeOutCancelsOnlyTheCallersOwnRequest)
     DevIoGetOverlappedResult(o->hDevice, &o->ov, &dw, TRUE);
     return 0;
   };
-  HANDLE hThread = CreateThread(nullptr, 0, otherThread, &other, 0, nullptr);
-  ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(other.hIssued, 5000));
-
-  EXPECT_EQ(LD_INTERNAL_ERROR, Get(false));
-  EXPECT_EQ(1u, SimDrvPendingCount(m_ulSimDevice));
-  EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(other.hEvent, 0));
-
-  SetEvent(other.hCancel);
-  ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(hThread, 5000));
-  EXPECT_EQ(0u, SimDrvPendingCount(m_ulSimDevice));
-  for (HANDLE h : { hThread, other.hEvent, other.hIssued, other.hCancel }) {
-    CloseHandle(h);
+  for (bool bIgnore : { false, true }) {
+    SimDrvSetMode(m_ulSim, bIgnore ? SIMDRV_IGNORE_CANCEL : SIMDRV_NEVER_ANSWER, 0, 0);
+    HANDLE hThread = bIgnore ? nullptr : CreateThread(nullptr, 0, otherThread, &other, 0, nullptr);
+    if (!bIgnore) { ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(other.hIssued, 5000)); }
+    SimDrvClearRequests();
+    TraceCapture capture;
+    ULONGLONG ullStart = GetTickCount64();
+    EXPECT_EQ(LD_INTERNAL_ERROR, Get());
+    EXPECT_GE(GetTickCount64() - ullStart, 1900u);
+    EXPECT_TRUE(m_ulReturned == 0 && m_ulValue == NOT_WRITTEN);
+    EXPECT_EQ(1u, SimDrvPendingCount(m_ulSim));   // the other thread's, or the one that survived
+    EXPECT_TRUE(capture.Contains("UmdSendIoctl - WRITE TIMEOUT - I/O is going to be canceled"));
+    EXPECT_EQ(bIgnore, capture.Contains("cancelled request on 0x" + Hex(DevInfo()->hHandle) + " still outstanding"));
+    EXPECT_EQ(bIgnore, capture.Contains("left behind"));
+    EXPECT_EQ(0u, capture.Count("Handle is 0x"));
+    if (!bIgnore) {
+      SimDrvRequest r{};
+      ASSERT_EQ(1u, DeviceRequests(&r));
+      EXPECT_EQ(static_cast<DWORD>(ERROR_OPERATION_ABORTED), r.dwResult);
+      EXPECT_TRUE(capture.Contains("UmdSendIoctl - Write failed. value = 258 dwLastError:"));
+      EXPECT_TRUE(capture.Contains("We shouldn't get this status again. We waited already."));
+      EXPECT_FALSE(capture.Contains("CancelIo("));
+      EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(other.hEvent, 0));
+      SetEvent(other.hCancel);
+      ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(hThread, 5000));
+      EXPECT_EQ(0u, SimDrvPendingCount(m_ulSim));
+      CloseHandle(hThread);
+    }
   }
-}
-
-TEST_F(SlowTransportTest, RequestThatSurvivesTheCancelLeavesItsStorageBehind)
-{
-  SimDrvSetMode(m_ulSimDevice, SIMDRV_IGNORE_CANCEL, 0, 0);
-  TraceCapture capture;
-  EXPECT_EQ(LD_INTERNAL_ERROR, Get());
-  EXPECT_EQ(0u, m_ulReturned);
-  EXPECT_EQ(1u, SimDrvPendingCount(m_ulSimDevice));
-  EXPECT_TRUE(capture.Contains("cancelled request on 0x" + HexValue(DevInfo()->hHandle) + " still outstanding"));
-  EXPECT_TRUE(capture.Contains("left behind"));
-  EXPECT_EQ(0u, capture.Count("Handle is 0x"));
-
+  for (HANDLE h : { other.hEvent, other.hIssued, other.hCancel }) CloseHandle(h);
   // The driver finally ends it: it writes into the abandoned block and signals
   // the abandoned event, never into the caller's buffer.
-  SimDrvRemoveDevice(m_ulSimDevice);
-  EXPECT_EQ(0u, SimDrvPendingCount(m_ulSimDevice));
+  SimDrvRemoveDevice(m_ulSim);
+  EXPECT_EQ(0u, SimDrvPendingCount(m_ulSim));
   EXPECT_EQ(NOT_WRITTEN, m_ulValue);
 }
