@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build test demo bench clean
+.PHONY: all deps configure build test demo bench soak clean
 
 all: build
 
@@ -25,6 +25,11 @@ demo: build
 
 bench: build
 	scripts/run-bench.sh $(BUILD)
+
+# The long soak (SOAK_S=seconds, SEED=n to replay).
+SOAK_S ?= 600
+soak: build
+	cd $(BUILD)/bin && ../wine-run.sh drav_soak.exe $(SOAK_S)
 
 clean:
 	rm -rf $(BUILD)
