@@ -85,7 +85,7 @@ struct Slot {
   volatile LONG lMode;
   volatile ULONG ulShortParams;   // bit per entry of kGetParams answering short
   volatile bool bVetoed;          // an orderly removal was refused: its handle is gone
-  volatile LONG lEpoch;           // bumped before and after every fault, plug and unplug
+  volatile LONG lEpoch;           // odd while a fault, plug or unplug is under way
   volatile ULONGLONG ullQuietSince;   // normal mode since, with no late request left behind
   tHWEvent* volatile pEvent;   // chording record while registered
   volatile LONG lSent, lDelivered;
@@ -270,7 +270,7 @@ void InjectFault(Slot& s, Rng& rng)
                                    ERROR_DEVICE_NOT_CONNECTED, ERROR_ACCESS_DENIED };
   ULONG r = rng.Next(100);
   // A streaming slot keeps its event reads: only late answers, which still come.
-  LONG lMode = r < 45 ? M_NORMAL : r < 65 || s.bChording ? M_SLOW : r < 85 ? M_FAIL : M_HUNG;
+  LONG lMode = r < 60 ? M_NORMAL : r < 75 || s.bChording ? M_SLOW : r < 85 ? M_FAIL : M_HUNG;
   static const ULONG kSimModes[] = { SIMDRV_COMPLETE_AT_ONCE, SIMDRV_COMPLETE_LATER, SIMDRV_FAIL,
                                      SIMDRV_NEVER_ANSWER };
   SimDrvSetMode(s.ulSim, kSimModes[lMode], kErrors[rng.Next(ARRAYSIZE(kErrors))], kSlowMs + rng.Next(400));
@@ -297,7 +297,9 @@ DWORD WINAPI DriverThread(void* pParameter)
   }
   while (!Stopping(10 + rng.Next(50))) {
     Slot& s = g_Slots[rng.Next(kSlots)];
-    EnterCriticalSection(&s.cs);
+    if (!TryEnterCriticalSection(&s.cs)) {
+      continue;   // streaming: another slot's turn
+    }
     bool bChange = s.ulSim == 0 || rng.Chance(15);
     if (s.ulSim == 0) {
       Plug(s, rng);
@@ -385,10 +387,31 @@ bool Allowed(const RequestKind& k, LD_STATUS status)
          status == LD_IOCONTROL_ERROR || (k.bReads && status == LD_DEVICE_RETURNED_INVALID_DATA);
 }
 
+void DriverType(Rng& rng)
+{
+  MouValueRecord type = { sizeof type, rng.Next(3) };
+  ULONG ulSize = 0;
+  ULONGLONG ullStart = GetTickCount64();
+  LD_STATUS status = g_Plugin.MouDeviceControl(nullptr, LD_SET_MOUSE_DRIVER_TYPE, &type, &ulSize, 0);
+  DWORD dwMs = static_cast<DWORD>(GetTickCount64() - ullStart);
+  InterlockedIncrement(&g_lDriverTypes);
+  if (status != LD_SUCCESS) {
+    Note(F_STATUS, "driver type %lu answered %s", type.ulValue, LdStatusToString(status));
+  }
+  // Each device of the host gets two requests.
+  if (dwMs > kSlots * 2 * kIoctlBoundMs + kLoadSlackMs) {
+    Note(F_LATE, "driver type %lu took %lu ms", type.ulValue, dwMs);
+  }
+}
+
 DWORD WINAPI RequestThread(void* pParameter)
 {
   Rng rng = { g_ullSeed * 131 + reinterpret_cast<ULONG_PTR>(pParameter) };
   while (!Stopping(0)) {
+    if (rng.Chance(2)) {
+      DriverType(rng);
+      continue;
+    }
     const RequestKind& k = kRequests[rng.Next(ARRAYSIZE(kRequests))];
     ULONG record[40] = { sizeof record };
     bool bInvalid = k.pfnBuild(record, rng);
@@ -404,7 +427,7 @@ DWORD WINAPI RequestThread(void* pParameter)
     Slot& s = g_Slots[uSlot % kSlots];
     LONG lEpoch = s.lEpoch;
     MemoryBarrier();
-    bool bClean = SlotClean(s) && s.lGen == lGen;
+    bool bClean = lEpoch % 2 == 0 && SlotClean(s) && s.lGen == lGen;
     ULONG ulSize = 0;
     ULONGLONG ullStart = GetTickCount64();
     LD_STATUS status = g_Plugin.MouDeviceControl(pDevice, k.ulFunction, record, &ulSize, k.ulMode);
@@ -419,7 +442,8 @@ DWORD WINAPI RequestThread(void* pParameter)
     if (bInvalid ? status != LD_INVALID_PARAMETER : !Allowed(k, status)) {
       Note(F_STATUS, "%s on slot %u answered %s", sName, uSlot, LdStatusToString(status));
     } else if (!bInvalid && bClean && status != LD_SUCCESS) {
-      Note(F_UNCLEAN, "%s on healthy slot %u answered %s", sName, uSlot, LdStatusToString(status));
+      HANDLE h = RefHostDevInfo(pDevice)->hHandle;
+      Note(F_UNCLEAN, "%s on healthy slot %u answered %s (handle %p of sim %lu, slot sim %lu)", sName, uSlot, LdStatusToString(status), h, SimDrvDeviceOfHandle(h), s.ulSim);
     }
   }
   return 0;
@@ -514,53 +538,37 @@ void Burst(Slot& s, Rng& rng)
 }
 
 // Disconnect takes every event out of the driver, connect puts them back:
-// packets between the two are not reported.
+// packets between the two are not reported. (Bursts run on this same thread,
+// so none is in flight.)
 void Reconnect()
 {
-  for (Slot& s : g_Slots) EnterCriticalSection(&s.cs);
   InterlockedIncrement(&g_lDisconnects);
   Control(LD_API_DISCONNECT);
   for (Slot& s : g_Slots) {
+    EnterCriticalSection(&s.cs);
     if (s.pEvent != nullptr && StrayReady(s)) {
       SendStray(s);
     }
+    LeaveCriticalSection(&s.cs);
   }
   Control(LD_API_CONNECT);
-  for (Slot& s : g_Slots) LeaveCriticalSection(&s.cs);
-}
-
-void DriverType(Rng& rng)
-{
-  MouValueRecord type = { sizeof type, rng.Next(3) };
-  ULONG ulSize = 0;
-  ULONGLONG ullStart = GetTickCount64();
-  LD_STATUS status = g_Plugin.MouDeviceControl(nullptr, LD_SET_MOUSE_DRIVER_TYPE, &type, &ulSize, 0);
-  DWORD dwMs = static_cast<DWORD>(GetTickCount64() - ullStart);
-  InterlockedIncrement(&g_lDriverTypes);
-  if (status != LD_SUCCESS) {
-    Note(F_STATUS, "driver type %lu answered %s", type.ulValue, LdStatusToString(status));
-  }
-  // Each device of the host gets two requests.
-  if (dwMs > kSlots * 2 * kIoctlBoundMs + kLoadSlackMs) {
-    Note(F_LATE, "driver type %lu took %lu ms", type.ulValue, dwMs);
-  }
 }
 
 DWORD WINAPI EventThread(void*)
 {
   Rng rng = { g_ullSeed * 17 + 3 };
-  while (!Stopping(5 + rng.Next(25))) {
+  while (!Stopping(2 + rng.Next(10))) {
     ULONG r = rng.Next(100);
     if (r < 70) {
-      Slot& s = g_Slots[rng.Next(kSlots)];
+      ULONG i = rng.Next(kSlots), n = 0;
+      while (n++ < kSlots && !(g_Slots[i].bChording && g_Slots[i].ulSim != 0)) i = (i + 1) % kSlots;
+      Slot& s = g_Slots[i];
       EnterCriticalSection(&s.cs);
       Burst(s, rng);
       LeaveCriticalSection(&s.cs);
     } else if (r < 76) {
       Reconnect();
-    } else if (r < 82) {
-      DriverType(rng);
-    } else if (r < 86) {
+    } else if (r < 80) {
       InterlockedIncrement(&g_lEnumerations);
       Control(LD_API_ENUMERATE);
     }
@@ -604,6 +612,14 @@ ULONG HostDevicesMatchingSlots()
   return n;
 }
 
+bool NoDeviceLockHeld()
+{
+  for (const RefHostDeviceSlot& d : g_pHost->Devices) {
+    if (d.pDevice != nullptr && d.pDevice->RemoveLock[UMD_MOUFILT].lLock != 0) return false;
+  }
+  return true;
+}
+
 bool HostListEqualsDriver()
 {
   ULONG ulPresent = 0;
@@ -634,9 +650,7 @@ bool WarmUp()
   }
   Unhold(pDevice);
   Burst(s, rng);
-  EnterCriticalSection(&s.cs);
   Reconnect();
-  LeaveCriticalSection(&s.cs);
   DriverType(rng);
   if (s.pEvent != nullptr) {
     pDevice = Hold(s.sPath, 0);
@@ -720,14 +734,21 @@ int main(int argc, char** argv)
         "every chording packet sent while registered reached the host once, in order");
   Check(g_lViolations[F_STRAY] == 0, "no chording packet reported outside its registration");
 
-  bool bSettled = WaitUntil(60000, HostListEqualsDriver);
-  Check(bSettled, "the host's device list equals the driver's present devices");
+  // Arrivals and removals still queued are let through first.
+  WaitUntil(60000, [] { return HostListEqualsDriver() && NoDeviceLockHeld(); });
+  Check(HostListEqualsDriver(), "the host's device list equals the driver's present devices");
   bool bLocks = g_lViolations[F_LOCK] == 0;
   for (const RefHostDeviceSlot& d : g_pHost->Devices) {
-    bLocks = bLocks && (d.pDevice == nullptr || d.pDevice->RemoveLock[UMD_MOUFILT].lLock == 0);
+    if (d.pDevice != nullptr && d.pDevice->RemoveLock[UMD_MOUFILT].lLock != 0) {
+      printf("  ! DUID 0x%lX: remove lock held %ld times\n", d.pDevice->DUID, d.pDevice->RemoveLock[UMD_MOUFILT].lLock);
+      bLocks = false;
+    }
   }
   for (Slot& s : g_Slots) {
-    bLocks = bLocks && (s.pEvent == nullptr || s.pEvent->RemoveLock.lLock == 0);
+    if (s.pEvent != nullptr && s.pEvent->RemoveLock.lLock != 0) {
+      printf("  ! slot %d: event record held %ld times\n", (int)(&s - g_Slots), s.pEvent->RemoveLock.lLock);
+      bLocks = false;
+    }
   }
   Check(bLocks, "no remove lock left held (devices, event records, removals)");
 
