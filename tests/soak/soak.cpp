@@ -8,6 +8,7 @@
 // Usage: drav_soak [seconds]   (or SOAK_S=seconds; SEED=n replays a seed)
 #include <windows.h>
 #include <tlhelp32.h>
+#include <winternl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -578,14 +579,37 @@ DWORD WINAPI EventThread(void*)
 
 // ---- Process resources ----------------------------------------------------------------------
 // Wine answers GetProcessHandleCount with 0: every handle value is asked.
-DWORD HandleCount()
+constexpr ULONG kHandleValues = 0x4000;
+DWORD HandleCount(bool* pOpen = nullptr)
 {
   SimDrvOpenHandleCount(0);   // the simulation lets go of handles closed meanwhile
   DWORD n = 0, dwFlags;
-  for (ULONG_PTR h = 4; h < 0x10000; h += 4) {
-    n += GetHandleInformation(reinterpret_cast<HANDLE>(h), &dwFlags) ? 1 : 0;
+  for (ULONG i = 1; i < kHandleValues; ++i) {
+    bool bOpen = GetHandleInformation(reinterpret_cast<HANDLE>(ULONG_PTR{ i } * 4), &dwFlags);
+    n += bOpen;
+    if (pOpen != nullptr) pOpen[i] = bOpen;
   }
   return n;
+}
+
+// Names the handles that were not open at the baseline, with their object type.
+void PrintNewHandles(const bool* pBaseline)
+{
+  typedef LONG(WINAPI * PFN_QUERY)(HANDLE, ULONG, void*, ULONG, ULONG*);
+  auto pfnQuery = reinterpret_cast<PFN_QUERY>(
+    reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryObject")));
+  static bool now[kHandleValues];
+  HandleCount(now);
+  for (ULONG i = 1; i < kHandleValues; ++i) {
+    if (now[i] && !pBaseline[i]) {
+      ULONG_PTR info[64] = {};   // OBJECT_TYPE_INFORMATION: its name first
+      ULONG ulSize = 0;
+      if (pfnQuery != nullptr) pfnQuery(reinterpret_cast<HANDLE>(ULONG_PTR{ i } * 4), 2, info, sizeof info, &ulSize);
+      const UNICODE_STRING* pName = reinterpret_cast<const UNICODE_STRING*>(info);
+      printf("  ! handle 0x%lX left open (%.*ls)\n", i * 4, pName->Buffer != nullptr ? pName->Length / 2 : 0,
+             pName->Buffer != nullptr ? pName->Buffer : L"");
+    }
+  }
 }
 
 ULONG ThreadCount()
@@ -693,7 +717,8 @@ int main(int argc, char** argv)
   }
   g_pHost->pfnDeviceCleanup = SoakDeviceCleanup;
   Check(WarmUp(), "warm-up: a device plugged, used and unplugged");
-  DWORD dwHandles = HandleCount();
+  static bool baseline[kHandleValues];
+  DWORD dwHandles = HandleCount(baseline);
   ULONG ulThreads = ThreadCount();
 
   HANDLE hThreads[kRequestThreads + 2];
@@ -769,6 +794,7 @@ int main(int argc, char** argv)
   WaitUntil(10000, [&] { return (ulThreadsNow = ThreadCount()) == ulThreads; });
   WaitUntil(10000, [&] { return (dwHandlesNow = HandleCount()) == dwHandles; });
   printf("handles %lu -> %lu, threads %lu -> %lu\n", dwHandles, dwHandlesNow, ulThreads, ulThreadsNow);
+  if (dwHandlesNow != dwHandles) PrintNewHandles(baseline);
   Check(dwHandlesNow == dwHandles, "the process handle count is back where it started");
   Check(ulThreadsNow == ulThreads, "the process thread count is back where it started");
 
