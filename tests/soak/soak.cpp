@@ -215,8 +215,8 @@ void Plug(Slot& s, Rng& rng)
 {
   ULONG ulSlot = static_cast<ULONG>(&s - g_Slots);
   LONG lGen = InterlockedIncrement(&s.lGen);
-  snprintf(s.sPath, sizeof s.sPath, "\\\\?\\HID#VID_3F1D&PID_C01E#soak&s%lu&g%ld#{5a486531-0201-43e0-bd81-d544bb08d0dc}",
-           ulSlot, lGen);
+  snprintf(s.sPath, sizeof s.sPath,
+           "\\\\?\\HID#VID_3F1D&PID_C01E#soak&s%lu&g%ld#{5a486531-0201-43e0-bd81-d544bb08d0dc}", ulSlot, lGen);
   char sId[96];
   snprintf(sId, sizeof sId, "HID\\VID_3F1D&PID_C01E\\soak&s%lu&g%ld", ulSlot, lGen);
   SimDrvDeviceDesc desc = {};
@@ -444,7 +444,8 @@ DWORD WINAPI RequestThread(void* pParameter)
       Note(F_STATUS, "%s on slot %u answered %s", sName, uSlot, LdStatusToString(status));
     } else if (!bInvalid && bClean && status != LD_SUCCESS) {
       HANDLE h = RefHostDevInfo(pDevice)->hHandle;
-      Note(F_UNCLEAN, "%s on healthy slot %u answered %s (handle %p of sim %lu, slot sim %lu)", sName, uSlot, LdStatusToString(status), h, SimDrvDeviceOfHandle(h), s.ulSim);
+      Note(F_UNCLEAN, "%s on healthy slot %u answered %s (its handle %p is simulated device %lu's, the slot's is %lu)",
+           sName, uSlot, LdStatusToString(status), h, SimDrvDeviceOfHandle(h), s.ulSim);
     }
   }
   return 0;
