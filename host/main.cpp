@@ -226,7 +226,9 @@ static bool DevicesStory(RefHost* pHost, RefHostThread* pThread, const RefHostPl
 
   ULONG ulBefore = RefHostDeviceCount(pHost);
   RefHostThreadControl(pThread, pPlugin, LD_API_ENUMERATE, nullptr);
-  DEMO_STEP(RefHostWaitReports(REFHOST_REPORT_END_OF_ENUMERATION, 1, 10000), "the enumeration ran to its end");
+  // The work items run in order: the second end is this enumeration's (the
+  // first is that of the command 6 before, which may end only now).
+  DEMO_STEP(RefHostWaitReports(REFHOST_REPORT_END_OF_ENUMERATION, 2, 10000), "the enumeration ran to its end");
   tDevice* pPlain = DemoDeviceOfSim(pHost, ulPlain);
   tDevice* pSlot = DemoDeviceOfSim(pHost, ulSlot);
   DEMO_STEP(pPlain != nullptr && pSlot != nullptr && DemoDeviceOfSim(pHost, ulForeign) == nullptr &&
