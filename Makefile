@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 FUZZ_S ?= 60
 
-.PHONY: all deps configure build test demo bench fuzz clean
+.PHONY: all deps configure build test demo bench fuzz soak clean
 
 all: build
 
@@ -31,6 +31,11 @@ bench: build
 # Each fuzz target for FUZZ_S seconds, natively under the sanitizers.
 fuzz: deps
 	scripts/fuzz.sh $(BUILD)/fuzz $(FUZZ_S)
+
+# The long soak (SOAK_S=seconds, SEED=n to replay).
+SOAK_S ?= 600
+soak: build
+	cd $(BUILD)/bin && ../wine-run.sh drav_soak.exe $(SOAK_S)
 
 clean:
 	rm -rf $(BUILD)

@@ -8,6 +8,9 @@
 
 #include "diag/Trace.h"
 #include "framework/UmdBroadcast.h"
+#include "framework/UmdLookup.h"
+#include "plugin/LdCodes.h"
+#include "synch/SynchMgr.h"
 #include "synch/SynchUtil.h"
 #include "system/WndMgr.h"
 
@@ -93,6 +96,28 @@ static UmdBroadcastKind UmdReadBroadcast(LPARAM lParam, UmdBroadcast* pBroadcast
   return kind;
 }
 
+// A handle broadcast can come after the device's clean-up withdrew the
+// registration and closed the handle, and its value may belong to another
+// object by then (another device's handle among them). So only the handle of
+// a device of this instance, under the registration the broadcast names, is
+// given up, and under the device's remove lock, so that the clean-up cannot
+// close it meanwhile.
+static void UmdGiveUpDeviceHandle(UmdGlobal* pUmdGlobal, const UmdBroadcast& broadcast)
+{
+  HANDLE hHandle = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(broadcast.ullHandle));
+  tDevice* pDevice = UmdFindDeviceFromHandle(pUmdGlobal, hHandle, LOCK_UmdProcessDeviceChanges);
+  UmdDevInfo* pInfo = pDevice != nullptr ? UmdGetDevInfo(pUmdGlobal, pDevice) : nullptr;
+  if (pInfo != nullptr && reinterpret_cast<ULONG_PTR>(pInfo->hHandleNotification) == broadcast.ullNotification) {
+    CloseHandleCleanupLater(hHandle);
+  } else {
+    TRACE_WARNING("handle %08X under notif %08X is no device's any more, left alone", (unsigned)broadcast.ullHandle,
+                  (unsigned)broadcast.ullNotification);
+  }
+  if (pDevice != nullptr) {
+    ReleaseRemoveLock(pUmdGlobal->ulUmdIndex, LOCK_UmdProcessDeviceChanges, pDevice);
+  }
+}
+
 LRESULT CALLBACK UmdWindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
   TRACE_INFO("entry - hWnd:%X Msg:%X wParam:%X lParam:%X\n", (unsigned)(ULONG_PTR)hWnd, uMsg, (unsigned)wParam,
@@ -121,7 +146,7 @@ LRESULT CALLBACK UmdWindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lPara
     if (kind == UMD_BROADCAST_HANDLE) {
       TRACE_INFO("pnp remove handle %08X notif %08X", (unsigned)broadcast.ullHandle,
                  (unsigned)broadcast.ullNotification);
-      CloseHandleCleanupLater(reinterpret_cast<HANDLE>(broadcast.ullHandle));
+      UmdGiveUpDeviceHandle(pUmdGlobal, broadcast);
     } else if (kind == UMD_BROADCAST_INTERFACE) {
       ulQueue = DRAV_DBT_DEVICEREMOVECOMPLETE;
     }

@@ -169,8 +169,9 @@ TEST_F(InstanceTest, WindowProcedureAnswersEveryDeviceChange)
       { "interface removal", DBT_DEVICEREMOVECOMPLETE, IFACE, 0, TRUE, DBT_DEVICEREMOVECOMPLETE, false, nullptr },
       { "path without terminator", DBT_DEVICEARRIVAL, IFACE_OPEN_END, 0, TRUE, DBT_DEVICEARRIVAL, false,
         "<warning> UmdEnqueueDeviceChange - Device path was not null terminated" },
-      { "handle query-remove", DBT_DEVICEQUERYREMOVE, HANDLE_BC, 0, TRUE, 0, true, "UmdWindowProc - pnp remove handle " },
-      { "handle removal", DBT_DEVICEREMOVECOMPLETE, HANDLE_BC, 0, TRUE, 0, true, nullptr },
+      // A late broadcast must not close a value that is no device's (any more).
+      { "handle query-remove", DBT_DEVICEQUERYREMOVE, HANDLE_BC, 0, TRUE, 0, false, "UmdWindowProc - pnp remove handle " },
+      { "handle removal", DBT_DEVICEREMOVECOMPLETE, HANDLE_BC, 0, TRUE, 0, false, "is no device's any more, left alone" },
       { "handle broadcast as arrival", DBT_DEVICEARRIVAL, HANDLE_BC, 0, TRUE, 0, false, nullptr },
       { "short handle broadcast", DBT_DEVICEQUERYREMOVE, HANDLE_BC, 24, TRUE, 0, false, "is shorter than its head" },
       { "remove pending", DBT_DEVICEREMOVEPENDING, IFACE, 0, 0, 0, false, nullptr },
