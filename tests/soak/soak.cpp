@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <vector>
 
 #include "host/RefHost.h"
 #include "host/RefHostEvents.h"
@@ -107,18 +109,43 @@ volatile LONG g_lRequests, g_lPlugs, g_lOrderly, g_lSurprise, g_lVetoes, g_lFaul
   g_lRegistrations, g_lDisconnects, g_lEnumerations, g_lDriverTypes;
 
 // ---- Host side ------------------------------------------------------------------------
-DWORD g_AnnouncedDuid[REFHOST_MAX_DEVICES];   // by host slot: the DUID it was announced with
+// The DUID each device record was last announced with: a record the host
+// reuses is not announced again until the plug-in says so.
+std::map<const tDevice*, DWORD> g_AnnouncedDuid;
+SRWLOCK g_AnnouncedLock = SRWLOCK_INIT;
 PFN_HOST_ANNOUNCE g_pfnAnnounce;
 
 BOOL SoakAnnounce(tDevice* pDevice, ULONG ulZero, ULONG ulUmdIndex, const ULONG* pFunctions, const ULONG* pEvents)
 {
   BOOL bResult = g_pfnAnnounce(pDevice, ulZero, ulUmdIndex, pFunctions, pEvents);
-  for (ULONG i = 0; i < REFHOST_MAX_DEVICES; ++i) {
-    if (g_pHost->Devices[i].pDevice == pDevice) {
-      InterlockedExchange(reinterpret_cast<volatile LONG*>(&g_AnnouncedDuid[i]), static_cast<LONG>(pDevice->DUID));
-    }
-  }
+  AcquireSRWLockExclusive(&g_AnnouncedLock);
+  g_AnnouncedDuid[pDevice] = pDevice->DUID;
+  ReleaseSRWLockExclusive(&g_AnnouncedLock);
   return bResult;
+}
+
+bool Announced(const tDevice* pDevice)
+{
+  AcquireSRWLockShared(&g_AnnouncedLock);
+  auto it = g_AnnouncedDuid.find(pDevice);
+  bool bAnnounced = it != g_AnnouncedDuid.end() && it->second == pDevice->DUID;
+  ReleaseSRWLockShared(&g_AnnouncedLock);
+  return bAnnounced;
+}
+
+// The host's devices in list order; they stay valid while the caller holds
+// the device-list mutex.
+std::vector<tDevice*> HostDevices()
+{
+  std::vector<tDevice*> devices;
+  RefHostFindDevice(
+    g_pHost,
+    [](tDevice* pDevice, const void* p) -> BOOL {
+      static_cast<std::vector<tDevice*>*>(const_cast<void*>(p))->push_back(pDevice);
+      return FALSE;
+    },
+    &devices);
+  return devices;
 }
 
 // Every chording report: a registered record's n-th report is its n-th packet.
@@ -162,10 +189,10 @@ tDevice* Hold(const char* sPath, ULONG r)
     return nullptr;
   }
   tDevice* pHeld = nullptr;
-  for (ULONG n = 0; n < REFHOST_MAX_DEVICES && pHeld == nullptr; ++n) {
-    ULONG i = (r + n) % REFHOST_MAX_DEVICES;
-    tDevice* pDevice = g_pHost->Devices[i].pDevice;
-    if (pDevice == nullptr || g_AnnouncedDuid[i] != pDevice->DUID ||
+  std::vector<tDevice*> devices = HostDevices();
+  for (size_t n = 0; n < devices.size() && pHeld == nullptr; ++n) {
+    tDevice* pDevice = devices[(r + n) % devices.size()];
+    if (!Announced(pDevice) ||
         (sPath != nullptr && lstrcmpiA(RefHostDevInfo(pDevice)->sPath, sPath) != 0)) {
       continue;
     }
@@ -629,9 +656,10 @@ ULONG ThreadCount()
 ULONG HostDevicesMatchingSlots()
 {
   ULONG n = 0;
+  std::vector<tDevice*> devices = HostDevices();
   for (const Slot& s : g_Slots) {
-    for (const RefHostDeviceSlot& d : g_pHost->Devices) {
-      n += s.ulSim != 0 && d.pDevice != nullptr && lstrcmpiA(RefHostDevInfo(d.pDevice)->sPath, s.sPath) == 0;
+    for (tDevice* pDevice : devices) {
+      n += s.ulSim != 0 && lstrcmpiA(RefHostDevInfo(pDevice)->sPath, s.sPath) == 0;
     }
   }
   return n;
@@ -639,8 +667,8 @@ ULONG HostDevicesMatchingSlots()
 
 bool NoDeviceLockHeld()
 {
-  for (const RefHostDeviceSlot& d : g_pHost->Devices) {
-    if (d.pDevice != nullptr && d.pDevice->RemoveLock[UMD_MOUFILT].lLock != 0) return false;
+  for (tDevice* pDevice : HostDevices()) {
+    if (pDevice->RemoveLock[UMD_MOUFILT].lLock != 0) return false;
   }
   return true;
 }
@@ -764,9 +792,9 @@ int main(int argc, char** argv)
   WaitUntil(60000, [] { return HostListEqualsDriver() && NoDeviceLockHeld(); });
   Check(HostListEqualsDriver(), "the host's device list equals the driver's present devices");
   bool bLocks = g_lViolations[F_LOCK] == 0;
-  for (const RefHostDeviceSlot& d : g_pHost->Devices) {
-    if (d.pDevice != nullptr && d.pDevice->RemoveLock[UMD_MOUFILT].lLock != 0) {
-      printf("  ! DUID 0x%lX: remove lock held %ld times\n", d.pDevice->DUID, d.pDevice->RemoveLock[UMD_MOUFILT].lLock);
+  for (tDevice* pDevice : HostDevices()) {
+    if (pDevice->RemoveLock[UMD_MOUFILT].lLock != 0) {
+      printf("  ! DUID 0x%lX: remove lock held %ld times\n", pDevice->DUID, pDevice->RemoveLock[UMD_MOUFILT].lLock);
       bLocks = false;
     }
   }
