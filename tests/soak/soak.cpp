@@ -1,5 +1,5 @@
-// Soak: the plug-in DLL bound to the reference host and the simulated driver, under load and faults
-// for a while, then checked. Eight mouse slots are plugged and unplugged (orderly and surprise); four
+// Soak: the plug-in DLL bound to the reference host and the simulated driver under load and faults,
+// then checked. Eight mouse slots are plugged and unplugged (orderly and surprise); four
 // threads send random settings requests and driver-type changes; one injects driver faults (time-outs,
 // errors, short replies) and asks for enumerations while changes are queued; one streams chording
 // packets, registers and unregisters the event, disconnects and reconnects.
@@ -98,8 +98,7 @@ bool WaitUntil(DWORD dwBoundMs, Fn condition)
 }
 
 // ---- Host side ------------------------------------------------------------------------------
-// The DUID each device record was last announced with: a record the host reuses is not announced
-// again until the plug-in says so.
+// The DUID each device record was last announced with: a reused record waits for its announcement.
 std::map<const tDevice*, DWORD> g_AnnouncedDuid;
 SRWLOCK g_AnnouncedLock = SRWLOCK_INIT;
 PFN_HOST_ANNOUNCE g_pfnAnnounce;
@@ -134,19 +133,16 @@ LONG DeviceLock(const tDevice* pDevice) { return pDevice->RemoveLock[UMD_MOUFILT
 // Every chording report: a registered record's n-th report is its n-th packet.
 void SoakReportHwEvent(tDevice*, void* pHWEvent, ULONG_PTR value, ULONG_PTR, ULONG_PTR)
 {
-  if (value != MOU_CHORDING_PRESSED && value != MOU_CHORDING_RELEASED) {
-    Note(F_STRAY, "a packet sent while its event was unregistered was reported (value 0x%lX)", (ULONG)value);
+  bool bPacket = value == MOU_CHORDING_PRESSED || value == MOU_CHORDING_RELEASED;   // not a stray
+  for (Slot& s : g_Slots) {
+    if (!bPacket || s.pEvent != pHWEvent || pHWEvent == nullptr) continue;
+    LONG n = InterlockedIncrement(&s.lDelivered) - 1;
+    ULONG_PTR expected = n % 2 == 0 ? MOU_CHORDING_PRESSED : MOU_CHORDING_RELEASED;
+    if (value != expected) Note(F_ORDER, "slot %d: report %ld has value 0x%lX", SlotNo(s), n, (ULONG)value);
     return;
   }
-  for (Slot& s : g_Slots) {
-    if (s.pEvent == pHWEvent && pHWEvent != nullptr) {
-      LONG n = InterlockedIncrement(&s.lDelivered) - 1;
-      ULONG_PTR expected = n % 2 == 0 ? MOU_CHORDING_PRESSED : MOU_CHORDING_RELEASED;
-      if (value != expected) Note(F_ORDER, "slot %d: report %ld has value 0x%lX", SlotNo(s), n, (ULONG)value);
-      return;
-    }
-  }
-  Note(F_STRAY, "a chording report for a record that is not registered (value 0x%lX)", (ULONG)value);
+  Note(F_STRAY, bPacket ? "a chording report for a record that is not registered (value 0x%lX)"
+                        : "a packet sent while its event was unregistered was reported (value 0x%lX)", (ULONG)value);
 }
 // Removal: once asked to remove, only a hold that was never given back keeps the lock.
 ULONG SoakDeviceCleanup(tDevice* pDevice, ULONG ulValue, ULONG_PTR pValue)
@@ -156,8 +152,7 @@ ULONG SoakDeviceCleanup(tDevice* pDevice, ULONG ulValue, ULONG_PTR pValue)
   }
   return g_Plugin.MouDeviceCleanup(pDevice, ulValue, pValue);
 }
-// Takes the plug-in's remove lock on an announced device, as the host does before a call: by path,
-// or (null path) any announced device picked by r.
+// The plug-in's remove lock on an announced device, as the host takes it: by path, or any picked by r.
 tDevice* Hold(const char* sPath, ULONG r)
 {
   DWORD dw = WaitForSingleObject(g_pHost->Gbl.hDeviceListMutex, 10000);
@@ -203,10 +198,8 @@ void Unplug(Slot& s, bool bOrderly)
 {
   bool bOut = SimDrvUnplugDevice(s.ulSim, bOrderly);
   InterlockedIncrement(!bOut ? &g_lVetoes : bOrderly ? &g_lOrderly : &g_lSurprise);
-  if (!bOut) {
-    s.bVetoed = true;   // the plug-in gave its handle up at the query
-    return;
-  }
+  s.bVetoed = !bOut;   // refused: the plug-in gave its handle up at the query
+  if (!bOut) return;
   s.ulSim = 0;
   if (tHWEvent* pEvent = s.pEvent) {   // the host drops the device's event records with it
     s.pEvent = nullptr;
@@ -377,8 +370,7 @@ void Fence(const Slot& s)
     Note(F_FENCE, "slot %d: no event read outstanding within 10 s", SlotNo(s));
   }
 }
-// A packet the plug-in must not report; not sent while late answers of an earlier slow spell
-// would pass for event reads.
+// A packet the plug-in must not report; not while late answers of a slow spell pass for event reads.
 void SendStray(Slot& s)
 {
   bool bQuiet = s.ulSim != 0 && s.bChording && !s.bVetoed && s.lMode == M_NORMAL &&
@@ -476,8 +468,7 @@ DWORD WINAPI EventThread(void*)
 }
 
 // ---- End checks -----------------------------------------------------------------------------
-// Wine answers GetProcessHandleCount with 0: every handle value is asked. Those open now but not
-// in pBaseline are named with their object type.
+// Wine answers GetProcessHandleCount with 0: every value is asked. New ones are named with their type.
 constexpr ULONG kHandleValues = 0x4000;
 DWORD HandleCount(bool* pOpen, const bool* pBaseline = nullptr)
 {
@@ -544,8 +535,7 @@ int Finish(int nExitCode)
   fflush(stdout);
   return nExitCode;
 }
-// One device through a plug, a request, an event and an unplug before the baseline, so that what
-// the process makes once is in it.
+// A plug, requests, events and an unplug before the baseline: what the process makes once is in it.
 bool WarmUp()
 {
   Rng rng = { 1 };
