@@ -17,7 +17,7 @@ build_type="${build_type:-RelWithDebInfo}"   # the project's default when none i
 # BF_cbc_encrypt; its figure and ciphertext hash go to bench_blowfish.exe.
 bf_args=()
 mkdir -p "$build/bench-run"
-if g++ -O2 -std=c++20 -o "$build/bench-run/bf_openssl" "$src/bench/native/bf_openssl.cpp" -lcrypto \
+if g++ -O2 -std=c++20 -I"$src" -o "$build/bench-run/bf_openssl" "$src/bench/native/bf_openssl.cpp" -lcrypto \
   2>"$build/bench-run/bf_openssl.log"; then
   echo "== bf_openssl (native)"
   if line="$("$build/bench-run/bf_openssl")"; then

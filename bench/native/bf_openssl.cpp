@@ -12,6 +12,8 @@
 #include <cstring>
 #include <vector>
 
+#include "bench/BenchBlowfishJob.h"
+
 static double Now()
 {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -19,18 +21,12 @@ static double Now()
 
 int main()
 {
-  const size_t kBufferBytes = 4u << 20;
-  const int kRounds = 7;
-  static const char sKey[] = "Quillend-5C27A0F3-8E14-4b6d-A2C9-0D73E6F41B95";
+  const size_t kBufferBytes = kBfJobBytes;
+  const int kRounds = kBfJobRounds;
   BF_KEY key;
-  BF_set_key(&key, sizeof sKey - 1, reinterpret_cast<const unsigned char*>(sKey));
+  BF_set_key(&key, sizeof kBfJobKey - 1, reinterpret_cast<const unsigned char*>(kBfJobKey));
 
-  std::vector<uint8_t> plain(kBufferBytes);
-  uint32_t ulSeed = 0x9E3779B9;
-  for (auto& b : plain) {
-    ulSeed = ulSeed * 1664525u + 1013904223u;
-    b = uint8_t(ulSeed >> 24);
-  }
+  std::vector<uint8_t> plain = BfJobPlainText();
   std::vector<uint8_t> work(kBufferBytes);
   // The chain block 0x01234567, 0x89ABCDEF as OpenSSL's big-endian IV bytes.
   const unsigned char iv[8] = { 0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF };
