@@ -22,9 +22,9 @@ static void ReleaseCall(RefHostCall* pCall)
   }
 }
 
-// Under csCalls.
 static RefHostCall* TakeFirstCall(RefHostThread* pThread)
 {
+  EnterCriticalSection(&pThread->csCalls);
   RefHostCall* pCall = pThread->pFirst;
   if (pCall != nullptr) {
     pThread->pFirst = pCall->pNext;
@@ -33,6 +33,7 @@ static RefHostCall* TakeFirstCall(RefHostThread* pThread)
     }
     pCall->pNext = nullptr;
   }
+  LeaveCriticalSection(&pThread->csCalls);
   return pCall;
 }
 
@@ -73,9 +74,7 @@ static DWORD WINAPI RefHostThreadMain(void* pParameter)
       break;
     }
     for (;;) {
-      EnterCriticalSection(&pThread->csCalls);
       RefHostCall* pCall = TakeFirstCall(pThread);
-      LeaveCriticalSection(&pThread->csCalls);
       if (pCall == nullptr) {
         break;
       }
@@ -121,9 +120,7 @@ BOOL RefHostThreadStop(RefHostThread* pThread, DWORD dwTimeoutMs)
   }
   // Calls still queued are given up; their callers see them not run.
   for (;;) {
-    EnterCriticalSection(&pThread->csCalls);
     RefHostCall* pCall = TakeFirstCall(pThread);
-    LeaveCriticalSection(&pThread->csCalls);
     if (pCall == nullptr) {
       break;
     }
