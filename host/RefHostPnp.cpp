@@ -2,6 +2,8 @@
 // a scripted time-out does not wait out its time, so tests stay quick.
 #include "host/RefHostPnp.h"
 
+#include <cfgmgr32.h>
+
 #include "simdrv/SimDrv.h"
 
 namespace {
@@ -15,15 +17,24 @@ constexpr ULONG WAIT_NO_PENDING_TIMEOUT = 258;
 volatile LONG s_lTimeoutsLeft = 0;
 volatile LONG s_lFinal = 0;
 volatile LONG s_lCalls = 0;
+BOOL s_bSystemTree = FALSE;
 
 }  // namespace
 
-ULONG RefHostParentNodeOp(DWORD* pdiParent, DWORD diChild, ULONG)
+ULONG RefHostParentNodeOp(DWORD* pdiParent, DWORD diChild, ULONG ulFlags)
 {
   if (pdiParent == nullptr) {
     return CR_INVALID_POINTER_VALUE;
   }
+  if (s_bSystemTree) {
+    return CM_Get_Parent(pdiParent, diChild, ulFlags);
+  }
   return SimDrvGetParentNode(diChild, pdiParent) ? CR_SUCCESS_VALUE : CR_NO_SUCH_DEVNODE_VALUE;
+}
+
+void RefHostPnpUseSystemTree(BOOL bSystem)
+{
+  s_bSystemTree = bSystem;
 }
 
 ULONG RefHostUnusedCmOp()

@@ -1,0 +1,339 @@
+// The settings table and its runner, shared by both driver lanes.
+#include "tests/shared/SettingsTable.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "mouio/MouIo.h"
+#include "plugin/LdCodes.h"
+#include "plugin/Mou.h"
+#include "tests/unit/TestSupport.h"
+
+ULONG FloatWord(float f)
+{
+  ULONG ul;
+  memcpy(&ul, &f, sizeof ul);
+  return ul;
+}
+
+Words Cat(Words a, const Words& b)
+{
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+namespace {
+
+// The six default curves as published, (low, high) per point.
+const std::vector<std::vector<ULONG>> kDefaultCurves = {
+  { 16, 256, 80, 320, 112, 384, 144, 448, 176, 512, 592, 576, 624, 640, 656, 704, 688, 768 },
+  { 16, 256, 144, 320, 192, 384, 240, 448, 288, 512, 336, 576, 384, 640, 432, 704, 480, 768, 528, 832, 592, 896,
+    656, 960, 736, 1024 },
+  { 16, 256, 32, 320, 48, 384, 64, 448, 80, 512, 112, 576, 144, 640, 176, 704, 208, 768, 256, 832, 304, 896,
+    352, 960, 400, 1024, 448, 1088, 496, 1152, 560, 1216, 624, 1280, 688, 1344, 768, 1408, 848, 1472, 960, 1536 },
+  { 0, 96, 16, 96, 48, 112, 80, 128, 128, 144, 240, 160, 352, 176, 384, 192, 432, 224, 512, 256, 656, 256 },
+  { 0, 96, 16, 96, 48, 112, 80, 128, 128, 176, 192, 208, 368, 240, 464, 272, 656, 320 },
+  { 0, 96, 16, 96, 48, 112, 80, 128, 208, 224, 288, 256, 368, 256, 448, 256, 592, 352, 688, 384 },
+};
+
+}  // namespace
+
+Words DefaultPoints(ULONG ulCurve)
+{
+  Words w;
+  const auto& pairs = kDefaultCurves[ulCurve - 1];
+  for (size_t i = 0; i < pairs.size(); i += 2) w.push_back(pairs[i] | (pairs[i + 1] << 16));
+  return w;
+}
+
+Words CurveWords(ULONG ulCurve, const Words& points) { return Cat({ 140, ulCurve, (ULONG)points.size() }, points); }
+
+namespace {
+
+// A settings request and everything it must leave behind.
+struct SettingsCase {
+  ULONG ulFunction, ulMode;
+  Words record;                 // as the host gives it
+  LD_STATUS status;
+  ULONG ulSize;                 // returned size
+  std::vector<Words> io;        // every request at the driver in order; a get is its identifier alone
+  Words after = {};             // the record afterwards; empty: as given
+  std::vector<const char*> lines = {};   // trace lines; "!" first: must not appear
+  DWORD dwFail = 0;             // the driver fails every request with this error
+  Words driver = {};            // identifier and value stored at the driver first
+  ULONG ulCap = 0x00080000;     // the device's capabilities: its wheel resolution is 8
+  int iDevice = 0;              // 0 the mouse, 1 a keyboard, 2 none; an empty record is none
+  ULONG ulReply = ~0u;          // bytes of the driver's reply to a get of the driver value
+};
+
+// Run in order on one device: a get reads what the set before it left.
+std::vector<SettingsCase> SettingsTable()
+{
+  const ULONG f1 = FloatWord(1.0f), f2 = FloatWord(2.0f), fHalf = FloatWord(0.5f);
+  const ULONG rLo = 0x56789ABC, rHi = 0x1234;   // an in-use event handle
+  std::vector<SettingsCase> t = {
+    // The two speeds in one gain word; 10 loses a rounding step, 1000 wraps at 16 bits.
+    { LD_SET_MOUSE_SPEED, 0, { 12, 50, 50 }, LD_SUCCESS, 0, { { 3102, 0x10001000 } }, {},
+      { "MouIoSetSpeed - ulSpeedX=50 ulSpeedY=50\n", "MouIoSetSpeed - setting value=0x10001000\n",
+        "MouIoSetSpeed - exit status=LD_SUCCESS", "!assert" } },
+    { LD_GET_MOUSE_SPEED, 0, { 12, 0, 0 }, LD_SUCCESS, 12, { { 3102 } }, { 12, 50, 50 },
+      { "MouIoGetSpeed - got value=0x10001000", "MouIoGetSpeed - ulSpeedX=50 ulSpeedY=50",
+        "MouIoGetSpeed - exit, status=LD_SUCCESS", "!assert" } },
+    { LD_SET_MOUSE_SPEED, 0, { 12, 10, 1000 }, LD_SUCCESS, 0, { { 3102, 0x40000333 } } },
+    { LD_GET_MOUSE_SPEED, 0, { 12, 0, 0 }, LD_SUCCESS, 12, { { 3102 } }, { 12, 9, 200 } },
+    // A level of a new device sends its default curve with it; level 0 carries
+    // none; levels above 6 are refused unsent.
+    { LD_SET_MOUSE_ACCELERATION, 0, { 8, 5 }, LD_SUCCESS, 0, { Cat({ 3111, 5 }, DefaultPoints(5)) } },
+    { LD_SET_MOUSE_ACCELERATION, 0, { 8, 0 }, LD_SUCCESS, 0, { { 3111, 0 } } },
+    { LD_SET_MOUSE_ACCELERATION, 0, { 8, 7 }, LD_INVALID_PARAMETER, 0, {} },
+    { LD_SET_MOUSE_ACCELERATION, 0, { 8, 0xFFFFFFFF }, LD_INVALID_PARAMETER, 0, {} },
+    { LD_GET_MOUSE_ACCELERATION, 0, { 8, 9 }, LD_SUCCESS, 8, { { 3111 } }, { 8, 0 } },
+    { LD_SET_MOUSE_ORIENTATION, 0, { 8, 2 }, LD_SUCCESS, 0, { { 3103, 2 } } },
+    { LD_GET_MOUSE_ORIENTATION, 0, { 8, 0 }, LD_SUCCESS, 8, { { 3103 } }, { 8, 2 } },
+    { LD_SET_MOUSE_REPORT_RATE_ACC, 0, { 8, 125 }, LD_SUCCESS, 0, { { 3114, 125 } } },
+  };
+  // Curves never set are the published defaults, from the device record alone.
+  for (ULONG n = 1; n <= 6; ++n) {
+    std::vector<const char*> lines;
+    if (n == 3) {
+      lines = { "MouIoGetAccelerationTable - Curve index : 2.", "Curve 2 is Empty. Using Default curves.",
+                "MouIoGetAccelerationTable - Curve has 21 points." };
+    }
+    t.push_back({ LD_GET_MOUSE_ACCELERATION_CURVE, 0, { 140, n }, LD_SUCCESS, 140, {}, CurveWords(n, DefaultPoints(n)),
+                  lines });
+  }
+  Words p32;
+  for (ULONG i = 0; i < 32; ++i) p32.push_back(0x00010000u * (i + 1) + i);
+  Words p33 = CurveWords(2, p32);
+  p33[2] = 33;
+  p33[3] = 0x77;
+  const Words p5 = { 0x01000000, 0x01000001, 0x01000002, 0x01000003, 0x01000004 };
+  Words p5b = p5;
+  p5b[0] = 0x02000000;
+  for (ULONG f : { LD_GET_MOUSE_ACCELERATION_CURVE, LD_SET_MOUSE_ACCELERATION_CURVE }) {
+    for (ULONG n : { 0u, 7u }) {
+      std::vector<const char*> lines;   // the get tells why
+      if (f == LD_GET_MOUSE_ACCELERATION_CURVE) {
+        lines = { n ? "Curve Index (7) is out of range." : "Curve Index (0) is out of range." };
+      }
+      t.push_back({ f, 0, CurveWords(n, Words(5)), LD_INVALID_PARAMETER, 0, {}, {}, lines });
+    }
+  }
+  const std::vector<SettingsCase> curves = {
+    // Up to 32 points; an empty curve means the default again.
+    { LD_SET_MOUSE_ACCELERATION_CURVE, 0, CurveWords(2, p32), LD_SUCCESS, 0, { { 3111 } } },
+    { LD_SET_MOUSE_ACCELERATION_CURVE, 0, p33, LD_INVALID_PARAMETER, 0, {} },
+    { LD_GET_MOUSE_ACCELERATION_CURVE, 0, { 140, 2 }, LD_SUCCESS, 140, {}, CurveWords(2, p32) },
+    { LD_SET_MOUSE_ACCELERATION_CURVE, 0, CurveWords(2, {}), LD_SUCCESS, 0, { { 3111 } } },
+    { LD_GET_MOUSE_ACCELERATION_CURVE, 0, { 140, 2 }, LD_SUCCESS, 140, {}, CurveWords(2, DefaultPoints(2)) },
+    // A curve set while its level is not active is stored, not sent; the
+    // active level's curve is sent again at once.
+    { LD_SET_MOUSE_ACCELERATION_CURVE, 0, { 140, 4, 2, 0x00100020, 0x00300040 }, LD_SUCCESS, 0, { { 3111 } } },
+    { LD_GET_MOUSE_ACCELERATION_CURVE, 0, { 140, 4 }, LD_SUCCESS, 140, {}, { 140, 4, 2, 0x00100020, 0x00300040 } },
+    { LD_SET_MOUSE_ACCELERATION, 0, { 8, 4 }, LD_SUCCESS, 0, { { 3111, 4, 0x00100020, 0x00300040 } } },
+    { LD_SET_MOUSE_ACCELERATION_CURVE, 0, CurveWords(4, p5), LD_SUCCESS, 0, { { 3111 }, Cat({ 3111, 4 }, p5) } },
+    { LD_SET_MOUSE_ACCELERATION_CURVE, 0, CurveWords(4, p5b), LD_SUCCESS, 0, { { 3111 } }, {}, {}, 0, { 3111, 1 } },
+    { LD_GET_MOUSE_ACCELERATION_CURVE, 0, { 140, 4 }, LD_SUCCESS, 140, {}, CurveWords(4, p5b) },
+    // A failed level query keeps the new curve and answers the failure.
+    { LD_SET_MOUSE_ACCELERATION_CURVE, 0, CurveWords(5, { 0x11, 0x22 }), LD_IOCONTROL_ERROR, 0, { { 3111 } }, {}, {},
+      ERROR_INVALID_PARAMETER },
+    { LD_GET_MOUSE_ACCELERATION_CURVE, 0, { 140, 5 }, LD_SUCCESS, 140, {}, CurveWords(5, { 0x11, 0x22 }) },
+    // Wheel speed: v / o in the high half, v * o in the low half, 8.8 each.
+    { LD_SET_MOUSE_WHEEL_SPEED, 0, { 12, f1, f1 }, LD_SUCCESS, 0, { { 3107, 0x01000100 } } },
+    { LD_SET_MOUSE_WHEEL_SPEED, 0, { 12, FloatWord(127.5f), f2 }, LD_SUCCESS, 0, { { 3107, 0x3FC0FF00 } } },
+    { LD_SET_MOUSE_WHEEL_SPEED, 0, { 12, f2, fHalf }, LD_SUCCESS, 0, { { 3107, 0x04000100 } } },
+    { LD_GET_MOUSE_WHEEL_SPEED, 0, { 12, 0, 0 }, LD_SUCCESS, 12, { { 3107 } }, { 12, f2, fHalf } },
+    // Wheel acceleration: Min 10 and Max 20 by integer packing, MaxAcc 2.0 fixed, offset 0.5.
+    { LD_SET_MOUSE_WHEEL_ACCELERATION, 0, { 24, 1, 10, 20, f2, fHalf }, LD_SUCCESS, 0,
+      { { 3106, 1, 0x00050014, 0x000A0028, 0x04000100 } } },
+    { LD_GET_MOUSE_WHEEL_ACCELERATION, 0, { 24, 0, 0, 0, 0, 0 }, LD_SUCCESS, 24, { { 3106 } },
+      { 24, 1, 10, 20, f2, fHalf } },
+    // Halves at the top of their range still travel exactly; one step more
+    // would wrap, so it is refused unsent.
+    { LD_SET_MOUSE_WHEEL_ACCELERATION, 0, { 24, 1, 1, 65535, FloatWord(255.0f), f1 }, LD_SUCCESS, 0,
+      { { 3106, 1, 0x00010001, 0xFFFFFFFF, 0xFF00FF00 } } },
+    { LD_SET_MOUSE_WHEEL_ACCELERATION, 0, { 24, 1, 1, 32767, FloatWord(127.5f), f2 }, LD_SUCCESS, 0,
+      { { 3106, 1, 0x00020000, 0xFFFE3FFF, 0x3FC0FF00 } } },
+    { LD_SET_MOUSE_WHEEL_ACCELERATION, 0, { 24, 1, 1, 70000, f2, f1 }, LD_INVALID_PARAMETER, 0, {} },
+    { LD_SET_MOUSE_WHEEL_ACCELERATION, 0, { 24, 1, 1, 32768, f2, f2 }, LD_INVALID_PARAMETER, 0, {} },
+    { LD_SET_MOUSE_WHEEL_ACCELERATION, 0, { 24, 1, 1, 20, FloatWord(200.0f), fHalf }, LD_INVALID_PARAMETER, 0, {} },
+    { LD_SET_MOUSE_WHEEL_ACCELERATION, 0, { 24, 1, 1, 20, FloatWord(128.0f), f2 }, LD_INVALID_PARAMETER, 0, {} },
+    { LD_SET_MOUSE_WHEEL_ACCELERATION, 0, { 24, 1, 10, 10, f2, f1 }, LD_INVALID_PARAMETER, 0, {}, {},
+      { "MouIoSetWheelAcceleration - Invalid Parameter.",
+        "Min = 0000000A, Max = 0000000A, MaxAcc = 40000000, Offset = 3f800000." } },
+    // Off: the values are not looked at and travel as zeros; read back while off, nothing is filled.
+    { LD_SET_MOUSE_WHEEL_ACCELERATION, 0, { 24, 0, 20, 10, 0, FloatWord(9.0f) }, LD_SUCCESS, 0,
+      { { 3106, 0, 0, 0, 0 } }, {}, { "- Enable:0 (Status:00000000)." } },
+    { LD_GET_MOUSE_WHEEL_ACCELERATION, 0, { 24, 7, 7, 7, 7, 7 }, LD_SUCCESS, 0, { { 3106 } } },
+    // Snap stop: the signal where the host takes it, else in force or nothing.
+    { LD_SET_MOUSE_WHEEL_FILTER, 0, { 20, 0, 40, 5, 6 }, LD_SUCCESS, 0, { { 3108, 2, 100, 250, 5, 6 } }, {}, {}, 0, {},
+      0x80000 | HOST_CAP_SNAP_STOP_SIGNAL },
+    { LD_SET_MOUSE_WHEEL_FILTER, 0, { 20, 30, 40, 5, 6 }, LD_SUCCESS, 0, { { 3108, 3, 30, 40, 5, 6 } }, {}, {}, 0, {},
+      0x80000 | HOST_CAP_SNAP_STOP_SIGNAL },
+    { LD_SET_MOUSE_WHEEL_FILTER, 0, { 20, 30, 0, 5, 6 }, LD_SUCCESS, 0, { { 3108, 0, 0, 0, 5, 6 } } },
+    { LD_GET_MOUSE_WHEEL_FILTER, 0, { 20, 9, 9, 9, 9 }, LD_SUCCESS, 20, { { 3108 } }, { 20, 30, 40, 5, 6 }, {}, 0,
+      { 3108, 3, 30, 40, 5, 6 } },
+    // Not in force: threshold and delay read as 0; a signalling device without the signal on is asserted.
+    { LD_GET_MOUSE_WHEEL_FILTER, 0, { 20, 9, 9, 9, 9 }, LD_SUCCESS, 20, { { 3108 } }, { 20, 0, 0, 7, 8 },
+      { "assert WheelFilterData.Data.SnapStopOp & SNAP_STOP_SIGNAL_EVENT",
+        "Flags:0x0, SnapStopThreshold:0x1E, SnapStopDelay:0x28, ulDropThreshold:0x7, ulDropRate:0x8, (Status:0x0)." },
+      0, { 3108, 0, 30, 40, 7, 8 }, 0x80000 | HOST_CAP_SNAP_STOP_SIGNAL },
+    // Wheel resolution, mode 2: an unknown state is an error line, a failed
+    // set clears word 1; modes other than 2 and 3 assert and do nothing.
+    { LD_SET_MOUSE_WHEEL_RESOLUTION, 2, { 12, 3, 0 }, LD_INVALID_PARAMETER, 0, {}, {},
+      { "<error> MouIoSetWheelResolution - Invalid Hi-Res State",
+        "MouDeviceControl - exit, status=LD_INVALID_PARAMETER" } },
+    { LD_SET_MOUSE_WHEEL_RESOLUTION, 2, { 12, 1, 0 }, LD_IOCONTROL_ERROR, 0, { { 3116, 1, 8 } }, { 12, 0, 0 }, {},
+      ERROR_INVALID_PARAMETER },
+    { LD_SET_MOUSE_WHEEL_RESOLUTION, 4, { 12, 1, 0 }, LD_SUCCESS, 0, {}, {}, { "assert 0" } },
+    { LD_GET_MOUSE_WHEEL_RESOLUTION, 0, { 12, 5, 5 }, LD_SUCCESS, 0, {}, {}, { "assert 0" } },
+    { LD_GET_MOUSE_WHEEL_RESOLUTION, 1, { 12, 5, 5 }, LD_SUCCESS, 0, {} },
+    // Chording and the in-use event always succeed; failures are only logged.
+    { LD_SET_CHORDING_PARMS, 0, { 8, 0x1F4 }, LD_SUCCESS, 0, { { 3109, 0x1F4 } }, {},
+      { "MouIoSetChording - setting chording delay value=0x1f4" } },
+    { LD_SET_CHORDING_PARMS, 0, { 8, 0x1F4 }, LD_SUCCESS, 0, { { 3109, 0x1F4 } }, {}, {}, ERROR_INVALID_PARAMETER },
+    { LD_SET_MOUSE_IN_USE_EVENT, 0, { 16, 0, rLo, rHi }, LD_SUCCESS, 0, { { 3117, rLo, rHi } }, {},
+      { "sending the VantInUseEventHandle =0x56789abc" } },
+    { LD_SET_MOUSE_IN_USE_EVENT, 0, { 16, 0, rLo, rHi }, LD_SUCCESS, 0, { { 3117, rLo, rHi } }, {},
+      { "<warning>", "MouIoSetVantInUseEvent - Suspecting device removed." }, ERROR_DEVICE_NOT_CONNECTED },
+    { LD_SET_MOUSE_IN_USE_EVENT, 0, { 16, 0, rLo, rHi }, LD_SUCCESS, 0, { { 3117, rLo, rHi } }, {},
+      { "UMD SEND IO CTL failed with status [0x80000010]", "!Suspecting device removed." }, ERROR_INVALID_PARAMETER },
+  };
+  t.insert(t.end(), curves.begin(), curves.end());
+  // Wheel speeds out of range are refused unsent.
+  const float badSpeed[][2] = { { 1.0f, 0.0f }, { 1.0f, 2.5f }, { 0.0f, 1.0f }, { -1.0f, 1.0f },
+                                { 200.0f, 2.0f }, { 200.0f, 0.5f }, { NAN, 1.0f }, { 1.0f, NAN } };
+  for (const auto& b : badSpeed) {
+    t.push_back({ LD_SET_MOUSE_WHEEL_SPEED, 0, { 12, FloatWord(b[0]), FloatWord(b[1]) }, LD_INVALID_PARAMETER, 0,
+                  {}, {}, { "MouseIoSetWheelSpeed - Invalid Parameter." } });
+  }
+  const float badAccel[][3] = { { 20, 10, 2.0f }, { 10, 20, 0.5f }, { 10, 20, 256.0f }, { 10, 20, NAN } };
+  for (const auto& b : badAccel) {
+    t.push_back({ LD_SET_MOUSE_WHEEL_ACCELERATION, 0, { 24, 1, (ULONG)b[0], (ULONG)b[1], FloatWord(b[2]), f1 },
+                  LD_INVALID_PARAMETER, 0, {} });
+  }
+  for (float o : { 0.0f, 2.5f }) {
+    t.push_back({ LD_SET_MOUSE_WHEEL_ACCELERATION, 0, { 24, 1, 10, 20, f2, FloatWord(o) }, LD_INVALID_PARAMETER, 0,
+                  {} });
+  }
+  auto add = [&](SettingsCase c, int iDevice, ULONG ulReply = ~0u) {
+    c.iDevice = iDevice;
+    c.ulReply = ulReply;
+    t.push_back(c);
+  };
+  // A keyboard is refused by every handler that checks the device.
+  const struct { ULONG ulFunction, ulMode; std::vector<const char*> lines; } keyboard[] = {
+    { LD_GET_MOUSE_SPEED, 0,
+      { "MouIoGetSpeed - exit, status=LD_INVALID_FUNCTION (DeviceType not LD_DEVICETYPE_MOUSE)" } },
+    { LD_SET_MOUSE_SPEED, 0, { "MouIoSetSpeed - entry", "!MouIoSetSpeed - exit" } },
+    { LD_GET_MOUSE_ACCELERATION, 0, { "MouIoGetAcceleration - exit, status=LD_INVALID_FUNCTION (DeviceType not" } },
+    { LD_SET_MOUSE_ACCELERATION, 0, { "MouIoSetAcceleration - exit, status=LD_INVALID_FUNCTION (DeviceType not" } },
+    { LD_GET_MOUSE_ORIENTATION, 0, { "MouIoGetOrientation - exit, DeviceType not LD_DEVICETYPE_MOUSE" } },
+    { LD_SET_MOUSE_ORIENTATION, 0, { "MouIoSetOrientation - exit, DeviceType not LD_DEVICETYPE_MOUSE" } },
+    { LD_SET_MOUSE_REPORT_RATE_ACC, 0, { "MouIoSetReportRateAcc - exit, DeviceType not LD_DEVICETYPE_MOUSE" } },
+    { LD_GET_MOUSE_ACCELERATION_CURVE, 0, { "MouIoGetAccelerationTable - exit, status=LD_INVALID_FUNCTION (Device" } },
+    { LD_SET_MOUSE_ACCELERATION_CURVE, 0, { "MouIoSetAccelerationTable - exit, status=LD_INVALID_FUNCTION (Device" } },
+    { LD_GET_MOUSE_WHEEL_RESOLUTION, 2, { "MouIoGetWheelResolution - exit, status=LD_INVALID_FUNCTION (Device" } },
+    { LD_SET_MOUSE_WHEEL_RESOLUTION, 2, { "MouIoSetWheelResolution - exit, status=LD_INVALID_FUNCTION (Device" } },
+    { LD_GET_MOUSE_WHEEL_RESOLUTION, 3, {} }, { LD_SET_MOUSE_WHEEL_RESOLUTION, 3, {} },
+  };
+  for (const auto& k : keyboard) {
+    add({ k.ulFunction, k.ulMode, { 140, 1, 1 }, LD_INVALID_FUNCTION, 0, {}, {}, k.lines }, 1);
+  }
+  // No device: the wheel handlers, which do not check it, give it to the transport. No record: refused.
+  for (ULONG f : { LD_GET_MOUSE_WHEEL_ACCELERATION, LD_SET_MOUSE_WHEEL_ACCELERATION, LD_GET_MOUSE_WHEEL_FILTER,
+                   LD_SET_MOUSE_WHEEL_FILTER, LD_GET_MOUSE_WHEEL_SPEED, LD_SET_MOUSE_WHEEL_SPEED }) {
+    Words record = f == LD_SET_MOUSE_WHEEL_SPEED ? Words{ 12, f1, f1 } : Words{ 24, 1, 10, 20, f2, f1 };
+    add({ f, 0, record, LD_INTERNAL_ERROR, 0, {} }, 2);
+  }
+  add({ LD_GET_MOUSE_SPEED, 0, { 12, 1, 1 }, LD_INVALID_FUNCTION, 0, {} }, 2);
+  for (ULONG f : { LD_GET_MOUSE_SPEED, LD_SET_MOUSE_SPEED, LD_SET_MOUSE_ACCELERATION, LD_GET_MOUSE_ACCELERATION_CURVE,
+                   LD_SET_MOUSE_WHEEL_SPEED, LD_SET_MOUSE_WHEEL_FILTER }) {
+    add({ f, 0, {}, LD_INVALID_PARAMETER, 0, {} }, 0);
+  }
+  add({ LD_SET_MOUSE_DRIVER_TYPE, 0, {}, LD_INVALID_PARAMETER, 0, {} }, 2);
+  add({ LD_SET_CHORDING_PARMS, 0, {}, LD_SUCCESS, 0, {} }, 0);
+  // A failed get or a reply shorter than the value leaves the host's record untouched.
+  const struct { ULONG ulParam, ulShort, ulFunction, ulMode; } shortReplies[] = {
+    { 3102, 2, LD_GET_MOUSE_SPEED, 0 },           { 3111, 0, LD_GET_MOUSE_ACCELERATION, 0 },
+    { 3103, 3, LD_GET_MOUSE_ORIENTATION, 0 },     { 3116, 4, LD_GET_MOUSE_WHEEL_RESOLUTION, 2 },
+    { 3106, 12, LD_GET_MOUSE_WHEEL_ACCELERATION, 0 }, { 3108, 19, LD_GET_MOUSE_WHEEL_FILTER, 0 },
+    { 3107, 2, LD_GET_MOUSE_WHEEL_SPEED, 0 },
+  };
+  for (DWORD dwFail : { 0ul, (DWORD)ERROR_INVALID_PARAMETER }) {
+    for (const auto& r : shortReplies) {
+      // Values the driver would give in full.
+      Words driver = { r.ulParam, 1, 0x00050014, 0x000A0028, 0x04000100, 9 };
+      if (r.ulParam == 3111) driver.resize(2);
+      std::vector<const char*> lines = { "expected - reply ignored.", "exit, status=LD_DEVICE_RETURNED_INVALID_DATA" };
+      if (dwFail) lines = { "!expected - reply ignored." };
+      add({ r.ulFunction, r.ulMode, { 24, 0xAAAA, 0xBBBB, 0xCCCC, 0xDDDD, 0xEEEE },
+            dwFail ? LD_IOCONTROL_ERROR : LD_DEVICE_RETURNED_INVALID_DATA, 0, { { r.ulParam } }, {}, lines, dwFail,
+            driver }, 0, dwFail ? ~0u : r.ulShort);
+    }
+  }
+  // Wheel resolution states of modes 2 and 3, each read back.
+  const struct { ULONG ulMode, ulWord1, ulEnable, ulResolution; const char* sLine; } res[] = {
+    { 2, 1, 1, 8, "Hi-Res hard enable" }, { 2, 0, 0, 1, "Hi-Res hard disable" },
+    { 2, 2, 0, 8, "Hi-Res soft disable" }, { 3, 0, 1, 1, "Wheel Resolution is 8" }, { 3, 5, 0, 1, "is 8" },
+  };
+  for (const auto& r : res) {
+    t.push_back({ LD_SET_MOUSE_WHEEL_RESOLUTION, r.ulMode, { 12, r.ulWord1, 0 }, LD_SUCCESS, 0,
+                  { { 3116, r.ulEnable, r.ulResolution } }, {},
+                  { "MouIoSetWheelResolution - Wheel Resolution is 8", r.sLine } });
+    t.push_back({ LD_GET_MOUSE_WHEEL_RESOLUTION, r.ulMode, { 12, 9, 9 }, LD_SUCCESS, 12, { { 3116 } },
+                  { 12, r.ulEnable, r.ulResolution } });
+  }
+  return t;
+}
+
+}  // namespace
+
+void RunSettingsTable(RefHost* pHost, tDevice* pMouse, tDevice* pKeyboard, const LaneDriver& driver,
+                      TraceCapture* pCapture, std::vector<std::string>* pLogLines)
+{
+  int iCase = 0;
+  for (const SettingsCase& c : SettingsTable()) {
+    SCOPED_TRACE(std::to_string(iCase++) + ": " + LdFunctionToString(c.ulFunction));
+    RefHostSetDeviceCapability(pHost, pMouse, c.ulCap);
+    driver.pfnFailAll(c.dwFail);
+    if (!c.driver.empty()) {
+      driver.pfnStore(c.driver[0], c.driver.data() + 1, (ULONG)(c.driver.size() - 1) * 4);
+      driver.pfnReplyLength(c.driver[0], c.ulReply);
+    }
+    driver.pfnClearRequests();
+    if (pCapture != nullptr) pCapture->Clear();
+    Words record = c.record;
+    record.resize(36);
+    ULONG ulSize = 0xDEAD;
+    tDevice* pDevice = c.iDevice == 0 ? pMouse : c.iDevice == 1 ? pKeyboard : nullptr;
+    EXPECT_EQ(RefHostDeviceControl(pHost, pDevice, c.ulFunction, c.record.empty() ? nullptr : record.data(), &ulSize,
+                                   c.ulMode),
+              c.status);
+    EXPECT_EQ(ulSize, c.ulSize);
+    if (!c.driver.empty()) driver.pfnReplyLength(c.driver[0], ~0u);
+    std::vector<Words> io;
+    for (const LaneRequest& r : driver.pfnRequests()) {
+      io.push_back(r.in);
+      // A get has room for its reply: a level and a full curve for the acceleration.
+      const ULONG ulId = r.in.empty() ? 0 : r.in[0];
+      const ULONG ulRoom = ulId == 3111 ? 132 : ulId == 3108 ? 20 : ulId == 3102 ? 4 : 0;
+      if (r.dwIoctl == IOCTL_RAWPDO_GET && ulRoom != 0) { EXPECT_EQ(r.ulOutSize, ulRoom); }
+      EXPECT_EQ(r.dwIoctl, r.in.size() == 1 ? IOCTL_RAWPDO_GET : IOCTL_RAWPDO_SET);
+    }
+    EXPECT_EQ(io, c.io);
+    const Words& after = c.after.empty() ? c.record : c.after;
+    EXPECT_EQ(Words(record.begin(), record.begin() + after.size()), after);
+    for (const char* sLine : c.lines) {
+      if (sLine[0] != '!') {
+        if (pCapture != nullptr) { EXPECT_TRUE(pCapture->Contains(sLine)) << sLine; }
+        if (pLogLines != nullptr) pLogLines->push_back(sLine);
+      } else if (pCapture != nullptr) {
+        EXPECT_FALSE(pCapture->Contains(sLine + 1)) << sLine;
+      }
+    }
+  }
+  driver.pfnFailAll(0);
+}

@@ -1,0 +1,45 @@
+// One table of settings requests, each with everything it must leave behind,
+// run against either driver: the simulated one and the kernel driver that Wine
+// hosts. Both must see the same requests byte for byte.
+#pragma once
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "host/RefHost.h"
+
+class TraceCapture;
+
+using Words = std::vector<ULONG>;
+
+ULONG FloatWord(float f);
+Words Cat(Words a, const Words& b);
+// The published default points of curve 1..6, one (low | high << 16) word per point.
+Words DefaultPoints(ULONG ulCurve);
+// A curve record: size, curve number, point count, points.
+Words CurveWords(ULONG ulCurve, const Words& points);
+
+// A request as the driver logged it; a get's input is its identifier alone.
+struct LaneRequest {
+  DWORD dwIoctl;
+  Words in;
+  ULONG ulOutSize;
+};
+
+// What the table needs of a driver for the one mouse it runs on.
+struct LaneDriver {
+  void (*pfnFailAll)(DWORD dwError);   // every request fails with this Win32 error; 0: answer
+  void (*pfnStore)(ULONG ulParam, const void* pValue, ULONG ulSize);
+  void (*pfnReplyLength)(ULONG ulParam, ULONG ulLength);   // gets answer only so many bytes; ~0u: all
+  void (*pfnClearRequests)();
+  std::vector<LaneRequest> (*pfnRequests)();   // of the mouse, oldest first
+};
+
+// Runs every case in order on pMouse (a get reads what the set before it left),
+// pKeyboard (needs no driver device) or no device, through the host's device
+// control. pCapture: the linked plug-in code's lines, checked per case; null
+// when a DLL writes its own log, whose expected lines are then added to
+// *pLogLines for the caller to find there.
+void RunSettingsTable(RefHost* pHost, tDevice* pMouse, tDevice* pKeyboard, const LaneDriver& driver,
+                      TraceCapture* pCapture, std::vector<std::string>* pLogLines);
