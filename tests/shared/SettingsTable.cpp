@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "diag/Trace.h"
 #include "mouio/MouIo.h"
 #include "plugin/LdCodes.h"
 #include "plugin/Mou.h"
@@ -336,4 +337,24 @@ void RunSettingsTable(RefHost* pHost, tDevice* pMouse, tDevice* pKeyboard, const
     }
   }
   driver.pfnFailAll(0);
+}
+
+BOOL LoadPluginWithLog(RefHostPlugin* pPlugin, const std::string& sDll, const std::string& sLogPath)
+{
+  const char kDravKey[] = "SOFTWARE\\Vantorix\\DRAV";
+  TestRegSetDword(HKEY_LOCAL_MACHINE, kDravKey, "DebugFlags", TRACE_FLAG_LOGFILE);
+  TestRegSetString(HKEY_LOCAL_MACHINE, kDravKey, "DebugLogFile", sLogPath.c_str());
+  BOOL bLoaded = RefHostLoadPlugin(pPlugin, sDll.c_str());
+  TestRegDelete(HKEY_LOCAL_MACHINE, kDravKey, "DebugFlags");
+  TestRegDelete(HKEY_LOCAL_MACHINE, kDravKey, "DebugLogFile");
+  return bLoaded;
+}
+
+void ExpectLinesInLog(const std::string& sLogPath, const std::vector<std::string>& lines)
+{
+  std::string log = TestReadFile(sLogPath);
+  for (std::string sLine : lines) {
+    if (!sLine.empty() && sLine.back() == '\n') sLine.pop_back();
+    EXPECT_NE(log.find(sLine), std::string::npos) << sLine;
+  }
 }

@@ -43,3 +43,9 @@ struct LaneDriver {
 // *pLogLines for the caller to find there.
 void RunSettingsTable(RefHost* pHost, tDevice* pMouse, tDevice* pKeyboard, const LaneDriver& driver,
                       TraceCapture* pCapture, std::vector<std::string>* pLogLines);
+
+// Loads a plug-in DLL that writes its trace lines to sLogPath (the registry
+// switches are set only while it loads).
+BOOL LoadPluginWithLog(RefHostPlugin* pPlugin, const std::string& sDll, const std::string& sLogPath);
+// Each line (a trailing newline aside) is somewhere in the log file.
+void ExpectLinesInLog(const std::string& sLogPath, const std::vector<std::string>& lines);

@@ -23,7 +23,6 @@ const char kMouse0[] = "\\\\?\\HID#VID_1A2B&PID_0001#test#mouse0";
 const char kMouse1[] = "\\\\?\\HID#VID_1A2B&PID_0001#test#mouse1";
 const char kKeyboard[] = "\\\\?\\HID#VID_1A2B&PID_0003#test#kbd0";
 const char kForeign[] = "\\\\?\\HID#VID_1A2B&PID_0004#test#other0";
-const char kDravKey[] = "SOFTWARE\\Vantorix\\DRAV";
 
 Words InWords(const SimDrvRequest& r)
 {
@@ -102,12 +101,7 @@ protected:
     if (bDll) {
       RegisterWindowClassHere();
       sLogPath = TestScratchDir("mouio_dll_trace") + "\\trace.txt";
-      TestRegSetDword(HKEY_LOCAL_MACHINE, kDravKey, "DebugFlags", TRACE_FLAG_LOGFILE);
-      TestRegSetString(HKEY_LOCAL_MACHINE, kDravKey, "DebugLogFile", sLogPath.c_str());
-      BOOL bLoaded = RefHostLoadPlugin(&plugin, "DRAVMOU.dll");
-      TestRegDelete(HKEY_LOCAL_MACHINE, kDravKey, "DebugFlags");
-      TestRegDelete(HKEY_LOCAL_MACHINE, kDravKey, "DebugLogFile");
-      ASSERT_TRUE(bLoaded);
+      ASSERT_TRUE(LoadPluginWithLog(&plugin, "DRAVMOU.dll", sLogPath));
       ASSERT_TRUE(RefHostInit(pHost));
       ASSERT_EQ(RefHostBindPlugin(pHost, &plugin), 1u);
     } else {
@@ -160,11 +154,7 @@ protected:
   void TearDown() override
   {
     MouIoTest::TearDown();   // the DLL closes its log file as it unloads
-    std::string log = GetParam() ? TestReadFile(sLogPath) : "";
-    for (std::string sLine : lines) {
-      if (sLine.back() == '\n') sLine.pop_back();
-      if (GetParam()) { EXPECT_NE(log.find(sLine), std::string::npos) << sLine; }
-    }
+    if (GetParam()) ExpectLinesInLog(sLogPath, lines);
   }
 };
 
