@@ -1,6 +1,6 @@
 // Devices end to end through the plug-in's entry points: an enumeration finds,
-// places, creates and starts them; packets reach the host; an unplug removes
-// them with their thread stopped and their handle closed.
+// places, creates and starts them; packets reach the host; plugs and unplugs
+// leave no device, thread or handle behind.
 #include <gtest/gtest.h>
 
 #include "tests/unit/BoundHost.h"
@@ -94,7 +94,7 @@ protected:
 
 }  // namespace
 
-TEST_F(DiscoveryTest, AMouseIsFoundStartedWorksAndLeavesWithItsThreadAndHandle)
+TEST_F(DiscoveryTest, AMouseIsFoundIdentifiedStartedAndItsPacketsReachTheHost)
 {
   ULONG ulMouse = Add(kMousePath, "HID\\VID_3F1D&PID_C01E&REV_0100\\7&1&0&0000", 0x2001);
   ASSERT_NE(ulMouse, 0u);
@@ -138,14 +138,6 @@ TEST_F(DiscoveryTest, AMouseIsFoundStartedWorksAndLeavesWithItsThreadAndHandle)
   EXPECT_EQ(press.value, 0x10003u);
   EXPECT_EQ(press.pRecord, pEvent);
   EXPECT_EQ(RefHostReportCount(REFHOST_REPORT_HW_EVENT), 1u);
-
-  // Unplugged: removed by the host, the plug-in's handle closed.
-  TraceCapture capture;
-  EXPECT_TRUE(SimDrvUnplugDevice(ulMouse, FALSE));
-  EXPECT_TRUE(WaitFor([&] { return RefHostDeviceCount(pHost) == 0; }));
-  EXPECT_EQ(SimDrvOpenHandleCount(ulMouse), 0u);
-  EXPECT_TRUE(capture.Contains("UmdProcessDeviceChanges - UMD(UMD_MOUFILT) REMOVAL of DUID:0x"));
-  EXPECT_TRUE(capture.Contains("UmdDeviceCleanup - Entry"));
 }
 
 // The host's persistent name "REFHOST-<node>-<index>" shows the node and index
@@ -247,19 +239,17 @@ TEST_F(DiscoveryTest, AFailedVisitLeavesNoDeviceHandleOrRegistrationAndAFailedSt
   struct Case {
     ULONG ulWord;
     ULONG_PTR pfnReplacement;
-    const char* sLines[2];
+    const char* sLine;
   } cases[] = {
     { HOST_FOR_EACH_DEVICE, reinterpret_cast<ULONG_PTR>(&VanishOnLookup),
-      { "UmdFoundDevice - FoundDevice - Failed to open interface. Error: 2\n",
-        "UmdFoundDevice - FoundDevice - Exit (failed to open handle)\n" } },
+      "UmdFoundDevice - FoundDevice - Failed to open interface. Error: 2\n" },
     { HOST_CREATE_DEVICE, reinterpret_cast<ULONG_PTR>(&RefuseCreation),
-      { "InteractWithOpenedDevice - FoundDevice - failed to create a new device\n",
-        "UmdFoundDevice - FoundDevice - line: 599 !bStatus\n" } },
+      "InteractWithOpenedDevice - FoundDevice - failed to create a new device\n" },
   };
   Enumerate();   // the process's lazily made resources
   ULONG ulMouse = 0;
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.sLines[0]);
+    SCOPED_TRACE(c.sLine);
     TraceCapture capture;
     DWORD dwHandles = TestHandleCount();
     ULONG ulRegistrations = SimDrvNotificationCount(g_pUmdGlobal->hWnd);
@@ -269,7 +259,7 @@ TEST_F(DiscoveryTest, AFailedVisitLeavesNoDeviceHandleOrRegistrationAndAFailedSt
     pHost->Api[c.ulWord] = c.pfnReplacement;
     Enumerate();
     pHost->Api[c.ulWord] = saved;
-    for (const char* sLine : c.sLines) EXPECT_TRUE(capture.Contains(sLine)) << sLine;
+    EXPECT_TRUE(capture.Contains(c.sLine));
     EXPECT_EQ(RefHostDeviceCount(pHost), 0u);
     EXPECT_EQ(SimDrvOpenHandleCount(ulMouse), 0u);
     EXPECT_EQ(SimDrvNotificationCount(g_pUmdGlobal->hWnd), ulRegistrations);
@@ -279,10 +269,8 @@ TEST_F(DiscoveryTest, AFailedVisitLeavesNoDeviceHandleOrRegistrationAndAFailedSt
   // The host refuses the start: the device stays unmarked and the same
   // enumeration's sweep has the host remove it again, handle closed.
   RefHostSetAnnounceResult(FALSE);
-  TraceCapture capture;
   Enumerate();
   EXPECT_EQ(RefHostReportCount(REFHOST_REPORT_ANNOUNCE), 1u);
-  EXPECT_TRUE(capture.Contains("UmdDeviceCleanup - Entry"));
   EXPECT_EQ(RefHostDeviceCount(pHost), 0u);
   EXPECT_EQ(SimDrvOpenHandleCount(ulMouse), 0u);
 }

@@ -62,10 +62,6 @@ protected:
   RegBackup m_dravBackup{HKEY_CURRENT_USER, kDravKey, kSnapshotNames};
   RegBackup m_cplBackup{HKEY_CURRENT_USER, kCplKey, kSnapshotNames};   // put back first: a subkey of the other
   TraceCapture m_capture;
-  void ExpectTraced(std::initializer_list<const char*> lines)
-  {
-    for (const char* sLine : lines) EXPECT_TRUE(m_capture.Contains(sLine)) << sLine;
-  }
 };
 
 // The first clear snapshots and neutralises all but the wheel; a second one
@@ -78,29 +74,18 @@ TEST_F(WndCursorTest, ClearSnapshotsOnceAndRestoreBringsItBack)
   EXPECT_EQ(Snapshot(kDravKey), Values({ 1, 1, 5, 3, 14, 4, 9, 2 }));   // horizontal recorded as 3, whatever it is
   EXPECT_TRUE(WndAreMouseSettingsCleared());
   EXPECT_EQ(System(), Values({ 10, 0, 0, 0, 0, 5, 7 }));
-  ExpectTraced({ "WndClearCursorSettings - entry - bForceAndDontSave:0", "WndClearCursorSettings - exit (bStatus:1)",
-                 "WndGetCurrentCursorSettings - CURRENT: Sensitivity: 14, ButtonSwap 1, VertScroll 5, HorizScroll 3, Speed 2" });
   SetSystem({ 12, 1, 2, 1, 1, 3, 3 });   // the user changes something while cleared
-  m_capture.Clear();
   EXPECT_TRUE(WndClearCursorSettings(FALSE));
   EXPECT_EQ(System(), Values({ 12, 1, 2, 1, 1, 3, 3 }));
   EXPECT_EQ(Snapshot(kDravKey), Values({ 1, 1, 5, 3, 14, 4, 9, 2 }));
-  EXPECT_FALSE(m_capture.Contains("WndClearMouseSpeedAndAccel"));
-  ExpectTraced({ "WndClearCursorSettings - exit (bStatus:1)" });
 
   SetSystem({ 10, 0, 0, 0, 0, 3, 3 });
   EXPECT_TRUE(WndRestoreCursorSettings(FALSE, FALSE));
   EXPECT_EQ(System(), Values({ 14, 4, 9, 2, 1, 3, 3 }));
   EXPECT_TRUE(Snapshot(kDravKey)[0] == 0 && !WndAreMouseSettingsCleared());
-  ExpectTraced({ "WndRestoreMouseSpeedAndAccel - restoring SPI_SETMOUSESPEED = 14.",
-                 "WndRestoreMouseSpeedAndAccel - restoring SPI_SETMOUSE = (4,9,2).",
-                 "WndRestoreMouseButtonsSwitch - Restoring SPI_SETMOUSEBUTTONSWAP = 1" });
   SetSystem({ 13, 1, 2, 1, 0, 3, 3 });
-  m_capture.Clear();
   EXPECT_TRUE(WndRestoreCursorSettings(FALSE, FALSE));
   EXPECT_EQ(System(), Values({ 13, 1, 2, 1, 0, 3, 3 }));
-  EXPECT_FALSE(m_capture.Contains("restoring"));
-  ExpectTraced({ "WndRestoreCursorSettings - entry (bForce:0,bToLastMCPLSnapshot:0)", "WndRestoreCursorSettings - exit" });
 
   // A forced clear leaves the previous snapshot, or writes none.
   SetSystem({ 15, 5, 8, 2, 1, 3, 3 });
@@ -135,10 +120,9 @@ TEST_F(WndCursorTest, ControlPanelSnapshotRestoreAndVariation)
   RegDeleteKeyA(HKEY_CURRENT_USER, kCplKey);   // the fixture recreates what was there
   ASSERT_FALSE(KeyExists(HKEY_CURRENT_USER, kCplKey));
   SetSystem({ 13, 1, 2, 1, 1, 3, 3 });
-  m_capture.Clear();
   EXPECT_FALSE(WndRestoreCursorSettings(TRUE, TRUE) || WndGetCursorSettingsVariation(&v));
   EXPECT_EQ(System(), Values({ 13, 1, 2, 1, 1, 3, 3 }));
-  EXPECT_FALSE(m_capture.Contains("WndRestoreCursorSettings - exit") || KeyExists(HKEY_CURRENT_USER, kCplKey));
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kCplKey));
 }
 
 // Values of another type or length: never more than four bytes are taken; a
@@ -150,8 +134,7 @@ TEST_F(WndCursorTest, CorruptValuesApplyNoStrayNumbers)
   SetSystem({ 13, 1, 2, 1, 0, 3, 3 });
   EXPECT_FALSE(WndRestoreCursorSettings(TRUE, FALSE));
   EXPECT_EQ(System(), Values({ 6, 1, 2, 1, 1, 3, 3 }));   // speed and buttons restored, acceleration left
-  ExpectTraced({ "WndRestoreMouseSpeedAndAccel - WndRestoreMouseSpeedAndAccel - WndCursor.cpp line",
-                 "WndRestoreMouseSpeedAndAccel - exit - bStatus:0" });
+  EXPECT_TRUE(m_capture.Contains("<error> WndRestoreMouseSpeedAndAccel - WndRestoreMouseSpeedAndAccel - WndCursor.cpp line"));
   // A sensitivity of another type is not a speed; the acceleration values'
   // types are not tested, a short one is zero-extended.
   SetRaw("MouseSensitivity", std::string("\x05\x00", 2));
@@ -171,7 +154,7 @@ TEST_F(WndCursorTest, CorruptValuesApplyNoStrayNumbers)
   EXPECT_FALSE(WndRetrieveCursorSettings(&hKey, &s));
   EXPECT_EQ(Values({ s.lSensitivity, s.lSpeed, s.lThreshold1, s.lThreshold2, s.lVerticalScroll, s.lHorizontalScroll,
                      s.lButtonSwap }), Values({ 6, 0, 4, 9, 0, 3, 1 }));
-  EXPECT_TRUE(m_capture.Count("assert FALSE") == 2u && m_capture.Contains("WndRetrieveCursorSettings - exit - bStatus:0."));
+  EXPECT_EQ(m_capture.Count("assert FALSE"), 2u);
   EXPECT_FALSE(WndRetrieveCursorSettings(&hKey, nullptr));
 
   // The flag: any non-zero value of up to four bytes, whatever its type.
@@ -187,12 +170,9 @@ TEST_F(WndCursorTest, CorruptValuesApplyNoStrayNumbers)
   SetSystem({ 10, 6, 10, 1, 0, 7, 8 });
   EXPECT_TRUE(WndClearVerticalScrolling(nullptr) && WndClearHorizontalScrolling(nullptr));
   EXPECT_EQ(System(), Values({ 10, 6, 10, 1, 0, 3, 3 }));
-  ExpectTraced({ "WndClearVerticalScrolling - exit - bStatus:1", "WndClearHorizontalScrolling - entry" });
   WriteSnapshot(kDravKey, { -1, 1, 6, 4 });
   EXPECT_TRUE(WndRestoreVerticalScrolling(&hKey) && WndRestoreHorizontalScrolling(&hKey));
   EXPECT_EQ(System(), Values({ 10, 6, 10, 1, 0, 6, 4 }));
-  ExpectTraced({ "WndRestoreVerticalScrolling - Restoring SPI_SETWHEELSCROLLLINES = 6",
-                 "WndRestoreHorizontalScrolling - restoring SPI_SETWHEELSCROLLCHARS = 4 " });
   WriteSnapshot(kDravKey, { -1, -1, -1, -1 });   // no buttons, no horizontal, a vertical of another type
   TestRegSetString(HKEY_CURRENT_USER, kDravKey, "MouseVerticalScroll", "6");
   EXPECT_FALSE(WndRestoreVerticalScrolling(&hKey) || WndRestoreHorizontalScrolling(&hKey) ||

@@ -45,11 +45,6 @@ TEST_F(WndStateTest, DriverTypeFromTheUserTheMachineOrTheDefault)
   EXPECT_TRUE(get(&bFirst) == 2 && bFirst && ReadDword(HKEY_CURRENT_USER, kDravKey, "DriverType") == 2);
   TestRegSetDword(HKEY_LOCAL_MACHINE, kDravKey, "DriverType", 3);
   EXPECT_TRUE(get(&bFirst) == 2 && !bFirst);
-  for (const char* sLine : {"WndGetDriverType - Exit( DriverTypeValue:1, FirstTime:1 )",
-                            "WndGetDriverType - SetupMouseCohabitation - GLOBAL DriverType:2 (0x2).",
-                            "WndGetDriverType - Exit( DriverTypeValue:2, FirstTime:0 )"}) {
-    EXPECT_TRUE(m_capture.Contains(sLine)) << sLine;
-  }
   TestRegDelete(HKEY_LOCAL_MACHINE, kDravKey, "DriverType");
   TestRegSetString(HKEY_CURRENT_USER, kDravKey, "DriverType", "2");   // bytes '2', 0: the number 0x32
   EXPECT_TRUE(get(&bFirst) == 0x32 && !bFirst && user().dwType == REG_SZ);   // left as it was
@@ -72,25 +67,19 @@ TEST_F(WndStateTest, FLockFromTheUserThenTheMachineThenOn)
   TestRegSetDword(HKEY_CURRENT_USER, kDravKey, "FMode", 0);
   TestRegSetDword(HKEY_LOCAL_MACHINE, kDravKey, "FMode", 1);
   EXPECT_FALSE(WndLoadFLockState());
-  EXPECT_TRUE(m_capture.Contains("WndLoadFLockState - Opening Branch 80000001."));
-  EXPECT_TRUE(m_capture.Contains("WndLoadFLockState - Exit 0"));
   TestRegSetString(HKEY_CURRENT_USER, kDravKey, "FMode", "0");
   TestRegSetDword(HKEY_LOCAL_MACHINE, kDravKey, "FMode", 0);
   EXPECT_TRUE(WndLoadFLockState());
   EXPECT_TRUE(m_capture.Contains("WndLoadFLockState - WndLoadFLockState - WndState.cpp line"));
-  EXPECT_FALSE(m_capture.Contains("Opening Branch 80000002"));
 
   TestRegDelete(HKEY_CURRENT_USER, kDravKey, "FMode");   // the user's key exists, without the value
   EXPECT_FALSE(WndLoadFLockState());
-  EXPECT_TRUE(m_capture.Contains("WndLoadFLockState - KEY Not Found."));
-  EXPECT_TRUE(m_capture.Contains("WndLoadFLockState - Opening Branch 80000002."));
   TestRegDelete(HKEY_LOCAL_MACHINE, kDravKey, "FMode");
   EXPECT_TRUE(WndLoadFLockState());
   WndSaveFLockState(FALSE);
   EXPECT_TRUE(ReadDword(HKEY_CURRENT_USER, kDravKey, "FMode") == 0 && !WndLoadFLockState());
   WndSaveFLockState(TRUE);
   EXPECT_TRUE(WndLoadFLockState());
-  EXPECT_TRUE(m_capture.Contains("WndSaveFLockState - Entry 1") && m_capture.Contains("WndSaveFLockState - Exit."));
 }
 
 // Reserved characters become '#'; what cannot be named whole gives an empty path and nothing written past
@@ -128,21 +117,15 @@ TEST_F(WndStateTest, BatteryLogNamesAndFiles)
   HANDLE h = WndOpenBatteryLogFile(&device, &sa, &bNew);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   EXPECT_TRUE(bNew && (GetFileAttributesA(sLog.c_str()) & FILE_ATTRIBUTE_DIRECTORY) == 0);
-  EXPECT_TRUE(m_capture.Contains("WndOpenBatteryLogFile - Model:0x00001234 - sName:'Test:Mouse'."));
-  EXPECT_TRUE(m_capture.Contains("WndOpenBatteryLogFile - FilePath:'" + sLog + "'."));
-  EXPECT_EQ(m_capture.Count("WndOpenBatteryLogFile - pbNewFile:0."), 1u);
-  EXPECT_EQ(m_capture.Count("WndOpenBatteryLogFile - pbNewFile:1."), 1u);
-  EXPECT_TRUE(m_capture.Contains("WndCreateBatteryLogFolder - Directory '" + sBattery + "' was created."));
   DWORD cb = 0;
   char sData[8] = "";
   HANDLE hRead = (WriteFile(h, "42\r\n", 4, &cb, nullptr), WndOpenBatteryLogFile(&device, nullptr, nullptr));
   EXPECT_TRUE(ReadFile(hRead, sData, sizeof sData, &cb, nullptr));
   EXPECT_EQ(std::string(sData, cb), "42\r\n");
   CloseHandle(hRead), CloseHandle(h);
-  // Existing file: no second try, not new; the folder is not made again.
-  m_capture.Clear();
+  // Existing file: not new; the folder is not made again.
   h = WndOpenBatteryLogFile(&device, &sa, &bNew);
-  EXPECT_TRUE(h != INVALID_HANDLE_VALUE && !bNew && !m_capture.Contains("WndCreateBatteryLogFolder"));
+  EXPECT_TRUE(h != INVALID_HANDLE_VALUE && !bNew);
   CloseHandle(h);
   EXPECT_FALSE(WndCreateBatteryLogFolder(&sa));
   EXPECT_EQ(WndOpenBatteryLogFile(&absent, nullptr, nullptr), INVALID_HANDLE_VALUE);
