@@ -1,6 +1,6 @@
-// The model parsers' platform for the native build: the C heap (every block
-// its own allocation, so the sanitizers see each one) and a trace sink that
-// only formats, so that every format and argument is exercised.
+// The model parsers' platform for the native fuzz build: the C heap (every
+// block its own allocation, so the sanitizers see each one) and a trace sink
+// that only formats, so that every format and argument is exercised.
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -8,7 +8,6 @@
 #include "models/IniPlatform.h"
 
 static uint32_t s_ulFailCountdown = 0;
-unsigned long g_ulNativeTraceLines = 0;
 
 void IniSetAllocationFailure(uint32_t ulNth) { s_ulFailCountdown = ulNth; }
 
@@ -22,31 +21,18 @@ void* IniHeapAlloc(size_t ulSize)
 
 void IniHeapFree(void* p) { free(p); }
 
-static void Sink(const char* sFormat, va_list args)
-{
-  char sText[512];
-  vsnprintf(sText, sizeof sText, sFormat, args);
-  g_ulNativeTraceLines++;
-}
-
-void IniTraceCategory(uint32_t, const char*, const char* sFormat, ...)
-{
-  va_list args;
-  va_start(args, sFormat);
-  Sink(sFormat, args);
-  va_end(args);
-}
-
-#define NATIVE_TRACE_SINK(name)                         \
-  void name(const char*, const char* sFormat, ...)      \
-  {                                                     \
-    va_list args;                                       \
-    va_start(args, sFormat);                            \
-    Sink(sFormat, args);                                \
-    va_end(args);                                       \
+#define NATIVE_TRACE_SINK(name, ...)                \
+  void name(__VA_ARGS__, const char* sFormat, ...)  \
+  {                                                 \
+    char sText[512];                                \
+    va_list args;                                   \
+    va_start(args, sFormat);                        \
+    vsnprintf(sText, sizeof sText, sFormat, args);  \
+    va_end(args);                                   \
   }
-NATIVE_TRACE_SINK(IniTraceError)
-NATIVE_TRACE_SINK(IniTraceWarning)
-NATIVE_TRACE_SINK(IniTraceInfo)
+NATIVE_TRACE_SINK(IniTraceCategory, uint32_t, const char*)
+NATIVE_TRACE_SINK(IniTraceError, const char*)
+NATIVE_TRACE_SINK(IniTraceWarning, const char*)
+NATIVE_TRACE_SINK(IniTraceInfo, const char*)
 
-void IniTraceAssert(const char*, const char*, int, const char*) { g_ulNativeTraceLines++; }
+void IniTraceAssert(const char*, const char*, int, const char*) {}

@@ -76,17 +76,14 @@ const Op kOps[] = {
 
 }  // namespace
 
-// The designer's ECB table (8-byte keys: the range's ends and weak keys) and
-// variable-key table (the first n bytes of one key, n = 1..24); past 24 bytes
-// OpenSSL's answers with the key length set explicitly ("Q": the loader's
-// 45-byte key; a 56-byte key and its first 55 bytes).
-TEST(BlowfishVectors, PublishedAndLongKeyTables)
+// Key lengths that OpenSSL's command line cannot give (it keys with 16 bytes;
+// the reference cases below cover 1, 2, 4, 8 and 16): the designer's
+// variable-key table (the first n bytes of one key, n = 1..24), and past 24
+// bytes OpenSSL's answers with the key length set explicitly ("Q": the
+// loader's 45-byte key; a 56-byte key and its first 55 bytes).
+TEST(BlowfishVectors, KeyLengthsBeyondTheReferenceCases)
 {
   const char* const kTable[] = {   // key, then plaintext and ciphertext pairs
-      "0000000000000000 0000000000000000 4EF997456198DD78", "FFFFFFFFFFFFFFFF FFFFFFFFFFFFFFFF 51866FD5B85ECB8A",
-      "3000000000000000 1000000000000001 7D856F9A613063F2", "0123456789ABCDEF 1111111111111111 61F9C3802281B096",
-      "0101010101010101 0123456789ABCDEF FA34EC4847B268B2", "1F1F1F1F0E0E0E0E 0123456789ABCDEF A790795108EA3CAE",
-      "E0FEE0FEF1FEF1FE 0123456789ABCDEF C39E072D9FAC631D",
       "Q 0000000000000000 7607561CB19C92DF FEDCBA9876543210 105D08A3BFC26EB1",
       "0B30557A9FC4E90E33587DA2C7EC11365B80A5CAEF14395E83A8CDF2173C6186ABD0F51A3F6489AED3F81D42678CB1D6FB20456A8FB4D9FE"
       " 0000000000000000 87C43EFBD5B4C7B6 FEDCBA9876543210 06DBDB54F0A4D95A",
@@ -118,7 +115,7 @@ TEST(BlowfishVectors, PublishedAndLongKeyTables)
   for (size_t n = 1; varCiphers >> sCipher; ++n) {
     check(Bytes(varKey.begin(), varKey.begin() + n), "FEDCBA9876543210", sCipher);
   }
-  EXPECT_EQ(ulVectors, 7u + 6u + 24u);
+  EXPECT_EQ(ulVectors, 6u + 24u);
 }
 
 // Every case OpenSSL's command line produced at test set-up: our cipher must
