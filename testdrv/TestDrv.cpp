@@ -37,6 +37,7 @@ struct Child {
   ULONG ulId;                // 0: free slot
   DEVICE_OBJECT* pPdo;       // null until created and after deletion
   bool bPresent;             // plugged, not yet unplugged
+  bool bRemoved;             // removed by PnP; its device object goes with its last handle
   char sInstanceId[TESTDRV_MAX_DATA];
   UNICODE_STRING Link;       // its interface, once registered
   ULONG ulMode;
@@ -245,6 +246,27 @@ NTSTATUS ChildControl(ULONG ulChild, IRP* pIrp)
   return lStatus == STATUS_PENDING ? STATUS_PENDING : Complete(pIrp, lStatus, ulReturned);
 }
 
+// A removed child's device object, once no handle to it is open (Wine fails
+// requests on a deleted device's handles with access denied, not with the
+// device's own answer). Under the lock.
+DEVICE_OBJECT* TakeDeviceToDelete(Child& child)
+{
+  DEVICE_OBJECT* pDevice = child.bRemoved && child.lHandles == 0 ? child.pPdo : nullptr;
+  if (pDevice != nullptr) {
+    child.pPdo = nullptr;
+  }
+  return pDevice;
+}
+
+void DeleteChildDevice(Child* pChild, DEVICE_OBJECT* pDevice)
+{
+  if (pDevice != nullptr) {
+    RtlFreeUnicodeString(&pChild->Link);
+    pChild->Link.Buffer = nullptr;
+    IoDeleteDevice(pDevice);
+  }
+}
+
 NTSTATUS ChildCreateClose(ULONG ulChild, IRP* pIrp)
 {
   IO_STACK_LOCATION* pStack = IoGetCurrentIrpStackLocation(pIrp);
@@ -252,9 +274,11 @@ NTSTATUS ChildCreateClose(ULONG ulChild, IRP* pIrp)
   NTSTATUS lStatus = STATUS_SUCCESS;
   LIST_ENTRY done;
   InitializeListHead(&done);
+  DEVICE_OBJECT* pDelete = nullptr;
+  Child* pChild;
   {
     Lock lock;
-    Child* pChild = FindChild(ulChild);
+    pChild = FindChild(ulChild);
     if (pStack->MajorFunction == IRP_MJ_CREATE) {
       if (pChild == nullptr || !pChild->bPresent || pFile == nullptr) {
         lStatus = STATUS_DEVICE_NOT_CONNECTED;
@@ -269,11 +293,14 @@ NTSTATUS ChildCreateClose(ULONG ulChild, IRP* pIrp)
       if (pStack->MajorFunction == IRP_MJ_CLOSE && pFile->FsContext != nullptr) {
         pFile->FsContext = nullptr;
         --pChild->lHandles;
+        pDelete = TakeDeviceToDelete(*pChild);
       }
     }
   }
   CompleteGathered(&done);
-  return Complete(pIrp, lStatus, 0);
+  Complete(pIrp, lStatus, 0);
+  DeleteChildDevice(pChild, pDelete);
+  return lStatus;
 }
 
 // ---- Children in PnP ----------------------------------------------------------------
@@ -394,27 +421,21 @@ NTSTATUS ChildPnp(DEVICE_OBJECT* pDevice, ULONG ulChild, IRP* pIrp)
     SetInterface(pChild, false);
     LIST_ENTRY done;
     InitializeListHead(&done);
-    bool bDelete;
+    DEVICE_OBJECT* pDelete = nullptr;
     {
       Lock lock;
       // A child still plugged stays until it is reported gone, unless the bus goes.
-      bDelete = !pChild->bPresent || g_pBus == nullptr;
-      if (bDelete) {
+      if (!pChild->bPresent || g_pBus == nullptr) {
         pChild->bPresent = false;
-        pChild->pPdo = nullptr;
+        pChild->bRemoved = true;
         ReleaseAll(*pChild, nullptr, STATUS_DEVICE_NOT_CONNECTED, &done);
+        pDelete = TakeDeviceToDelete(*pChild);
       }
     }
     CompleteGathered(&done);
-    if (bDelete) {
-      RtlFreeUnicodeString(&pChild->Link);
-      pChild->Link.Buffer = nullptr;
-      Complete(pIrp, STATUS_SUCCESS, 0);
-      IoDeleteDevice(pDevice);
-      return STATUS_SUCCESS;
-    }
-    lStatus = STATUS_SUCCESS;
-    break;
+    Complete(pIrp, STATUS_SUCCESS, 0);
+    DeleteChildDevice(pChild, pDelete);
+    return STATUS_SUCCESS;
   }
   case IRP_MN_QUERY_REMOVE_DEVICE:
   case IRP_MN_CANCEL_REMOVE_DEVICE:
@@ -632,8 +653,8 @@ NTSTATUS QueueEvent(const TestDrvCommand& command)
       if (IoctlOf(pIrp) == DRV_IOCTL_EVENT_READ && Claim(pIrp)) {
         ULONG_PTR ulReturned = 0;
         const ULONG ulOutSize = IoGetCurrentIrpStackLocation(pIrp)->Parameters.DeviceIoControl.OutputBufferLength;
-        Finish(pIrp, ServeEvent(*pChild, pIrp->AssociatedIrp.SystemBuffer, ulOutSize, &ulReturned), ulReturned,
-               &done);
+        const NTSTATUS lStatus = ServeEvent(*pChild, pIrp->AssociatedIrp.SystemBuffer, ulOutSize, &ulReturned);
+        Finish(pIrp, lStatus, ulReturned, &done);
         break;
       }
     }
