@@ -89,6 +89,8 @@ TEST_F(TestDrvTest, ParametersAnswerAsTheProtocolSays)
   ULONG ulStored = 0;
   EXPECT_EQ(TestDrvGetParam(ulChild, 3102, &ulStored, sizeof ulStored), 4u);
   EXPECT_EQ(ulStored, 0x20003000u);
+  ASSERT_TRUE(TestDrvSetMode(ulChild, TESTDRV_FAIL, static_cast<LONG>(0xC0000010)));   // invalid device request
+  EXPECT_EQ(Issue(h, IOCTL_GET, Set, 4, &ulStored, 4, &ov), DWORD{ ERROR_INVALID_FUNCTION });
   CloseHandle(ov.hEvent);
   CloseHandle(h);
 }
@@ -159,6 +161,27 @@ TEST_F(TestDrvTest, UnplugEndsHeldRequestsAndRemovesTheInterface)
   CloseHandle(read.hEvent);
   CloseHandle(h);
   EXPECT_EQ(TestDrvOpenHandleCount(ulChild), 0u);   // the close reached the removed child
+}
+
+TEST_F(TestDrvTest, BadControlInputIsRefused)
+{
+  for (const char* sId : { "NOBACKSLASH", "\\LEADING", "TRAILING\\", "HAS SPACE\\1", "" }) {
+    EXPECT_EQ(TestDrvPlug(sId), 0u) << sId;
+  }
+  const ULONG ulValue = 0;
+  EXPECT_FALSE(TestDrvSetMode(99, TESTDRV_FAIL, 0));
+  EXPECT_FALSE(TestDrvSetParam(99, 3102, &ulValue, 4));
+  EXPECT_FALSE(TestDrvQueueEvent(99, &ulValue, 4));
+  EXPECT_FALSE(TestDrvUnplug(99));
+  HANDLE h = CreateFileA(TESTDRV_CONTROL_PATH, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  BYTE Buffer[sizeof(TestDrvCommand) + 1] = {};
+  DWORD dw;
+  for (DWORD dwIn : { DWORD{ 0 }, DWORD{ 4 }, DWORD{ sizeof Buffer } }) {   // the command record only
+    EXPECT_FALSE(DeviceIoControl(h, TESTDRV_REQUEST_COUNT, Buffer, dwIn, Buffer, 4, &dw, nullptr)) << dwIn;
+    EXPECT_EQ(GetLastError(), DWORD{ ERROR_INVALID_PARAMETER }) << dwIn;
+  }
+  CloseHandle(h);
 }
 
 }  // namespace
