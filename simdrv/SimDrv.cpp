@@ -7,6 +7,7 @@
 // broadcasts are sent outside the lock, since window procedures call back in.
 #define SIMDRV_BUILD
 #include "simdrv/SimDrv.h"
+#include "simdrv/DrvAnswers.h"
 
 #include <dbt.h>
 
@@ -19,16 +20,7 @@
 
 namespace {
 
-constexpr DWORD IOCTL_REGISTER = 0x00220404;
-constexpr DWORD IOCTL_UNREGISTER = 0x00220408;
-constexpr DWORD IOCTL_EVENT_READ = 0x0022040C;
-constexpr DWORD IOCTL_GET = 0x00220410;
-constexpr DWORD IOCTL_SET = 0x00220414;
-
-constexpr ULONG ID_EVENT_CHORDING_BUTTON = 3112;
-constexpr ULONG ID_ACCELERATION = 3111;
-constexpr ULONG ID_TIME_STAMP = 4000;
-constexpr ULONG MAX_PARAM_BYTES = 132;
+constexpr DWORD IOCTL_EVENT_READ = DRV_IOCTL_EVENT_READ;
 constexpr ULONG MAX_PACKET_BYTES = 256;
 constexpr ULONG LOG_CAPACITY = 4096;
 constexpr DWORD LIVENESS_POLL_MS = 50;
@@ -41,36 +33,6 @@ constexpr DWORD CANCEL_COMPLETION_MS = 20;
 constexpr ULONG_PTR SIM_STATUS_PENDING = 0x103;
 ULONG_PTR SimStatus(DWORD dwError) { return dwError == 0 ? 0 : (0xE0000000u | dwError); }
 DWORD SimErrorOf(ULONG_PTR status) { return status == 0 ? 0 : static_cast<DWORD>(status & 0xFFFF); }
-
-// Parameters the driver knows: get reply length (0 = no get), set payload
-// length (0 = no set; ~0u = the acceleration form, level plus points).
-struct ParamSpec {
-  ULONG ulId;
-  ULONG ulGetLength;
-  ULONG ulSetLength;
-};
-constexpr ULONG VARIABLE = ~0u;
-constexpr ParamSpec kParams[] = {
-  { 3102, 4, 4 }, { 3103, 4, 4 },   { 3105, 0, 4 },  { 3106, 16, 16 }, { 3107, 4, 4 },   { 3108, 20, 20 },
-  { 3109, 0, 4 }, { ID_ACCELERATION, VARIABLE, VARIABLE }, { 3114, 0, 4 }, { 3116, 8, 8 }, { 3117, 0, 8 },
-  { ID_TIME_STAMP, 8, 0 },
-};
-
-const ParamSpec* FindSpec(ULONG ulId)
-{
-  for (const ParamSpec& spec : kParams) {
-    if (spec.ulId == ulId) {
-      return &spec;
-    }
-  }
-  return nullptr;
-}
-
-struct Param {
-  ULONG ulId;
-  std::vector<BYTE> Value;
-  ULONG ulReplyLength = ~0u;   // forced short reply, ~0u = normal
-};
 
 // The filter driver's raw interface class and the mouse setup class.
 constexpr GUID kRawInterfaceClass = { 0x5A486531, 0x0201, 0x43E0, { 0xBD, 0x81, 0xD5, 0x44, 0xBB, 0x08, 0xD0, 0xDC } };
@@ -90,9 +52,8 @@ struct Device {
   ULONG ulMode = SIMDRV_COMPLETE_AT_ONCE;
   DWORD dwError = 0;
   DWORD dwDelayMs = 0;
-  std::vector<Param> Params;
+  DrvParamStore Store;
   std::deque<std::vector<BYTE>> Events;
-  ULONG64 ullTimeStamp = 0x100000000ull;
 };
 
 struct OpenHandle {
@@ -174,48 +135,6 @@ Device* FindDevice(ULONG ulDevice)
   return &g_Devices[ulDevice - 1];
 }
 
-Param* FindParam(Device& device, ULONG ulId)
-{
-  for (Param& param : device.Params) {
-    if (param.ulId == ulId) {
-      return &param;
-    }
-  }
-  return nullptr;
-}
-
-void StoreParam(Device& device, ULONG ulId, const void* pData, ULONG ulSize)
-{
-  Param* pParam = FindParam(device, ulId);
-  if (pParam == nullptr) {
-    device.Params.push_back(Param{ ulId, {}, ~0u });
-    pParam = &device.Params.back();
-  }
-  const BYTE* p = static_cast<const BYTE*>(pData);
-  pParam->Value.assign(p, p + ulSize);
-}
-
-void StoreWords(Device& device, ULONG ulId, std::initializer_list<ULONG> words)
-{
-  std::vector<ULONG> v(words);
-  StoreParam(device, ulId, v.data(), static_cast<ULONG>(v.size() * sizeof(ULONG)));
-}
-
-void SetDefaults(Device& device)
-{
-  StoreWords(device, 3102, { 0x10001000 });         // speed 50 on both axes
-  StoreWords(device, 3103, { 0 });                  // orientation
-  StoreWords(device, 3105, { 0 });                  // processing
-  StoreWords(device, 3106, { 0, 0, 0, 0 });         // wheel acceleration off
-  StoreWords(device, 3107, { 0x01000100 });         // wheel speed 1.0, offset 1.0
-  StoreWords(device, 3108, { 0, 0, 0, 0, 0 });      // wheel filter
-  StoreWords(device, 3109, { 0 });                  // chording
-  StoreWords(device, ID_ACCELERATION, { 0 });       // level 0, no curve
-  StoreWords(device, 3114, { 0 });                  // report rate
-  StoreWords(device, 3116, { 0, 1 });               // wheel resolution off, x1
-  StoreWords(device, 3117, { 0, 0 });               // in-use event
-}
-
 // ---- Request log ----------------------------------------------------------------
 
 ULONG64 LogAdd(ULONG ulDevice, DWORD dwIoctl, const void* pIn, DWORD dwInSize, DWORD dwOutSize)
@@ -288,89 +207,20 @@ long FindLiveHandle(HANDLE hHandle)
 
 // ---- Answers ----------------------------------------------------------------------
 
-DWORD AnswerGet(Device& device, const BYTE* pIn, ULONG ulInSize, BYTE* pOut, ULONG ulOutSize, ULONG* pulReturned)
-{
-  if (ulInSize < 4 || pIn == nullptr) {
-    return ERROR_INVALID_PARAMETER;
-  }
-  ULONG ulId;
-  memcpy(&ulId, pIn, 4);
-  const ParamSpec* pSpec = FindSpec(ulId);
-  if (pSpec == nullptr || pSpec->ulGetLength == 0) {
-    return ERROR_INVALID_PARAMETER;
-  }
-  std::vector<BYTE> reply;
-  if (ulId == ID_TIME_STAMP) {
-    ULONG64 ull = device.ullTimeStamp++;
-    reply.assign(reinterpret_cast<BYTE*>(&ull), reinterpret_cast<BYTE*>(&ull) + 8);
-    // A forced short reply holds for the time stamp too.
-    Param* pParam = FindParam(device, ulId);
-    if (pParam != nullptr && pParam->ulReplyLength < reply.size()) {
-      reply.resize(pParam->ulReplyLength);
-    }
-  } else {
-    Param* pParam = FindParam(device, ulId);
-    if (pParam != nullptr) {
-      reply = pParam->Value;
-    }
-    ULONG ulLength = pSpec->ulGetLength == VARIABLE ? static_cast<ULONG>(reply.size()) : pSpec->ulGetLength;
-    reply.resize(ulLength, 0);
-    if (pParam != nullptr && pParam->ulReplyLength < reply.size()) {
-      reply.resize(pParam->ulReplyLength);
-    }
-  }
-  if (ulOutSize < reply.size() || (pOut == nullptr && !reply.empty())) {
-    return ERROR_INSUFFICIENT_BUFFER;
-  }
-  if (!reply.empty()) {
-    memcpy(pOut, reply.data(), reply.size());
-  }
-  *pulReturned = static_cast<ULONG>(reply.size());
-  return 0;
-}
-
-DWORD AnswerSet(Device& device, const BYTE* pIn, ULONG ulInSize)
-{
-  if (ulInSize < 4 || pIn == nullptr) {
-    return ERROR_INVALID_PARAMETER;
-  }
-  ULONG ulId;
-  memcpy(&ulId, pIn, 4);
-  const ParamSpec* pSpec = FindSpec(ulId);
-  if (pSpec == nullptr || pSpec->ulSetLength == 0) {
-    return ERROR_INVALID_PARAMETER;
-  }
-  ULONG ulPayload = ulInSize - 4;
-  if (pSpec->ulSetLength == VARIABLE) {
-    if (ulPayload < 4 || ulPayload > MAX_PARAM_BYTES || ulPayload % 4 != 0) {
-      return ERROR_INVALID_PARAMETER;
-    }
-  } else if (ulPayload != pSpec->ulSetLength) {
-    return ERROR_INVALID_PARAMETER;
-  }
-  StoreParam(device, ulId, pIn + 4, ulPayload);
-  return 0;
-}
-
 // Any request but the event read.
 DWORD Answer(Device& device, DWORD dwIoctl, const BYTE* pIn, ULONG ulInSize, BYTE* pOut, ULONG ulOutSize,
              ULONG* pulReturned)
 {
-  *pulReturned = 0;
-  switch (dwIoctl) {
-  case IOCTL_REGISTER:
-  case IOCTL_UNREGISTER: {
-    if (ulInSize < 4 || pIn == nullptr) {
-      return ERROR_INVALID_PARAMETER;
-    }
-    ULONG ulId;
-    memcpy(&ulId, pIn, 4);
-    return ulId == ID_EVENT_CHORDING_BUTTON ? 0 : ERROR_INVALID_PARAMETER;
-  }
-  case IOCTL_GET:
-    return AnswerGet(device, pIn, ulInSize, pOut, ulOutSize, pulReturned);
-  case IOCTL_SET:
-    return AnswerSet(device, pIn, ulInSize);
+  uint32_t ulReturned = 0;
+  const DrvResult result = DrvAnswer(&device.Store, dwIoctl, pIn, ulInSize, pOut, ulOutSize, &ulReturned);
+  *pulReturned = ulReturned;
+  switch (result) {
+  case DRV_OK:
+    return 0;
+  case DRV_BAD_PARAMETER:
+    return ERROR_INVALID_PARAMETER;
+  case DRV_BUFFER_TOO_SMALL:
+    return ERROR_INSUFFICIENT_BUFFER;
   default:
     return ERROR_INVALID_FUNCTION;
   }
@@ -549,7 +399,7 @@ ULONG Add(const SimDrvDeviceDesc* pDesc)
   if (pDesc->pSetupClass != nullptr) {
     device.SetupClass = *pDesc->pSetupClass;
   }
-  SetDefaults(device);
+  DrvStoreInit(&device.Store);
   g_Devices.push_back(std::move(device));
   return g_Devices.back().ulId;
 }
@@ -948,42 +798,23 @@ SIMDRV_API BOOL SimDrvSetParam(ULONG ulDevice, ULONG ulParam, const void* pData,
 {
   Lock lock;
   Device* pDevice = FindDevice(ulDevice);
-  if (pDevice == nullptr || FindSpec(ulParam) == nullptr || ulParam == ID_TIME_STAMP || ulSize > MAX_PARAM_BYTES ||
-      (pData == nullptr && ulSize != 0)) {
-    return FALSE;
-  }
-  StoreParam(*pDevice, ulParam, pData, ulSize);
-  return TRUE;
+  return pDevice != nullptr && DrvStoreSet(&pDevice->Store, ulParam, pData, ulSize);
 }
 
 SIMDRV_API ULONG SimDrvGetParam(ULONG ulDevice, ULONG ulParam, void* pOut, ULONG ulOutSize)
 {
   Lock lock;
   Device* pDevice = FindDevice(ulDevice);
-  Param* pParam = pDevice != nullptr ? FindParam(*pDevice, ulParam) : nullptr;
-  if (pParam == nullptr) {
-    return 0;
-  }
-  ULONG ulSize = static_cast<ULONG>(pParam->Value.size());
-  if (pOut != nullptr && ulSize != 0) {
-    memcpy(pOut, pParam->Value.data(), ulSize < ulOutSize ? ulSize : ulOutSize);
-  }
-  return ulSize;
+  return pDevice != nullptr ? DrvStoreGet(&pDevice->Store, ulParam, pOut, ulOutSize) : 0;
 }
 
 SIMDRV_API void SimDrvSetReplyLength(ULONG ulDevice, ULONG ulParam, ULONG ulLength)
 {
   Lock lock;
   Device* pDevice = FindDevice(ulDevice);
-  if (pDevice == nullptr || FindSpec(ulParam) == nullptr) {
-    return;
+  if (pDevice != nullptr) {
+    DrvStoreSetReplyLength(&pDevice->Store, ulParam, ulLength);
   }
-  Param* pParam = FindParam(*pDevice, ulParam);
-  if (pParam == nullptr) {
-    pDevice->Params.push_back(Param{ ulParam, {}, ~0u });
-    pParam = &pDevice->Params.back();
-  }
-  pParam->ulReplyLength = ulLength;
 }
 
 // ---- Request log ------------------------------------------------------------------
