@@ -98,6 +98,7 @@ TEST(SynchCriticalRegion, EnterOwnsTheMutexOrFailsWithTheReason)
       EXPECT_EQ(c.dwError, dwError);
     }
     EXPECT_TRUE(capture.Contains(c.sLine));
+    EXPECT_TRUE(capture.Contains("CriticalRegionEnter( " + Hex(hMutex, "%08X") + ", " + Hex(hCancel, "%08X") + " ) - Entry."));
     EXPECT_EQ(hMutex != nullptr, capture.Contains("CriticalRegionEnter - Exit"));
     if (hMutex != nullptr) {
       EXPECT_EQ(c.dwError == 0, OwnsMutex(hMutex));
@@ -217,6 +218,7 @@ TEST_F(SynchDeadHandles, FullTableLeavesTheNextHandleOpenForItsOwner)
     EXPECT_TRUE(CloseHandleCleanupLater(h));
   }
   EXPECT_EQ(MAX_DEVICES, g_ulDeadHandleCount);
+  EXPECT_TRUE(capture.Contains("added handle " + Hex(events.back(), "%08X") + " to DeadHandles list at slot 63"));
   EXPECT_FALSE(CloseHandleCleanupLater(hOverflow));
   EXPECT_TRUE(capture.Contains("assert i != MAX_DEVICES"));
   EXPECT_FALSE(IsDeadHandle(hOverflow));
@@ -277,6 +279,7 @@ TEST(SynchStopNiceThread, ThreadEndsByItselfOrIsTerminatedAtOnceWithoutAStopEven
     for (const char* s : { "StopNiceThread called TerminateThread", "assert NULL != hStopEvent", "assert TRUE == bStatus" }) {
       EXPECT_EQ(!bStopEvent, capture.Contains(s)) << s;
     }
+    EXPECT_TRUE(capture.Contains("StopNiceThread - Exit - 1."));
     EXPECT_TRUE(HandleIsOpen(hThread));
     EXPECT_EQ(bStopEvent, HandleIsOpen(hStop));
     CloseHandle(hThread);
@@ -291,7 +294,12 @@ TEST(SlowSynchStopNiceThread, ThreadThatIgnoresItsStopEventIsTerminatedAfterAMin
   ULONGLONG ullStart = GetTickCount64();
   EXPECT_TRUE(StopNiceThread(hThread, hStop));
   EXPECT_GE(GetTickCount64() - ullStart, 59000u);
-  EXPECT_TRUE(capture.Contains("StopNiceThread called TerminateThread"));
+  for (const std::string& s : { "StopNiceThread - Waiting for Thread " + Hex(hThread) + " to end.",
+                                "StopNiceThread - Thread " + Hex(hThread) + " did not stop. Forcing Termination.",
+                                std::string("StopNiceThread called TerminateThread"),
+                                std::string("StopNiceThread - Exit - 1.") }) {
+    EXPECT_TRUE(capture.Contains(s)) << s;
+  }
   EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(hThread, 0));
   CloseHandle(hThread);
   CloseHandle(hStop);
