@@ -173,8 +173,6 @@ void ReleaseAll(Child& child, FILE_OBJECT* pFile, NTSTATUS lStatus, LIST_ENTRY* 
   }
 }
 
-ULONG IoctlOf(IRP* pIrp) { return IoGetCurrentIrpStackLocation(pIrp)->Parameters.DeviceIoControl.IoControlCode; }
-
 // Gives the oldest packet to an event read's buffer. A buffer too small for it
 // fails the read and keeps the packet.
 NTSTATUS ServeEvent(Child& child, void* pOut, ULONG ulOutSize, ULONG_PTR* pulReturned)
@@ -649,11 +647,12 @@ NTSTATUS QueueEvent(const TestDrvCommand& command)
     // The oldest held read takes it.
     for (LIST_ENTRY* p = pChild->Pending.Flink; p != &pChild->Pending; p = p->Flink) {
       IRP* pIrp = CONTAINING_RECORD(p, IRP, Tail.Overlay.ListEntry);
+      const auto& request = IoGetCurrentIrpStackLocation(pIrp)->Parameters.DeviceIoControl;
       // Claimed first, so that a read being cancelled is not served.
-      if (IoctlOf(pIrp) == DRV_IOCTL_EVENT_READ && Claim(pIrp)) {
+      if (request.IoControlCode == DRV_IOCTL_EVENT_READ && Claim(pIrp)) {
         ULONG_PTR ulReturned = 0;
-        const ULONG ulOutSize = IoGetCurrentIrpStackLocation(pIrp)->Parameters.DeviceIoControl.OutputBufferLength;
-        const NTSTATUS lStatus = ServeEvent(*pChild, pIrp->AssociatedIrp.SystemBuffer, ulOutSize, &ulReturned);
+        const NTSTATUS lStatus =
+          ServeEvent(*pChild, pIrp->AssociatedIrp.SystemBuffer, request.OutputBufferLength, &ulReturned);
         Finish(pIrp, lStatus, ulReturned, &done);
         break;
       }
@@ -743,7 +742,7 @@ NTSTATUS Command(ULONG ulCode, const TestDrvCommand& command, void* pOut, ULONG 
   }
   switch (ulCode) {
   case TESTDRV_SET_MODE:
-    if (command.ulValue > TESTDRV_FAIL) {
+    if (command.ulValue > TESTDRV_FAIL || command.lStatus == STATUS_PENDING) {   // a failure must end the request
       return STATUS_INVALID_PARAMETER;
     }
     pChild->ulMode = command.ulValue;
