@@ -78,7 +78,7 @@ Child* FindChild(ULONG ulId)
 }
 
 // ---- Request log (under the lock) --------------------------------------------------
-// An IRP's log sequence number + 1 rides in DriverContext[0], its child in [1].
+// An IRP's log sequence number + 1 rides in its DriverContext[0].
 
 void LogAdd(IRP* pIrp, ULONG ulChild, ULONG ulIoctl, const void* pIn, ULONG ulInSize, ULONG ulOutSize)
 {
@@ -94,7 +94,6 @@ void LogAdd(IRP* pIrp, ULONG ulChild, ULONG ulIoctl, const void* pIn, ULONG ulIn
   r.ulOutSize = ulOutSize;
   r.lStatus = STATUS_PENDING;
   pIrp->Tail.Overlay.DriverContext[0] = reinterpret_cast<void*>(static_cast<ULONG_PTR>(ullSeq + 1));
-  pIrp->Tail.Overlay.DriverContext[1] = reinterpret_cast<void*>(static_cast<ULONG_PTR>(ulChild));
 }
 
 void LogResult(IRP* pIrp, NTSTATUS lStatus)
@@ -545,6 +544,16 @@ bool ValidInstanceId(const TestDrvCommand& command)
   return ulLast > 0 && ulLast + 1 < command.ulSize;
 }
 
+bool SameId(const char* s, const UCHAR* p, ULONG ulSize)
+{
+  auto upper = [](UCHAR c) { return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c; };
+  ULONG i = 0;
+  while (i < ulSize && s[i] != '\0' && upper(s[i]) == upper(p[i])) {
+    ++i;
+  }
+  return i == ulSize && s[i] == '\0';
+}
+
 NTSTATUS Plug(const TestDrvCommand& command, ULONG* pulId)
 {
   if (!ValidInstanceId(command)) {
@@ -556,6 +565,11 @@ NTSTATUS Plug(const TestDrvCommand& command, ULONG* pulId)
     Lock lock;
     if (g_pBus == nullptr) {
       return STATUS_DEVICE_NOT_READY;
+    }
+    for (const Child& child : g_Children) {
+      if (child.bPresent && SameId(child.sInstanceId, command.Data, command.ulSize)) {
+        return STATUS_OBJECT_NAME_COLLISION;   // one present device per instance ID
+      }
     }
     for (Child& child : g_Children) {
       if (child.ulId == 0 || (child.pPdo == nullptr && !child.bPresent && child.lHandles == 0 &&
