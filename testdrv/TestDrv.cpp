@@ -78,7 +78,7 @@ Child* FindChild(ULONG ulId)
 }
 
 // ---- Request log (under the lock) --------------------------------------------------
-// An IRP's log sequence number + 1 rides in DriverContext[0], its child in [1].
+// An IRP's log sequence number + 1 rides in its DriverContext[0].
 
 void LogAdd(IRP* pIrp, ULONG ulChild, ULONG ulIoctl, const void* pIn, ULONG ulInSize, ULONG ulOutSize)
 {
@@ -94,7 +94,6 @@ void LogAdd(IRP* pIrp, ULONG ulChild, ULONG ulIoctl, const void* pIn, ULONG ulIn
   r.ulOutSize = ulOutSize;
   r.lStatus = STATUS_PENDING;
   pIrp->Tail.Overlay.DriverContext[0] = reinterpret_cast<void*>(static_cast<ULONG_PTR>(ullSeq + 1));
-  pIrp->Tail.Overlay.DriverContext[1] = reinterpret_cast<void*>(static_cast<ULONG_PTR>(ulChild));
 }
 
 void LogResult(IRP* pIrp, NTSTATUS lStatus)
@@ -172,8 +171,6 @@ void ReleaseAll(Child& child, FILE_OBJECT* pFile, NTSTATUS lStatus, LIST_ENTRY* 
     }
   }
 }
-
-ULONG IoctlOf(IRP* pIrp) { return IoGetCurrentIrpStackLocation(pIrp)->Parameters.DeviceIoControl.IoControlCode; }
 
 // Gives the oldest packet to an event read's buffer. A buffer too small for it
 // fails the read and keeps the packet.
@@ -547,6 +544,16 @@ bool ValidInstanceId(const TestDrvCommand& command)
   return ulLast > 0 && ulLast + 1 < command.ulSize;
 }
 
+bool SameId(const char* s, const UCHAR* p, ULONG ulSize)
+{
+  auto upper = [](UCHAR c) { return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c; };
+  ULONG i = 0;
+  while (i < ulSize && s[i] != '\0' && upper(s[i]) == upper(p[i])) {
+    ++i;
+  }
+  return i == ulSize && s[i] == '\0';
+}
+
 NTSTATUS Plug(const TestDrvCommand& command, ULONG* pulId)
 {
   if (!ValidInstanceId(command)) {
@@ -558,6 +565,11 @@ NTSTATUS Plug(const TestDrvCommand& command, ULONG* pulId)
     Lock lock;
     if (g_pBus == nullptr) {
       return STATUS_DEVICE_NOT_READY;
+    }
+    for (const Child& child : g_Children) {
+      if (child.bPresent && SameId(child.sInstanceId, command.Data, command.ulSize)) {
+        return STATUS_OBJECT_NAME_COLLISION;   // one present device per instance ID
+      }
     }
     for (Child& child : g_Children) {
       if (child.ulId == 0 || (child.pPdo == nullptr && !child.bPresent && child.lHandles == 0 &&
@@ -649,11 +661,12 @@ NTSTATUS QueueEvent(const TestDrvCommand& command)
     // The oldest held read takes it.
     for (LIST_ENTRY* p = pChild->Pending.Flink; p != &pChild->Pending; p = p->Flink) {
       IRP* pIrp = CONTAINING_RECORD(p, IRP, Tail.Overlay.ListEntry);
+      const auto& request = IoGetCurrentIrpStackLocation(pIrp)->Parameters.DeviceIoControl;
       // Claimed first, so that a read being cancelled is not served.
-      if (IoctlOf(pIrp) == DRV_IOCTL_EVENT_READ && Claim(pIrp)) {
+      if (request.IoControlCode == DRV_IOCTL_EVENT_READ && Claim(pIrp)) {
         ULONG_PTR ulReturned = 0;
-        const ULONG ulOutSize = IoGetCurrentIrpStackLocation(pIrp)->Parameters.DeviceIoControl.OutputBufferLength;
-        const NTSTATUS lStatus = ServeEvent(*pChild, pIrp->AssociatedIrp.SystemBuffer, ulOutSize, &ulReturned);
+        const NTSTATUS lStatus =
+          ServeEvent(*pChild, pIrp->AssociatedIrp.SystemBuffer, request.OutputBufferLength, &ulReturned);
         Finish(pIrp, lStatus, ulReturned, &done);
         break;
       }
@@ -743,7 +756,7 @@ NTSTATUS Command(ULONG ulCode, const TestDrvCommand& command, void* pOut, ULONG 
   }
   switch (ulCode) {
   case TESTDRV_SET_MODE:
-    if (command.ulValue > TESTDRV_FAIL) {
+    if (command.ulValue > TESTDRV_FAIL || command.lStatus == STATUS_PENDING) {   // a failure must end the request
       return STATUS_INVALID_PARAMETER;
     }
     pChild->ulMode = command.ulValue;

@@ -58,6 +58,7 @@ TEST_F(TestDrvTest, ChildrenAppearWithTheirInstanceIds)
     ASSERT_TRUE(TestDrvInterfacePath(ulChild, sPath, sizeof sPath));
     EXPECT_STREQ(sPath, row[1]);   // found through the instance ID, which Wine keeps upper case
   }
+  EXPECT_EQ(TestDrvPlug("hid\\vid_3f1d&pid_00c5\\8&2b&1&0001"), 0u);   // already present
 }
 
 TEST_F(TestDrvTest, ParametersAnswerAsTheProtocolSays)
