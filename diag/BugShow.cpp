@@ -433,6 +433,22 @@ void BsCloseEvent()
   CloseHandle(hEvent);
 }
 
+void BsReleaseRegion()
+{
+  void* pView = InterlockedExchangePointer(const_cast<PVOID*>(&g_pBsData), nullptr);
+  if (pView != nullptr) {
+    UnmapViewOfFile(pView);
+  }
+  if (s_pBsSpareView != nullptr) {
+    UnmapViewOfFile(s_pBsSpareView);
+    s_pBsSpareView = nullptr;
+  }
+  if (s_hBsMapping != nullptr) {
+    CloseHandle(s_hBsMapping);
+    s_hBsMapping = nullptr;
+  }
+}
+
 BOOL BsShutdownServer()
 {
   BsSharedData* p = BsView();

@@ -11,6 +11,8 @@ void BsPostLine(DWORD dwCategory, const char* sLine);
 BOOL BsShutdownServer();
 BOOL BsGetStatistics(DWORD* pbDisabled, DWORD* pulViewerWord, DWORD* pulDropped);
 void BsCloseEvent();
+// Unmaps the region and closes its mapping (the library is unloaded; nobody posts any more).
+void BsReleaseRegion();
 
 // Test seam: called where another poster, the viewer or a killed thread can
 // come in between (the head just read; a poster inside the event signal).

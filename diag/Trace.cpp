@@ -102,6 +102,12 @@ BOOL TraceStop()
   return TRUE;
 }
 
+void TraceRelease()
+{
+  TraceResetLogFile();
+  BsReleaseRegion();
+}
+
 void TraceAttachMainShare(tMainShare* pMainShare)
 {
   s_pHostWords = reinterpret_cast<TraceHostWords*>(pMainShare);

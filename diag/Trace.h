@@ -37,6 +37,10 @@ extern const char* g_sTraceModuleName;
 BOOL TraceStart(const char* sModuleName, DWORD dwModuleCategory);
 BOOL TraceInit(const char* sModuleName);
 BOOL TraceStop();
+// The library is unloaded from a process that goes on: closes the log file and
+// its mutex and gives back the viewer region, which otherwise stay until the
+// process ends.
+void TraceRelease();
 BOOL TraceSetFunction(const char* sFunction);
 BOOL TraceCategory(DWORD dwCategory, const char* sFormat, ...) __attribute__((format(printf, 2, 3)));
 BOOL TraceInfo(const char* sFormat, ...) __attribute__((format(printf, 1, 2)));

@@ -9,7 +9,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hModule, DWORD dwReason, LPVOID pReserv
   case DLL_PROCESS_ATTACH:
     return MouProcessAttach();
   case DLL_PROCESS_DETACH:
-    return MouProcessDetach();
+    // Null when unloaded from a process that goes on, not when the process ends.
+    return MouProcessDetach(pReserved == nullptr);
   default:
     return TRUE;
   }

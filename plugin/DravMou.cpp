@@ -28,11 +28,14 @@ BOOL MouProcessAttach()
   return TRUE;
 }
 
-BOOL MouProcessDetach()
+BOOL MouProcessDetach(BOOL bUnloaded)
 {
   TRACE_INFO("entry");
   TRACE_INFO("exit");
   TraceStop();
+  if (bUnloaded) {
+    TraceRelease();
+  }
   return TRUE;
 }
 

@@ -25,7 +25,9 @@ extern tMain* g_pMain;
 extern UmdGlobal* g_pUmdGlobal;
 
 BOOL MouProcessAttach();
-BOOL MouProcessDetach();
+// bUnloaded: the library is unloaded from a process that goes on, so what the
+// trace log keeps for the process's lifetime is given back.
+BOOL MouProcessDetach(BOOL bUnloaded);
 
 // Heap helpers with validation (none of the plug-in's code calls them).
 void* MouHeapAllocValidated(HANDLE hHeap, SIZE_T cb);

@@ -91,12 +91,24 @@ protected:
   std::string sLogPath;   // the DLL's log file
   std::vector<std::string> logLines;   // that it must hold once it is unloaded
   Counts before;
+  bool bCountsChecked = true;
 
   static void SetUpTestSuite()
   {
     ASSERT_TRUE(TestDrvInstall(TestBinDir().c_str()));
     ASSERT_TRUE(TestDrvConnect());
     ASSERT_GT(RefHostModelsLoad((TestBinDir() + "\\models").c_str(), 0, TRUE), 0u);
+    // Wine opens its notification listener, its debug-output mutex and a few
+    // keys for good on first use, and GoogleTest starts a thread to watch this
+    // one at its first scoped trace: all that first, so that the counts of
+    // every test measure the plug-in alone.
+    SCOPED_TRACE("warm-up");
+    struct WarmUp : DriverLaneTest {
+      void TestBody() override {}
+    } warmUp;
+    warmUp.bCountsChecked = false;
+    warmUp.SetUp();
+    warmUp.TearDown();
   }
   static void TearDownTestSuite()
   {
@@ -133,7 +145,7 @@ protected:
     ExpectLinesInLog(sLogPath, logLines);
     EXPECT_EQ(TestDrvOpenHandleCount(0), 0u);
     TestDrvReset();
-    EXPECT_EQ(SettledCounts(), before);
+    if (bCountsChecked) EXPECT_EQ(SettledCounts(), before);
   }
 
   // A full enumeration on the plug-in's work-item thread, to its end.
@@ -169,7 +181,10 @@ TEST_F(DriverLaneTest, TwoMiceAreFoundStartedAndAnnounced)
   ASSERT_TRUE(pMouse != nullptr && pSlot != nullptr);
   EXPECT_EQ(RefHostDeviceCount(pHost), 2u);
   EXPECT_EQ(RefHostReportCount(REFHOST_REPORT_ANNOUNCE), 2u);
-  EXPECT_TRUE(pMouse->bStarted && pSlot->bStarted);
+  for (tDevice* pDevice : { pMouse, pSlot }) {
+    EXPECT_EQ(pDevice->UMDPresent[UMD_MOUFILT], 1u);
+    EXPECT_NE(RefHostDevInfo(pDevice)->hEventThread, nullptr);
+  }
   char sName[64];
   snprintf(sName, sizeof sName, "REFHOST-%08X-258", (unsigned)RefHostDevInfo(pSlot)->diDeviceNode);
   EXPECT_STREQ(pSlot->sPersistentName, sName);
@@ -257,7 +272,7 @@ TEST_F(DriverLaneTest, AnUnpluggedMouseGoesAtTheNextEnumeration)
   ASSERT_TRUE(TestDrvUnplug(children[1]));
   ASSERT_TRUE(Enumerate());
   EXPECT_EQ(RefHostDeviceCount(pHost), 1u);
-  EXPECT_EQ(SettledCounts().second, ulThreads - 1);
+  EXPECT_EQ(SettledCounts().second, ulThreads - 1);   // its event thread
   EXPECT_NE(DeviceOf(children[0]), nullptr);
   EXPECT_EQ(TestDrvOpenHandleCount(children[1]), 0u);
   EXPECT_EQ(TestDrvPendingCount(children[1]), 0u);

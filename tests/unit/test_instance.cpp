@@ -17,6 +17,7 @@
 #include "plugin/Mou.h"
 #include "simdrv/SimDrv.h"
 #include "synch/SynchUtil.h"
+#include "tests/shared/SettingsTable.h"
 #include "tests/unit/TestSupport.h"
 
 namespace {
@@ -232,14 +233,17 @@ TEST_F(InstanceTest, WindowProcedureAnswersEveryDeviceChange)
 // binding thread: each owns a hidden tool window there, runs a full enumeration
 // (no interfaces of its class exist) and a remove-all; twenty cycles leave no
 // handle, thread, window or notification registration behind.
+// Each cycle loads the DLL with its log file on, binds, unbinds and unloads
+// it: what the trace log keeps for the process's lifetime goes with the library.
 TEST_F(InstanceTest, TwentyBindCyclesOfEachDllLeaveHandleThreadAndWindowCounts)
 {
   SimDrvReset();
+  const std::string sLogPath = TestScratchDir("bind_cycles") + "\\trace.txt";
   for (const char* sDll : { "\\DRAVMOU.dll", "\\..\\dist\\DRAVMOU.dll" }) {
     SCOPED_TRACE(sDll);
-    RefHostPlugin plugin;
-    ASSERT_TRUE(RefHostLoadPlugin(&plugin, (TestBinDir() + sDll).c_str()));
     auto cycle = [&] {
+      RefHostPlugin plugin;
+      ASSERT_TRUE(LoadPluginWithLog(&plugin, TestBinDir() + sDll, sLogPath));
       ASSERT_EQ(RefHostThreadBind(&s_Thread, pHost, &plugin), 1u);
       std::vector<HWND> windows = BindingWindows();
       ASSERT_EQ(windows.size(), 1u);
@@ -253,14 +257,15 @@ TEST_F(InstanceTest, TwentyBindCyclesOfEachDllLeaveHandleThreadAndWindowCounts)
       EXPECT_EQ(RefHostThreadControl(&s_Thread, &plugin, LD_API_REMOVE_ALL_DEVICES, nullptr), 1u);
       EXPECT_EQ(RefHostThreadUnbind(&s_Thread, &plugin), 1u);
       EXPECT_TRUE(BindingWindows().empty() && SimDrvNotificationCount(nullptr) == 0);   // registrations withdrawn
+      RefHostUnloadPlugin(&plugin);
     };
     cycle();   // first-use allocations of the system libraries, Wine's notification listener
     Counts before = SettledCounts();
     for (int i = 0; i < 20; ++i) cycle();
     EXPECT_EQ(SettledCounts(), before);
     EXPECT_EQ(pHost->ulNextDuid, 0x100u);   // no device was created
-    RefHostUnloadPlugin(&plugin);
   }
+  EXPECT_NE(TestReadFile(sLogPath).find("MouMainInit"), std::string::npos);   // the log was written
 }
 
 // A call waits its turn behind a running one; one whose caller gave up before
