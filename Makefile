@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 FUZZ_S ?= 60
 
-.PHONY: all deps configure build test demo bench fuzz soak clean
+.PHONY: all deps configure build test demo demo-driver bench fuzz soak clean
 
 all: build
 
@@ -24,6 +24,10 @@ test: build
 
 demo: build
 	cmake --build $(BUILD) --target demo
+
+# The demo's story with the production DLL against the kernel test driver.
+demo-driver: build
+	scripts/driver-lane.sh $(BUILD) $(BUILD)/bin/drav_host.exe --driver
 
 bench: build
 	scripts/run-bench.sh $(BUILD)

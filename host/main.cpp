@@ -1,10 +1,11 @@
 // Demo session of the reference host: start the debug viewer, load the model
 // files, bind the plug-in on the host's binding thread, ask for its version;
-// let it find simulated mice, work with one (settings, chording events), plug
-// and unplug others and move its event registrations out and back; take
-// settings there and back on a few more simulated devices, printing every
-// result by name; at the end, what the viewer showed of the plug-in's lines.
-// Any step that did not happen fails the run.
+// let it find mice, work with one (settings, chording events), plug and unplug
+// others and move its event registrations out and back; take settings there
+// and back on a few more simulated devices, printing every result by name; at
+// the end, what the viewer showed of the plug-in's lines. Any step that did
+// not happen fails the run. The mice are the simulated driver's, or with
+// --driver the kernel test driver's, bound to the production DLL.
 #include <windows.h>
 
 #include <cstdio>
@@ -12,16 +13,17 @@
 #include <string>
 
 #include "diag/Trace.h"
+#include "host/DemoDriver.h"
 #include "host/RefHost.h"
 #include "host/RefHostEvents.h"
 #include "host/RefHostModels.h"
+#include "host/RefHostPnp.h"
 #include "host/RefHostReports.h"
 #include "host/RefHostThread.h"
 #include "host/RefHostViewer.h"
 #include "mouio/MouIo.h"
 #include "plugin/LdCodes.h"
 #include "plugin/Mou.h"
-#include "simdrv/SimDrv.h"
 #include "synch/SynchMgr.h"
 
 static LD_STATUS Control(RefHost* pHost, tDevice* pDevice, ULONG ulFunction, void* pRecord, ULONG* pSize,
@@ -145,21 +147,6 @@ static ULONG ShowViewerOutput(const char* sFile)
 
 // ---- Devices arriving, working and leaving through the plug-in's entry points ----
 
-static const char kDemoIfSuffix[] = "#{5a486531-0201-43e0-bd81-d544bb08d0dc}";
-
-static ULONG DemoAddDevice(const char* sName, const char* sInstanceId, DWORD diNode, BOOL bPlug)
-{
-  char sPath[MAX_PATH];
-  snprintf(sPath, sizeof sPath, "\\\\?\\HID#%s%s", sName, kDemoIfSuffix);
-  SimDrvDeviceDesc desc = {};
-  desc.sPath = sPath;
-  desc.sInstanceId = sInstanceId;
-  desc.diNode = diNode;
-  desc.ulParentCount = 1;
-  desc.Parents[0] = diNode - 1;
-  return bPlug ? SimDrvPlugDevice(&desc) : SimDrvAddDeviceEx(&desc);
-}
-
 // Waits (bounded) until cond() holds; the plug-in works on its own threads.
 template <typename Fn>
 static bool DemoWait(Fn cond)
@@ -170,41 +157,30 @@ static bool DemoWait(Fn cond)
   return cond();
 }
 
-static tDevice* DemoDeviceOfSim(RefHost* pHost, ULONG ulSim)
+struct DemoDeviceKey {
+  const DemoDriver* pDriver;
+  ULONG ulDevice;
+};
+
+static tDevice* DemoDeviceOf(RefHost* pHost, const DemoDriver* pDriver, ULONG ulDevice)
 {
+  DemoDeviceKey key = { pDriver, ulDevice };
   return RefHostFindDevice(
     pHost,
-    [](tDevice* pDevice, const void* pSim) -> BOOL {
+    [](tDevice* pDevice, const void* pKey) -> BOOL {
+      const auto* k = static_cast<const DemoDeviceKey*>(pKey);
       UmdDevInfo* pInfo = RefHostDevInfo(pDevice);
-      return pInfo != nullptr && pInfo->hHandle != nullptr &&
-             SimDrvDeviceOfHandle(pInfo->hHandle) == *static_cast<const ULONG*>(pSim);
+      return pInfo != nullptr && k->pDriver->pfnIsDevice(pInfo, k->ulDevice);
     },
-    &ulSim);
+    &key);
 }
 
-// Set requests of one parameter the driver received for one device.
-static ULONG DemoSetsOf(ULONG ulSim, ULONG ulParam)
+// A full enumeration on the plug-in's work-item thread, waited for.
+static bool DemoEnumerate(RefHostThread* pThread, const RefHostPlugin* pPlugin)
 {
-  ULONG n = 0;
-  for (ULONG i = 0; i < SimDrvRequestCount(); ++i) {
-    SimDrvRequest r = {};
-    ULONG ulId = 0;
-    if (SimDrvGetRequest(i, &r) && r.ulDevice == ulSim && r.dwIoctl == IOCTL_RAWPDO_SET && r.ulInSize >= 4) {
-      memcpy(&ulId, r.In, sizeof ulId);
-      n += ulId == ulParam;
-    }
-  }
-  return n;
-}
-
-static ULONG DemoRequestsOf(DWORD dwIoctl)
-{
-  ULONG n = 0;
-  for (ULONG i = 0; i < SimDrvRequestCount(); ++i) {
-    SimDrvRequest r = {};
-    n += SimDrvGetRequest(i, &r) && r.dwIoctl == dwIoctl;
-  }
-  return n;
+  ULONG ulEnds = RefHostReportCount(REFHOST_REPORT_END_OF_ENUMERATION);
+  RefHostThreadControl(pThread, pPlugin, LD_API_ENUMERATE, nullptr);
+  return RefHostWaitReports(REFHOST_REPORT_END_OF_ENUMERATION, ulEnds + 1, 10000);
 }
 
 // What went wrong, repeated at the end so that it shows even where only the
@@ -227,22 +203,21 @@ static void DemoFailed(const char* sWhat)
     bAll = bAll && bOk_;                                    \
   } while (0)
 
-static bool DevicesStory(RefHost* pHost, RefHostThread* pThread, const RefHostPlugin* pPlugin)
+static bool DevicesStory(RefHost* pHost, RefHostThread* pThread, const RefHostPlugin* pPlugin,
+                         const DemoDriver* pDriver)
 {
   bool bAll = true;
-  printf("\nDevices through the plug-in's entry points:\n");
-  ULONG ulPlain = DemoAddDevice("VID_3F1D&PID_C01E#demo&1", "HID\\VID_3F1D&PID_C01E\\demo&1", 0x7001, FALSE);
-  ULONG ulSlot = DemoAddDevice("VID_3F1D&PID_C031&WI_02#demo&2", "HID\\VID_3F1D&PID_C031&WI_02\\demo&2", 0x7011, FALSE);
-  ULONG ulForeign = DemoAddDevice("VID_046D&PID_C077#demo&3", "HID\\VID_046D&PID_C077\\demo&3", 0x7021, FALSE);
+  printf("\nDevices through the plug-in's entry points, behind %s:\n", pDriver->sName);
+  ULONG ulPlain = pDriver->pfnAdd("HID\\VID_3F1D&PID_C01E\\DEMO&1", 0x7001, FALSE);
+  ULONG ulSlot = pDriver->pfnAdd("HID\\VID_3F1D&PID_C031&WI_02\\DEMO&2", 0x7011, FALSE);
+  ULONG ulForeign = pDriver->pfnAdd("HID\\VID_046D&PID_C077\\DEMO&3", 0x7021, FALSE);
   printf("  three devices present: a mouse, a mouse behind receiver slot 2, another vendor's device without a model\n");
 
   ULONG ulBefore = RefHostDeviceCount(pHost);
-  ULONG ulEnds = RefHostReportCount(REFHOST_REPORT_END_OF_ENUMERATION);
-  RefHostThreadControl(pThread, pPlugin, LD_API_ENUMERATE, nullptr);
-  DEMO_STEP(RefHostWaitReports(REFHOST_REPORT_END_OF_ENUMERATION, ulEnds + 1, 10000), "the enumeration ran to its end");
-  tDevice* pPlain = DemoDeviceOfSim(pHost, ulPlain);
-  tDevice* pSlot = DemoDeviceOfSim(pHost, ulSlot);
-  DEMO_STEP(pPlain != nullptr && pSlot != nullptr && DemoDeviceOfSim(pHost, ulForeign) == nullptr &&
+  DEMO_STEP(DemoEnumerate(pThread, pPlugin), "the enumeration ran to its end");
+  tDevice* pPlain = DemoDeviceOf(pHost, pDriver, ulPlain);
+  tDevice* pSlot = DemoDeviceOf(pHost, pDriver, ulSlot);
+  DEMO_STEP(pPlain != nullptr && pSlot != nullptr && DemoDeviceOf(pHost, pDriver, ulForeign) == nullptr &&
               RefHostDeviceCount(pHost) == ulBefore + 2 && RefHostReportCount(REFHOST_REPORT_ANNOUNCE) == 2,
             "the two mice were created, started and announced; the foreign device was ignored");
   if (pPlain == nullptr || pSlot == nullptr) {
@@ -260,8 +235,8 @@ static bool DevicesStory(RefHost* pHost, RefHostThread* pThread, const RefHostPl
   }
   DEMO_STEP(status == LD_SUCCESS, "chording event registered (%s)", LdStatusToString(status));
   ULONG press[2] = { ID_EVENT_CHORDING_BUTTON, 1 }, release[2] = { ID_EVENT_CHORDING_BUTTON, 0 };
-  SimDrvQueueEvent(ulPlain, press, sizeof press);
-  SimDrvQueueEvent(ulPlain, release, sizeof release);
+  pDriver->pfnQueueEvent(ulPlain, press, sizeof press);
+  pDriver->pfnQueueEvent(ulPlain, release, sizeof release);
   RefHostReport r1 = {}, r2 = {};
   bool bReports = RefHostWaitReports(REFHOST_REPORT_HW_EVENT, 2, 10000) &&
                   RefHostGetReport(REFHOST_REPORT_HW_EVENT, 0, &r1) && RefHostGetReport(REFHOST_REPORT_HW_EVENT, 1, &r2);
@@ -271,27 +246,71 @@ static bool DevicesStory(RefHost* pHost, RefHostThread* pThread, const RefHostPl
   ULONG ulSize = 0;
   MouValueRecord type = { sizeof type, 2 };
   Control(pHost, nullptr, LD_SET_MOUSE_DRIVER_TYPE, &type, &ulSize);
-  ULONG ulNew = DemoAddDevice("VID_3F1D&PID_C01E#demo&4", "HID\\VID_3F1D&PID_C01E\\demo&4", 0x7031, TRUE);
-  DEMO_STEP(DemoWait([&] { return RefHostReportCount(REFHOST_REPORT_ANNOUNCE) == 3; }) &&
-              DemoSetsOf(ulNew, ID_PARAM_PROCESSING) == 1 && DemoSetsOf(ulNew, ID_PARAM_IN_USE_EVENT) == 1,
-            "a mouse plugged under driver type 2 arrived with processing and the in-use event pushed");
+  ULONG ulNew = pDriver->pfnAdd("HID\\VID_3F1D&PID_C01E\\DEMO&4", 0x7031, TRUE);
+  // Without readable arrival records an enumeration finds the new mouse.
+  if (!pDriver->bBroadcasts) {
+    printf("  (this system's arrival records cannot be read by the plug-in: an enumeration finds the new mouse)\n");
+    DemoEnumerate(pThread, pPlugin);
+  }
+  ULONG ulProcessing = 0, ulInUse = 0;
+  bool bArrived = DemoWait([&] {
+    ulProcessing = pDriver->pfnSetsOf(ulNew, ID_PARAM_PROCESSING);
+    ulInUse = pDriver->pfnSetsOf(ulNew, ID_PARAM_IN_USE_EVENT);
+    return RefHostReportCount(REFHOST_REPORT_ANNOUNCE) == 3 && ulProcessing == 1 && ulInUse == 1;
+  });
+  DEMO_STEP(bArrived,
+            "a mouse plugged under driver type 2 arrived with processing and the in-use event pushed "
+            "(device %lu, %lu announcements, %lu + %lu sets)",
+            ulNew, RefHostReportCount(REFHOST_REPORT_ANNOUNCE), ulProcessing, ulInUse);
 
   ULONG ulCount = RefHostDeviceCount(pHost);
-  SimDrvUnplugDevice(ulSlot, FALSE);
-  DEMO_STEP(DemoWait([&] { return RefHostDeviceCount(pHost) == ulCount - 1 && SimDrvOpenHandleCount(ulSlot) == 0; }),
+  pDriver->pfnUnplug(ulSlot);
+  if (!pDriver->bBroadcasts) {
+    printf("  (no removal record reaches the plug-in here: an enumeration notices the mouse is gone)\n");
+    DemoEnumerate(pThread, pPlugin);
+  }
+  DEMO_STEP(DemoWait([&] { return RefHostDeviceCount(pHost) == ulCount - 1 && pDriver->pfnOpenHandles(ulSlot) == 0; }),
             "the receiver-slot mouse was unplugged: removed, its event thread stopped and its handle closed");
 
-  ULONG ulUnreg = DemoRequestsOf(IOCTL_RAWPDO_UNREGISTER), ulReg = DemoRequestsOf(IOCTL_RAWPDO_REGISTER);
+  ULONG ulUnreg = pDriver->pfnRequestsOf(IOCTL_RAWPDO_UNREGISTER), ulReg = pDriver->pfnRequestsOf(IOCTL_RAWPDO_REGISTER);
   RefHostThreadControl(pThread, pPlugin, LD_API_DISCONNECT, nullptr);
   RefHostThreadControl(pThread, pPlugin, LD_API_CONNECT, nullptr);
-  DEMO_STEP(DemoRequestsOf(IOCTL_RAWPDO_UNREGISTER) == ulUnreg + 1 && DemoRequestsOf(IOCTL_RAWPDO_REGISTER) == ulReg + 1,
+  DEMO_STEP(pDriver->pfnRequestsOf(IOCTL_RAWPDO_UNREGISTER) == ulUnreg + 1 &&
+              pDriver->pfnRequestsOf(IOCTL_RAWPDO_REGISTER) == ulReg + 1,
             "disconnect and connect took the chording event out of the driver and back");
   return bAll;
 }
 
+// Discovery stands in: the host adds two simulated mice and a keyboard.
+static void HostAddedDevices(RefHost* pHost)
+{
+  tDevice* pMouse = RefHostAddSimDevice(pHost, "\\\\?\\HID#VID_1A2B&PID_0001#demo#mouse0");
+  tDevice* pWheelMouse = RefHostAddSimDevice(pHost, "\\\\?\\HID#VID_1A2B&PID_0002#demo#mouse1");
+  tDevice* pKeyboard = RefHostAddSimDevice(pHost, "\\\\?\\HID#VID_1A2B&PID_0003#demo#kbd0", LD_DEVICETYPE_KEYBOARD);
+  if (pMouse == nullptr || pWheelMouse == nullptr || pKeyboard == nullptr) {
+    printf("simulated devices are not available in this build\n");
+    return;
+  }
+  RefHostSetDeviceCapability(pHost, pWheelMouse, 0x00080100);   // wheel resolution 8, snap-stop signal
+  SettingsRoundTrips(pHost, pMouse);
+  SettingsRoundTrips(pHost, pWheelMouse);
+
+  printf("%s (keyboard):\n", pKeyboard->sDeviceName);
+  MouSpeedRecord speed = { sizeof speed, 0, 0 };
+  ULONG ulSize;
+  Control(pHost, pKeyboard, LD_GET_MOUSE_SPEED, &speed, &ulSize);
+
+  printf("plug-in wide:\n");
+  MouValueRecord type = { sizeof type, 2 };
+  Control(pHost, nullptr, LD_SET_MOUSE_DRIVER_TYPE, &type, &ulSize);
+  Control(pHost, pMouse, LD_SET_MOUSE_DRIVER_TYPE, &type, &ulSize);
+}
+
 int main(int argc, char** argv)
 {
-  const char* sDll = argc > 1 ? argv[1] : "DRAVMOU.dll";
+  // --driver: the production DLL against the kernel test driver that Wine runs.
+  const bool bKernel = argc > 1 && strcmp(argv[1], "--driver") == 0;
+  const int iDllArg = bKernel ? 2 : 1;
   char sFolder[MAX_PATH];
   DWORD dwLength = GetModuleFileNameA(nullptr, sFolder, sizeof sFolder);
   if (dwLength == 0 || dwLength >= sizeof sFolder || strrchr(sFolder, '\\') == nullptr) {
@@ -299,6 +318,9 @@ int main(int argc, char** argv)
     return 1;
   }
   *strrchr(sFolder, '\\') = '\0';
+  char sProductionDll[MAX_PATH + 32];
+  snprintf(sProductionDll, sizeof sProductionDll, "%s\\..\\dist\\DRAVMOU.dll", sFolder);
+  const char* sDll = argc > iDllArg ? argv[iDllArg] : bKernel ? sProductionDll : "DRAVMOU.dll";
   char sViewerOut[MAX_PATH + 32];
   snprintf(sViewerOut, sizeof sViewerOut, "%s\\demo-viewer.txt", sFolder);
   DeleteFileA(sViewerOut);
@@ -315,6 +337,13 @@ int main(int argc, char** argv)
   if (ulModels == 0) {
     DemoFailed("no model loaded");
   }
+  const DemoDriver* pDriver = bKernel ? DemoKernelDriver(sFolder) : DemoSimulatedDriver();
+  if (pDriver == nullptr) {
+    printf("the kernel test driver could not be installed and started here (see README: make demo-driver)\n");
+    RefHostViewerStop(&viewer, 10000);
+    return 1;
+  }
+  RefHostPnpUseSystemTree(bKernel);
   RefHostPlugin plugin;
   if (!RefHostLoadPlugin(&plugin, sDll)) {
     printf("could not load %s by ordinal (error %lu)\n", sDll, GetLastError());
@@ -360,7 +389,7 @@ int main(int argc, char** argv)
     DemoFailed("the first enumeration never ended");
   }
   printf("MouControl(7) -> %lu\n", RefHostThreadControl(&thread, &plugin, 7, nullptr));
-  if (ulBound == 1 && !DevicesStory(pHost, &thread, &plugin) && s_sFailed.empty()) {
+  if (ulBound == 1 && !DevicesStory(pHost, &thread, &plugin, pDriver) && s_sFailed.empty()) {
     DemoFailed("devices story");
   }
 
@@ -379,26 +408,8 @@ int main(int argc, char** argv)
            LdStatusToString(status), ulSize);
   }
 
-  // Discovery stands in: the host adds two simulated mice and a keyboard.
-  tDevice* pMouse = RefHostAddSimDevice(pHost, "\\\\?\\HID#VID_1A2B&PID_0001#demo#mouse0");
-  tDevice* pWheelMouse = RefHostAddSimDevice(pHost, "\\\\?\\HID#VID_1A2B&PID_0002#demo#mouse1");
-  tDevice* pKeyboard = RefHostAddSimDevice(pHost, "\\\\?\\HID#VID_1A2B&PID_0003#demo#kbd0", LD_DEVICETYPE_KEYBOARD);
-  if (pMouse == nullptr || pWheelMouse == nullptr || pKeyboard == nullptr) {
-    printf("simulated devices are not available in this build\n");
-  } else {
-    RefHostSetDeviceCapability(pHost, pWheelMouse, 0x00080100);   // wheel resolution 8, snap-stop signal
-    SettingsRoundTrips(pHost, pMouse);
-    SettingsRoundTrips(pHost, pWheelMouse);
-
-    printf("%s (keyboard):\n", pKeyboard->sDeviceName);
-    MouSpeedRecord speed = { sizeof speed, 0, 0 };
-    ULONG ulSize;
-    Control(pHost, pKeyboard, LD_GET_MOUSE_SPEED, &speed, &ulSize);
-
-    printf("plug-in wide:\n");
-    MouValueRecord type = { sizeof type, 2 };
-    Control(pHost, nullptr, LD_SET_MOUSE_DRIVER_TYPE, &type, &ulSize);
-    Control(pHost, pMouse, LD_SET_MOUSE_DRIVER_TYPE, &type, &ulSize);
+  if (!bKernel) {
+    HostAddedDevices(pHost);
   }
   printf("devices held by the host: %lu\n", RefHostDeviceCount(pHost));
 

@@ -184,7 +184,8 @@ void Plug(Slot& s, Rng& rng)
   snprintf(s.sPath, sizeof s.sPath, "\\\\?\\HID#VID_3F1D&PID_C01E#%s#{5a486531-0201-43e0-bd81-d544bb08d0dc}", sTag);
   snprintf(sId, sizeof sId, "HID\\VID_3F1D&PID_C01E\\%s", sTag);
   SimDrvDeviceDesc desc = { .sPath = s.sPath, .sInstanceId = sId, .diNode = 0x100000 + lGen * kSlots + SlotNo(s),
-                            .ulParentCount = 1, .Parents = { 0xFFFFF } };
+                            .ulParentCount = 1, .Parents = { 0xFFFFF }, .pInterfaceClass = nullptr,
+                            .pSetupClass = nullptr };
   s.bChording = rng.Chance(50);
   s.lMode = M_NORMAL;
   s.ullQuietSince = GetTickCount64();

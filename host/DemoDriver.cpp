@@ -1,0 +1,123 @@
+// The two drivers the demo can run its story against.
+#include "host/DemoDriver.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "mouio/MouIo.h"
+#include "simdrv/SimDrv.h"
+#include "testdrv/TestDrvClient.h"
+
+namespace {
+
+// ---- Simulated driver -------------------------------------------------------------
+
+ULONG SimAdd(const char* sInstanceId, DWORD diNode, BOOL bPlug)
+{
+  // The interface path the system would give it: the instance ID with '#' for '\'.
+  char sPath[MAX_PATH];
+  snprintf(sPath, sizeof sPath, "\\\\?\\%s#{5a486531-0201-43e0-bd81-d544bb08d0dc}", sInstanceId);
+  for (char* p = sPath + 4; *p != '\0'; ++p) {
+    *p = *p == '\\' ? '#' : *p;
+  }
+  SimDrvDeviceDesc desc = {};
+  desc.sPath = sPath;
+  desc.sInstanceId = sInstanceId;
+  desc.diNode = diNode;
+  desc.ulParentCount = 1;
+  desc.Parents[0] = diNode - 1;
+  return bPlug ? SimDrvPlugDevice(&desc) : SimDrvAddDeviceEx(&desc);
+}
+
+BOOL SimUnplug(ULONG ulDevice)
+{
+  return SimDrvUnplugDevice(ulDevice, FALSE);
+}
+
+BOOL SimIsDevice(const UmdDevInfo* pInfo, ULONG ulDevice)
+{
+  return pInfo->hHandle != nullptr && SimDrvDeviceOfHandle(pInfo->hHandle) == ulDevice;
+}
+
+ULONG SimSetsOf(ULONG ulDevice, ULONG ulParam)
+{
+  ULONG n = 0;
+  SimDrvRequest r = {};
+  for (ULONG i = 0; SimDrvGetRequest(i, &r); ++i) {
+    ULONG ulId = 0;
+    if (r.ulDevice == ulDevice && r.dwIoctl == IOCTL_RAWPDO_SET && r.ulInSize >= 4) {
+      memcpy(&ulId, r.In, sizeof ulId);
+      n += ulId == ulParam;
+    }
+  }
+  return n;
+}
+
+ULONG SimRequestsOf(DWORD dwIoctl)
+{
+  ULONG n = 0;
+  SimDrvRequest r = {};
+  for (ULONG i = 0; SimDrvGetRequest(i, &r); ++i) {
+    n += r.dwIoctl == dwIoctl;
+  }
+  return n;
+}
+
+const DemoDriver kSimulated = { "the simulated driver", TRUE, SimAdd, SimUnplug, SimIsDevice, SimDrvQueueEvent,
+                                SimSetsOf, SimRequestsOf, SimDrvOpenHandleCount };
+
+// ---- Kernel test driver -------------------------------------------------------------
+
+ULONG KernelAdd(const char* sInstanceId, DWORD, BOOL)
+{
+  return TestDrvPlug(sInstanceId);
+}
+
+BOOL KernelIsDevice(const UmdDevInfo* pInfo, ULONG ulDevice)
+{
+  char sPath[MAX_PATH];
+  return TestDrvInterfacePath(ulDevice, sPath, sizeof sPath) && _stricmp(sPath, pInfo->sPath) == 0;
+}
+
+ULONG KernelSetsOf(ULONG ulDevice, ULONG ulParam)
+{
+  ULONG n = 0;
+  TestDrvRequest r = {};
+  for (ULONG i = 0; TestDrvGetRequest(i, &r); ++i) {
+    ULONG ulId = 0;
+    if (r.ulChild == ulDevice && r.ulIoctl == IOCTL_RAWPDO_SET && r.ulInSize >= 4) {
+      memcpy(&ulId, r.In, sizeof ulId);
+      n += ulId == ulParam;
+    }
+  }
+  return n;
+}
+
+ULONG KernelRequestsOf(DWORD dwIoctl)
+{
+  ULONG n = 0;
+  TestDrvRequest r = {};
+  for (ULONG i = 0; TestDrvGetRequest(i, &r); ++i) {
+    n += r.ulIoctl == dwIoctl;
+  }
+  return n;
+}
+
+const DemoDriver kKernel = { "the kernel test driver", FALSE, KernelAdd, TestDrvUnplug, KernelIsDevice,
+                             TestDrvQueueEvent, KernelSetsOf, KernelRequestsOf, TestDrvOpenHandleCount };
+
+}  // namespace
+
+const DemoDriver* DemoSimulatedDriver()
+{
+  return &kSimulated;
+}
+
+const DemoDriver* DemoKernelDriver(const char* sFolder)
+{
+  if (!TestDrvInstall(sFolder) || !TestDrvConnect()) {
+    return nullptr;
+  }
+  TestDrvReset();
+  return &kKernel;
+}
