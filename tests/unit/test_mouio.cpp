@@ -399,20 +399,3 @@ TEST_F(MouIoTest, HandlersRunAtOnceOnOneDeviceAndOnSeveral)
   EXPECT_EQ(pMouse->RemoveLock[UMD_MOUFILT].lLock, 0);
   EXPECT_EQ(SimDrvPendingCount(0), 0u);
 }
-
-// Waits out the transport's 2000 ms bound.
-class SlowMouIoTest : public MouIoTest {};
-
-TEST_F(SlowMouIoTest, ADriverThatNeverAnswersTimesOutAndLeavesTheRecord)
-{
-  SimDrvSetMode(ulSim, SIMDRV_NEVER_ANSWER, 0, 0);
-  MouWheelFilterRecord filter = { 20, 1, 2, 3, 4 };
-  ULONG ulSize;
-  DWORD dwStart = GetTickCount();
-  EXPECT_EQ(Call(pMouse, LD_GET_MOUSE_WHEEL_FILTER, &filter, &ulSize), (LD_STATUS)LD_INTERNAL_ERROR);
-  EXPECT_GE(GetTickCount() - dwStart, 1900u);
-  EXPECT_EQ(ulSize, 0u);
-  EXPECT_EQ(filter.SnapStopThreshold, 1u);
-  EXPECT_EQ(filter.ulDropRate, 4u);
-  EXPECT_EQ(SimDrvPendingCount(ulSim), 0u);   // cancelled, not left behind
-}
