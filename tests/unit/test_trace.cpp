@@ -201,10 +201,20 @@ TEST_F(TraceTest, ProcessesShareTheLogFileLineByLine)
   std::regex header(R"(^\r\nLogFile started on \d\d/\d\d/\d{4} at \d\d:\d\d:\d\d - g_dwDebugFlags:0xA - g_dwDebugLevel:FFFDECFF\r\n\r\n)");
   EXPECT_TRUE(std::regex_search(text, header)) << text.substr(0, 200);
   EXPECT_EQ(text.find("LogFile started"), text.rfind("LogFile started"));   // one header only
+  // The previous file kept beside it under a time-stamped name (searched by
+  // name: a wildcard search may also match the system's short names).
+  std::vector<std::string> kept;
   WIN32_FIND_DATAA fd = {};
-  FindClose(FindFirstFileA((path + "-*.txt").c_str(), &fd));
-  EXPECT_TRUE(std::regex_match(fd.cFileName, std::regex(R"(trace\.txt-\d\d-\d\d-\d{4}-\d\d-\d\d-\d\d\.txt)"))) << fd.cFileName;
-  EXPECT_EQ(TestReadFile(path + (fd.cFileName + 9)), "OLD CONTENT\r\n");   // beside it: trace.txt-...
+  const std::string sFolder = path.substr(0, path.rfind('\\') + 1);
+  HANDLE hFind = FindFirstFileA((sFolder + "*").c_str(), &fd);
+  for (BOOL b = hFind != INVALID_HANDLE_VALUE; b; b = FindNextFileA(hFind, &fd)) {
+    if (std::regex_match(fd.cFileName, std::regex(R"(trace\.txt-\d\d-\d\d-\d{4}-\d\d-\d\d-\d\d\.txt)"))) {
+      kept.push_back(sFolder + fd.cFileName);
+    }
+  }
+  FindClose(hFind);
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_EQ(TestReadFile(kept[0]), "OLD CONTENT\r\n");
   path = UseLogFile("trace_append", 0x6, false, "KEPT\r\n");
   EXPECT_EQ(TestRunProgram("drav_child.exe log 2 APPENDED - -"), 0u);
   EXPECT_TRUE(std::regex_match(TestReadFile(path), std::regex(R"(KEPT\r\n(?!\r\nLogFile)[\s\S]*APPENDED line 00001[\s\S]*)")));
