@@ -246,6 +246,18 @@ static bool DevicesStory(RefHost* pHost, RefHostThread* pThread, const RefHostPl
   ULONG ulSize = 0;
   MouValueRecord type = { sizeof type, 2 };
   Control(pHost, nullptr, LD_SET_MOUSE_DRIVER_TYPE, &type, &ulSize);
+  // Unplugged first, then the new one plugged: with the kernel driver a device's
+  // node is its place in the enumeration (see README), so the story keeps the
+  // places of the mice that stay.
+  ULONG ulCount = RefHostDeviceCount(pHost);
+  pDriver->pfnUnplug(ulSlot);
+  if (!pDriver->bBroadcasts) {
+    printf("  (no removal record reaches the plug-in here: an enumeration notices the mouse is gone)\n");
+    DemoEnumerate(pThread, pPlugin);
+  }
+  DEMO_STEP(DemoWait([&] { return RefHostDeviceCount(pHost) == ulCount - 1 && pDriver->pfnOpenHandles(ulSlot) == 0; }),
+            "the receiver-slot mouse was unplugged: removed, its event thread stopped and its handle closed");
+
   ULONG ulNew = pDriver->pfnAdd("HID\\VID_3F1D&PID_C01E\\DEMO&4", 0x7031, TRUE);
   // Without readable arrival records an enumeration finds the new mouse.
   if (!pDriver->bBroadcasts) {
@@ -262,15 +274,6 @@ static bool DevicesStory(RefHost* pHost, RefHostThread* pThread, const RefHostPl
             "a mouse plugged under driver type 2 arrived with processing and the in-use event pushed "
             "(device %lu, %lu announcements, %lu + %lu sets)",
             ulNew, RefHostReportCount(REFHOST_REPORT_ANNOUNCE), ulProcessing, ulInUse);
-
-  ULONG ulCount = RefHostDeviceCount(pHost);
-  pDriver->pfnUnplug(ulSlot);
-  if (!pDriver->bBroadcasts) {
-    printf("  (no removal record reaches the plug-in here: an enumeration notices the mouse is gone)\n");
-    DemoEnumerate(pThread, pPlugin);
-  }
-  DEMO_STEP(DemoWait([&] { return RefHostDeviceCount(pHost) == ulCount - 1 && pDriver->pfnOpenHandles(ulSlot) == 0; }),
-            "the receiver-slot mouse was unplugged: removed, its event thread stopped and its handle closed");
 
   ULONG ulUnreg = pDriver->pfnRequestsOf(IOCTL_RAWPDO_UNREGISTER), ulReg = pDriver->pfnRequestsOf(IOCTL_RAWPDO_REGISTER);
   RefHostThreadControl(pThread, pPlugin, LD_API_DISCONNECT, nullptr);

@@ -14,6 +14,11 @@ constexpr ULONG64 BOUND_MS = 30000;
 constexpr DWORD POLL_MS = 10;
 
 HANDLE g_hControl = INVALID_HANDLE_VALUE;
+// Wine numbers device nodes per device list, from 0 in a table of the process,
+// and frees the numbers with the list: a list held while connected keeps the
+// lowest numbers, so no device the plug-in enumerates gets node 0, which it
+// takes for no node at all.
+HDEVINFO g_hHeldList = INVALID_HANDLE_VALUE;
 
 BOOL Send(ULONG ulCode, const TestDrvCommand& command, void* pOut = nullptr, ULONG ulOutSize = 0)
 {
@@ -156,6 +161,9 @@ BOOL TestDrvConnect()
   if (g_hControl == INVALID_HANDLE_VALUE) {
     g_hControl = CreateFileA(TESTDRV_CONTROL_PATH, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   }
+  if (g_hControl != INVALID_HANDLE_VALUE && g_hHeldList == INVALID_HANDLE_VALUE) {
+    g_hHeldList = SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
+  }
   return g_hControl != INVALID_HANDLE_VALUE;
 }
 
@@ -164,6 +172,10 @@ void TestDrvDisconnect()
   if (g_hControl != INVALID_HANDLE_VALUE) {
     CloseHandle(g_hControl);
     g_hControl = INVALID_HANDLE_VALUE;
+  }
+  if (g_hHeldList != INVALID_HANDLE_VALUE) {
+    SetupDiDestroyDeviceInfoList(g_hHeldList);
+    g_hHeldList = INVALID_HANDLE_VALUE;
   }
 }
 

@@ -145,7 +145,9 @@ protected:
     ExpectLinesInLog(sLogPath, logLines);
     EXPECT_EQ(TestDrvOpenHandleCount(0), 0u);
     TestDrvReset();
-    if (bCountsChecked) EXPECT_EQ(SettledCounts(), before);
+    if (bCountsChecked) {
+      EXPECT_EQ(SettledCounts(), before);
+    }
   }
 
   // A full enumeration on the plug-in's work-item thread, to its end.
@@ -264,7 +266,9 @@ TEST_F(DriverLaneTest, ARequestNeverAnsweredIsCancelledAtTheDriver)
 }
 
 // Unplugged, a mouse's outstanding read ends; the next enumeration removes
-// it, and its event thread and handle are gone with it.
+// it, and its event thread and handle are gone with it. (The slot mouse is the
+// last in Wine's enumeration order, so the other keeps its node: Wine numbers
+// nodes by their place in each list.)
 TEST_F(DriverLaneTest, AnUnpluggedMouseGoesAtTheNextEnumeration)
 {
   ASSERT_NE(DeviceOf(children[1]), nullptr);
