@@ -68,19 +68,6 @@ LaneDriver KernelLane()
 }
 
 using Counts = std::pair<DWORD, ULONG>;   // handles and threads of the process
-// Wine's own helpers open and close handles on their threads: count once the
-// figures hold still (2 s at most).
-Counts SettledCounts()
-{
-  Counts last = { TestHandleCount(), TestThreadCount() };
-  for (int i = 0, nSame = 0; i < 40 && nSame < 3; ++i) {
-    Sleep(50);
-    Counts now = { TestHandleCount(), TestThreadCount() };
-    nSame = now == last ? nSame + 1 : 0;
-    last = now;
-  }
-  return last;
-}
 
 class DriverLaneTest : public testing::Test {
 protected:
@@ -119,7 +106,7 @@ protected:
   void SetUp() override
   {
     TestDrvReset();
-    before = SettledCounts();
+    before = TestSettledCounts();
     sLogPath = TestScratchDir("driver_lane") + "\\trace.txt";
     ASSERT_TRUE(LoadPluginWithLog(&plugin, TestBinDir() + "\\..\\dist\\DRAVMOU.dll", sLogPath));
     pHost = RefHostGet();
@@ -146,7 +133,7 @@ protected:
     EXPECT_EQ(TestDrvOpenHandleCount(0), 0u);
     TestDrvReset();
     if (bCountsChecked) {
-      EXPECT_EQ(SettledCounts(), before);
+      EXPECT_EQ(TestSettledCounts(), before);
     }
   }
 
@@ -160,15 +147,15 @@ protected:
   // The host's device behind a child, found by the interface path the system gave it.
   tDevice* DeviceOf(ULONG ulChild)
   {
-    static char s_sPath[MAX_PATH];
-    if (!TestDrvInterfacePath(ulChild, s_sPath, sizeof s_sPath)) return nullptr;
+    char sPath[MAX_PATH];
+    if (!TestDrvInterfacePath(ulChild, sPath, sizeof sPath)) return nullptr;
     return RefHostFindDevice(
       pHost,
-      [](tDevice* pDevice, const void*) -> BOOL {
+      [](tDevice* pDevice, const void* pPath) -> BOOL {
         UmdDevInfo* pInfo = RefHostDevInfo(pDevice);
-        return pInfo != nullptr && _stricmp(pInfo->sPath, s_sPath) == 0;
+        return pInfo != nullptr && _stricmp(pInfo->sPath, static_cast<const char*>(pPath)) == 0;
       },
-      nullptr);
+      sPath);
   }
 };
 
@@ -272,11 +259,11 @@ TEST_F(DriverLaneTest, ARequestNeverAnsweredIsCancelledAtTheDriver)
 TEST_F(DriverLaneTest, AnUnpluggedMouseGoesAtTheNextEnumeration)
 {
   ASSERT_NE(DeviceOf(children[1]), nullptr);
-  const ULONG ulThreads = SettledCounts().second;
+  const ULONG ulThreads = TestSettledCounts().second;
   ASSERT_TRUE(TestDrvUnplug(children[1]));
   ASSERT_TRUE(Enumerate());
   EXPECT_EQ(RefHostDeviceCount(pHost), 1u);
-  EXPECT_EQ(SettledCounts().second, ulThreads - 1);   // its event thread
+  EXPECT_EQ(TestSettledCounts().second, ulThreads - 1);   // its event thread
   EXPECT_NE(DeviceOf(children[0]), nullptr);
   EXPECT_EQ(TestDrvOpenHandleCount(children[1]), 0u);
   EXPECT_EQ(TestDrvPendingCount(children[1]), 0u);

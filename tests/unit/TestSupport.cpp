@@ -258,3 +258,15 @@ std::string TestDescribeModel(const tModelInfo* p)
   }
   return out;
 }
+
+std::pair<DWORD, ULONG> TestSettledCounts()
+{
+  std::pair<DWORD, ULONG> last = { TestHandleCount(), TestThreadCount() };
+  for (int i = 0, nSame = 0; i < 40 && nSame < 3; ++i) {
+    Sleep(50);
+    std::pair<DWORD, ULONG> now = { TestHandleCount(), TestThreadCount() };
+    nSame = now == last ? nSame + 1 : 0;
+    last = now;
+  }
+  return last;
+}

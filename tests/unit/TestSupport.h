@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 // Collects every trace line written by this process's static copy of the
@@ -61,6 +62,9 @@ std::string TestReadFile(const std::string& sPath);
 // every handle value is asked in turn) and its threads.
 DWORD TestHandleCount();
 ULONG TestThreadCount();
+// Both counts once they hold still (2 s at most): the system's own helpers
+// (Wine's notification listener) open and close handles on their threads.
+std::pair<DWORD, ULONG> TestSettledCounts();
 
 // A model record as one line: its section, then only the fields that are set,
 // e.g. "[0000C01E-2] NAME=One VID=3F1D PID=C01E" (keys as code/length).

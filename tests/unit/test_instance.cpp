@@ -25,20 +25,6 @@ namespace {
 using Counts = std::pair<DWORD, ULONG>;   // handles and threads of the process
 Counts ProcessCounts() { return { TestHandleCount(), TestThreadCount() }; }
 
-// The system's own helpers (Wine's notification listener) open and close their
-// handles on their own threads: count once the figures hold still (2 s at most).
-Counts SettledCounts()
-{
-  Counts last = ProcessCounts();
-  for (int i = 0, nSame = 0; i < 40 && nSame < 3; ++i) {
-    Sleep(50);
-    Counts now = ProcessCounts();
-    nSame = now == last ? nSame + 1 : 0;
-    last = now;
-  }
-  return last;
-}
-
 // The plug-in code linked into this program, in the shape of a loaded plug-in.
 const RefHostPlugin kStatic = { nullptr, MouControl, MouDeviceCleanup, MouDeviceControl, MouEvaluateEventCompatibility,
                                 MouMainExit, MouMainInit, MouRegisterEvent, MouUnregisterEvent };
@@ -260,9 +246,9 @@ TEST_F(InstanceTest, TwentyBindCyclesOfEachDllLeaveHandleThreadAndWindowCounts)
       RefHostUnloadPlugin(&plugin);
     };
     cycle();   // first-use allocations of the system libraries, Wine's notification listener
-    Counts before = SettledCounts();
+    Counts before = TestSettledCounts();
     for (int i = 0; i < 20; ++i) cycle();
-    EXPECT_EQ(SettledCounts(), before);
+    EXPECT_EQ(TestSettledCounts(), before);
     EXPECT_EQ(pHost->ulNextDuid, 0x100u);   // no device was created
   }
   EXPECT_NE(TestReadFile(sLogPath).find("MouMainInit"), std::string::npos);   // the log was written
