@@ -5,7 +5,6 @@
 // packets, registers and unregisters the event, disconnects and reconnects.
 // Usage: drav_soak [seconds]   (or SOAK_S=seconds; SEED=n replays a seed)
 #include <windows.h>
-#include <tlhelp32.h>
 #include <winternl.h>
 
 #include <cstdio>
@@ -23,6 +22,7 @@
 #include "plugin/Mou.h"
 #include "simdrv/SimDrv.h"
 #include "synch/SynchMgr.h"
+#include "tests/unit/TestSupport.h"
 
 namespace {
 constexpr ULONG kSlots = 8, kRequestThreads = 4;
@@ -489,16 +489,6 @@ DWORD HandleCount(bool* pOpen, const bool* pBaseline = nullptr)
   }
   return n;
 }
-ULONG ThreadCount()
-{
-  HANDLE hSnap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-  ULONG n = 0, dwPid = GetCurrentProcessId();
-  THREADENTRY32 te = {};
-  te.dwSize = sizeof te;
-  for (BOOL b = Thread32First(hSnap, &te); b; b = Thread32Next(hSnap, &te)) n += te.th32OwnerProcessID == dwPid;
-  CloseHandle(hSnap);
-  return n;
-}
 // Every device the driver has present is in the host's list, and nothing else.
 bool HostListEqualsDriver()
 {
@@ -584,7 +574,7 @@ int main(int argc, char** argv)
   Check(WarmUp(), "warm-up: a device plugged, used and unplugged");
   static bool baseline[kHandleValues];
   DWORD dwHandles = HandleCount(baseline);
-  ULONG ulThreads = ThreadCount();
+  ULONG ulThreads = TestThreadCount();
   HANDLE hThreads[kRequestThreads + 2];
   for (ULONG i = 0; i < ARRAYSIZE(hThreads); ++i) {
     auto pfn = i < kRequestThreads ? RequestThread : i == kRequestThreads ? DriverThread : EventThread;
@@ -626,7 +616,7 @@ int main(int argc, char** argv)
         "every device removed after the last unplug, no driver handle left open");
   DWORD dwHandlesNow = 0;
   ULONG ulThreadsNow = 0;
-  WaitUntil(10000, [&] { return (ulThreadsNow = ThreadCount()) == ulThreads; });
+  WaitUntil(10000, [&] { return (ulThreadsNow = TestThreadCount()) == ulThreads; });
   WaitUntil(10000, [&] { return (dwHandlesNow = HandleCount(nullptr)) == dwHandles; });
   printf("handles %lu -> %lu, threads %lu -> %lu\n", dwHandles, dwHandlesNow, ulThreads, ulThreadsNow);
   if (dwHandlesNow != dwHandles) HandleCount(nullptr, baseline);
