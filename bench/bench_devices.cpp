@@ -63,17 +63,6 @@ ULONG PlugAndWaitForAnnouncement(int n, double* pdSeconds)
   return 0;
 }
 
-tDevice* DeviceOfPath(RefHost* pHost, const char* sPath)
-{
-  return RefHostFindDevice(
-    pHost,
-    [](tDevice* pDevice, const void* pPath) -> BOOL {
-      UmdDevInfo* pInfo = RefHostDevInfo(pDevice);
-      return pInfo != nullptr && lstrcmpiA(pInfo->sPath, static_cast<const char*>(pPath)) == 0;
-    },
-    sPath);
-}
-
 // Packets per second through the plug-in: queued at the driver, reported to the host.
 double PluginPacketRate(RefHost* pHost, ULONG ulDevice, tDevice* pDevice)
 {
@@ -193,7 +182,7 @@ int main()
   ULONG ulDevice = PlugAndWaitForAnnouncement(kPlugs, &dSeconds);
   char sPath[MAX_PATH];
   snprintf(sPath, sizeof sPath, kPathFormat, kPlugs);
-  tDevice* pDevice = DeviceOfPath(pHost, sPath);
+  tDevice* pDevice = RefHostFindDeviceByPath(pHost, sPath);
   double dPlugin = pDevice != nullptr ? PluginPacketRate(pHost, ulDevice, pDevice) : 0.0;
   double dBare = BareReadRate();
   printf("chording packets: through the plug-in %.0f/s, bare read loop %.0f/s, ratio %.2f\n", dPlugin, dBare,

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "mouio/MouIo.h"
 #include "simdrv/SimDrv.h"
 #include "testdrv/TestDrvClient.h"
 
@@ -39,32 +38,19 @@ BOOL SimIsDevice(const UmdDevInfo* pInfo, ULONG ulDevice)
   return pInfo->hHandle != nullptr && SimDrvDeviceOfHandle(pInfo->hHandle) == ulDevice;
 }
 
-ULONG SimSetsOf(ULONG ulDevice, ULONG ulParam)
+BOOL SimRequest(ULONG ulIndex, DemoRequest* pRequest)
 {
-  ULONG n = 0;
   SimDrvRequest r = {};
-  for (ULONG i = 0; SimDrvGetRequest(i, &r); ++i) {
-    ULONG ulId = 0;
-    if (r.ulDevice == ulDevice && r.dwIoctl == IOCTL_RAWPDO_SET && r.ulInSize >= 4) {
-      memcpy(&ulId, r.In, sizeof ulId);
-      n += ulId == ulParam;
-    }
+  if (!SimDrvGetRequest(ulIndex, &r)) {
+    return FALSE;
   }
-  return n;
-}
-
-ULONG SimRequestsOf(DWORD dwIoctl)
-{
-  ULONG n = 0;
-  SimDrvRequest r = {};
-  for (ULONG i = 0; SimDrvGetRequest(i, &r); ++i) {
-    n += r.dwIoctl == dwIoctl;
-  }
-  return n;
+  *pRequest = { r.ulDevice, r.dwIoctl, r.ulInSize, 0 };
+  memcpy(&pRequest->ulFirstWord, r.In, r.ulInSize >= 4 ? 4 : 0);
+  return TRUE;
 }
 
 const DemoDriver kSimulated = { "the simulated driver", TRUE, SimAdd, SimUnplug, SimIsDevice, SimDrvQueueEvent,
-                                SimSetsOf, SimRequestsOf, SimDrvOpenHandleCount };
+                                SimRequest, SimDrvOpenHandleCount };
 
 // ---- Kernel test driver -------------------------------------------------------------
 
@@ -79,32 +65,19 @@ BOOL KernelIsDevice(const UmdDevInfo* pInfo, ULONG ulDevice)
   return TestDrvInterfacePath(ulDevice, sPath, sizeof sPath) && _stricmp(sPath, pInfo->sPath) == 0;
 }
 
-ULONG KernelSetsOf(ULONG ulDevice, ULONG ulParam)
+BOOL KernelRequest(ULONG ulIndex, DemoRequest* pRequest)
 {
-  ULONG n = 0;
   TestDrvRequest r = {};
-  for (ULONG i = 0; TestDrvGetRequest(i, &r); ++i) {
-    ULONG ulId = 0;
-    if (r.ulChild == ulDevice && r.ulIoctl == IOCTL_RAWPDO_SET && r.ulInSize >= 4) {
-      memcpy(&ulId, r.In, sizeof ulId);
-      n += ulId == ulParam;
-    }
+  if (!TestDrvGetRequest(ulIndex, &r)) {
+    return FALSE;
   }
-  return n;
-}
-
-ULONG KernelRequestsOf(DWORD dwIoctl)
-{
-  ULONG n = 0;
-  TestDrvRequest r = {};
-  for (ULONG i = 0; TestDrvGetRequest(i, &r); ++i) {
-    n += r.ulIoctl == dwIoctl;
-  }
-  return n;
+  *pRequest = { r.ulChild, r.ulIoctl, r.ulInSize, 0 };
+  memcpy(&pRequest->ulFirstWord, r.In, r.ulInSize >= 4 ? 4 : 0);
+  return TRUE;
 }
 
 const DemoDriver kKernel = { "the kernel test driver", FALSE, KernelAdd, TestDrvUnplug, KernelIsDevice,
-                             TestDrvQueueEvent, KernelSetsOf, KernelRequestsOf, TestDrvOpenHandleCount };
+                             TestDrvQueueEvent, KernelRequest, TestDrvOpenHandleCount };
 
 }  // namespace
 

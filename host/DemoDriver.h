@@ -6,6 +6,14 @@
 
 #include "framework/UmdRecords.h"
 
+// A request the driver received, as the demo looks at it.
+struct DemoRequest {
+  ULONG ulDevice;
+  DWORD dwIoctl;
+  ULONG ulInSize;
+  ULONG ulFirstWord;   // the parameter of a get or set (0 when shorter)
+};
+
 struct DemoDriver {
   const char* sName;
   // Device arrivals and removals reach the plug-in's window as records it can
@@ -18,10 +26,8 @@ struct DemoDriver {
   // Is the plug-in's device (its block) this driver device?
   BOOL (*pfnIsDevice)(const UmdDevInfo* pInfo, ULONG ulDevice);
   BOOL (*pfnQueueEvent)(ULONG ulDevice, const void* pPacket, ULONG ulSize);
-  // Requests the driver received: sets of one parameter for one device, and
-  // all requests with one code.
-  ULONG (*pfnSetsOf)(ULONG ulDevice, ULONG ulParam);
-  ULONG (*pfnRequestsOf)(DWORD dwIoctl);
+  // The requests the driver received, oldest first; FALSE past the last.
+  BOOL (*pfnRequest)(ULONG ulIndex, DemoRequest* pRequest);
   ULONG (*pfnOpenHandles)(ULONG ulDevice);
 };
 

@@ -134,6 +134,22 @@ ULONG RefHostDeviceCount(RefHost* pHost)
   return n;
 }
 
+tDevice* RefHostFindDeviceByPath(RefHost* pHost, const char* sPath, ULONG ulUmdIndex)
+{
+  struct Wanted {
+    const char* sPath;
+    ULONG ulUmdIndex;
+  } wanted = { sPath, ulUmdIndex };
+  return RefHostFindDevice(
+    pHost,
+    [](tDevice* pDevice, const void* p) -> BOOL {
+      const auto* w = static_cast<const Wanted*>(p);
+      const UmdDevInfo* pInfo = RefHostDevInfo(pDevice, w->ulUmdIndex);
+      return pInfo != nullptr && w->sPath != nullptr && lstrcmpiA(pInfo->sPath, w->sPath) == 0;
+    },
+    &wanted);
+}
+
 ULONG RefHostSimDeviceOf(RefHost* pHost, const tDevice* pDevice)
 {
   RefHostDeviceSlot* pSlot = RefHostFindSlot(pHost, pDevice);

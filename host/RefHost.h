@@ -113,6 +113,9 @@ ULONG RefHostDeviceCount(RefHost* pHost);
 // list's mutex is held while pfnMatch runs); null if none.
 typedef BOOL (*PFN_REFHOST_DEVICE_MATCH)(tDevice* pDevice, const void* pContext);
 tDevice* RefHostFindDevice(RefHost* pHost, PFN_REFHOST_DEVICE_MATCH pfnMatch, const void* pContext);
+// The device of the list whose plug-in block holds this interface path (paths
+// compared without case, as the system does); null if none.
+tDevice* RefHostFindDeviceByPath(RefHost* pHost, const char* sPath, ULONG ulUmdIndex = UMD_MOUFILT);
 ULONG RefHostSimDeviceOf(RefHost* pHost, const tDevice* pDevice);
 void RefHostSetDeviceCapability(RefHost* pHost, tDevice* pDevice, ULONG ulCapability);
 UmdDevInfo* RefHostDevInfo(const tDevice* pDevice, ULONG ulUmdIndex = UMD_MOUFILT);

@@ -3,6 +3,9 @@
 
 #include <cstring>
 
+#include "host/RefHostReports.h"
+#include "plugin/LdCodes.h"
+
 // One handed-over call. Two references: the caller's, and the queue's (which
 // passes to the thread when it takes the call); the last one frees it.
 struct RefHostCall {
@@ -256,4 +259,11 @@ ULONG RefHostThreadControl(RefHostThread* pThread, const RefHostPlugin* pPlugin,
     memcpy(pData, call.Data, sizeof call.Data);
   }
   return call.ulResult;
+}
+
+BOOL RefHostThreadEnumerate(RefHostThread* pThread, const RefHostPlugin* pPlugin, DWORD dwTimeoutMs)
+{
+  const ULONG ulEnds = RefHostReportCount(REFHOST_REPORT_END_OF_ENUMERATION);
+  return RefHostThreadControl(pThread, pPlugin, LD_API_ENUMERATE, nullptr) == 1 &&
+         RefHostWaitReports(REFHOST_REPORT_END_OF_ENUMERATION, ulEnds + 1, dwTimeoutMs);
 }

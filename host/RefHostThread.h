@@ -51,3 +51,6 @@ ULONG RefHostThreadUnbind(RefHostThread* pThread, const RefHostPlugin* pPlugin);
 // MouControl; pData, when given, is two 32-bit words (only the version
 // command uses it).
 ULONG RefHostThreadControl(RefHostThread* pThread, const RefHostPlugin* pPlugin, ULONG ulCommand, ULONG* pData);
+// A full enumeration (MouControl 6), which runs on the plug-in's work-item
+// thread: TRUE once the host heard of its end within dwTimeoutMs.
+BOOL RefHostThreadEnumerate(RefHostThread* pThread, const RefHostPlugin* pPlugin, DWORD dwTimeoutMs = 10000);

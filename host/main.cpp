@@ -175,12 +175,25 @@ static tDevice* DemoDeviceOf(RefHost* pHost, const DemoDriver* pDriver, ULONG ul
     &key);
 }
 
-// A full enumeration on the plug-in's work-item thread, waited for.
-static bool DemoEnumerate(RefHostThread* pThread, const RefHostPlugin* pPlugin)
+// Set requests of one parameter the driver received for one device.
+static ULONG DemoSetsOf(const DemoDriver* pDriver, ULONG ulDevice, ULONG ulParam)
 {
-  ULONG ulEnds = RefHostReportCount(REFHOST_REPORT_END_OF_ENUMERATION);
-  RefHostThreadControl(pThread, pPlugin, LD_API_ENUMERATE, nullptr);
-  return RefHostWaitReports(REFHOST_REPORT_END_OF_ENUMERATION, ulEnds + 1, 10000);
+  ULONG n = 0;
+  DemoRequest r;
+  for (ULONG i = 0; pDriver->pfnRequest(i, &r); ++i) {
+    n += r.ulDevice == ulDevice && r.dwIoctl == IOCTL_RAWPDO_SET && r.ulInSize >= 4 && r.ulFirstWord == ulParam;
+  }
+  return n;
+}
+
+static ULONG DemoRequestsOf(const DemoDriver* pDriver, DWORD dwIoctl)
+{
+  ULONG n = 0;
+  DemoRequest r;
+  for (ULONG i = 0; pDriver->pfnRequest(i, &r); ++i) {
+    n += r.dwIoctl == dwIoctl;
+  }
+  return n;
 }
 
 // What went wrong, repeated at the end so that it shows even where only the
@@ -214,7 +227,7 @@ static bool DevicesStory(RefHost* pHost, RefHostThread* pThread, const RefHostPl
   printf("  three devices present: a mouse, a mouse behind receiver slot 2, another vendor's device without a model\n");
 
   ULONG ulBefore = RefHostDeviceCount(pHost);
-  DEMO_STEP(DemoEnumerate(pThread, pPlugin), "the enumeration ran to its end");
+  DEMO_STEP(RefHostThreadEnumerate(pThread, pPlugin), "the enumeration ran to its end");
   tDevice* pPlain = DemoDeviceOf(pHost, pDriver, ulPlain);
   tDevice* pSlot = DemoDeviceOf(pHost, pDriver, ulSlot);
   DEMO_STEP(pPlain != nullptr && pSlot != nullptr && DemoDeviceOf(pHost, pDriver, ulForeign) == nullptr &&
@@ -253,7 +266,7 @@ static bool DevicesStory(RefHost* pHost, RefHostThread* pThread, const RefHostPl
   pDriver->pfnUnplug(ulSlot);
   if (!pDriver->bBroadcasts) {
     printf("  (no removal record reaches the plug-in here: an enumeration notices the mouse is gone)\n");
-    DemoEnumerate(pThread, pPlugin);
+    RefHostThreadEnumerate(pThread, pPlugin);
   }
   DEMO_STEP(DemoWait([&] { return RefHostDeviceCount(pHost) == ulCount - 1 && pDriver->pfnOpenHandles(ulSlot) == 0; }),
             "the receiver-slot mouse was unplugged: removed, its event thread stopped and its handle closed");
@@ -262,12 +275,12 @@ static bool DevicesStory(RefHost* pHost, RefHostThread* pThread, const RefHostPl
   // Without readable arrival records an enumeration finds the new mouse.
   if (!pDriver->bBroadcasts) {
     printf("  (this system's arrival records cannot be read by the plug-in: an enumeration finds the new mouse)\n");
-    DemoEnumerate(pThread, pPlugin);
+    RefHostThreadEnumerate(pThread, pPlugin);
   }
   ULONG ulProcessing = 0, ulInUse = 0;
   bool bArrived = DemoWait([&] {
-    ulProcessing = pDriver->pfnSetsOf(ulNew, ID_PARAM_PROCESSING);
-    ulInUse = pDriver->pfnSetsOf(ulNew, ID_PARAM_IN_USE_EVENT);
+    ulProcessing = DemoSetsOf(pDriver, ulNew, ID_PARAM_PROCESSING);
+    ulInUse = DemoSetsOf(pDriver, ulNew, ID_PARAM_IN_USE_EVENT);
     return RefHostReportCount(REFHOST_REPORT_ANNOUNCE) == 3 && ulProcessing == 1 && ulInUse == 1;
   });
   DEMO_STEP(bArrived,
@@ -275,11 +288,12 @@ static bool DevicesStory(RefHost* pHost, RefHostThread* pThread, const RefHostPl
             "(device %lu, %lu announcements, %lu + %lu sets)",
             ulNew, RefHostReportCount(REFHOST_REPORT_ANNOUNCE), ulProcessing, ulInUse);
 
-  ULONG ulUnreg = pDriver->pfnRequestsOf(IOCTL_RAWPDO_UNREGISTER), ulReg = pDriver->pfnRequestsOf(IOCTL_RAWPDO_REGISTER);
+  ULONG ulUnreg = DemoRequestsOf(pDriver, IOCTL_RAWPDO_UNREGISTER);
+  ULONG ulReg = DemoRequestsOf(pDriver, IOCTL_RAWPDO_REGISTER);
   RefHostThreadControl(pThread, pPlugin, LD_API_DISCONNECT, nullptr);
   RefHostThreadControl(pThread, pPlugin, LD_API_CONNECT, nullptr);
-  DEMO_STEP(pDriver->pfnRequestsOf(IOCTL_RAWPDO_UNREGISTER) == ulUnreg + 1 &&
-              pDriver->pfnRequestsOf(IOCTL_RAWPDO_REGISTER) == ulReg + 1,
+  DEMO_STEP(DemoRequestsOf(pDriver, IOCTL_RAWPDO_UNREGISTER) == ulUnreg + 1 &&
+              DemoRequestsOf(pDriver, IOCTL_RAWPDO_REGISTER) == ulReg + 1,
             "disconnect and connect took the chording event out of the driver and back");
   return bAll;
 }

@@ -44,7 +44,8 @@ LaneDriver KernelLane()
 {
   LaneDriver lane;
   lane.pfnFailAll = [](DWORD dwError) {
-    EXPECT_TRUE(TestDrvSetMode(s_ulLaneChild, dwError ? TESTDRV_FAIL : TESTDRV_ANSWER, dwError ? StatusOf(dwError) : 0));
+    const LONG lStatus = dwError != 0 ? StatusOf(dwError) : 0;
+    EXPECT_TRUE(TestDrvSetMode(s_ulLaneChild, dwError != 0 ? TESTDRV_FAIL : TESTDRV_ANSWER, lStatus));
   };
   lane.pfnStore = [](ULONG ulParam, const void* pValue, ULONG ulSize) {
     EXPECT_TRUE(TestDrvSetParam(s_ulLaneChild, ulParam, pValue, ulSize));
@@ -117,7 +118,7 @@ protected:
     children[0] = TestDrvPlug(kMouse);
     children[1] = TestDrvPlug(kSlotMouse);
     ASSERT_TRUE(children[0] != 0 && children[1] != 0);
-    ASSERT_TRUE(Enumerate());
+    ASSERT_TRUE(RefHostThreadEnumerate(&thread, &plugin));
     s_ulLaneChild = children[0];
   }
   void TearDown() override
@@ -137,25 +138,11 @@ protected:
     }
   }
 
-  // A full enumeration on the plug-in's work-item thread, to its end.
-  bool Enumerate()
-  {
-    ULONG ulEnds = RefHostReportCount(REFHOST_REPORT_END_OF_ENUMERATION);
-    RefHostThreadControl(&thread, &plugin, LD_API_ENUMERATE, nullptr);
-    return RefHostWaitReports(REFHOST_REPORT_END_OF_ENUMERATION, ulEnds + 1, 10000);
-  }
   // The host's device behind a child, found by the interface path the system gave it.
   tDevice* DeviceOf(ULONG ulChild)
   {
     char sPath[MAX_PATH];
-    if (!TestDrvInterfacePath(ulChild, sPath, sizeof sPath)) return nullptr;
-    return RefHostFindDevice(
-      pHost,
-      [](tDevice* pDevice, const void* pPath) -> BOOL {
-        UmdDevInfo* pInfo = RefHostDevInfo(pDevice);
-        return pInfo != nullptr && _stricmp(pInfo->sPath, static_cast<const char*>(pPath)) == 0;
-      },
-      sPath);
+    return TestDrvInterfacePath(ulChild, sPath, sizeof sPath) ? RefHostFindDeviceByPath(pHost, sPath) : nullptr;
   }
 };
 
@@ -261,7 +248,7 @@ TEST_F(DriverLaneTest, AnUnpluggedMouseGoesAtTheNextEnumeration)
   ASSERT_NE(DeviceOf(children[1]), nullptr);
   const ULONG ulThreads = TestSettledCounts().second;
   ASSERT_TRUE(TestDrvUnplug(children[1]));
-  ASSERT_TRUE(Enumerate());
+  ASSERT_TRUE(RefHostThreadEnumerate(&thread, &plugin));
   EXPECT_EQ(RefHostDeviceCount(pHost), 1u);
   EXPECT_EQ(TestSettledCounts().second, ulThreads - 1);   // its event thread
   EXPECT_NE(DeviceOf(children[0]), nullptr);
