@@ -5,7 +5,6 @@
 // packets, registers and unregisters the event, disconnects and reconnects.
 // Usage: drav_soak [seconds]   (or SOAK_S=seconds; SEED=n replays a seed)
 #include <windows.h>
-#include <winternl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -468,26 +467,11 @@ DWORD WINAPI EventThread(void*)
 }
 
 // ---- End checks -----------------------------------------------------------------------------
-// Wine answers GetProcessHandleCount with 0: every value is asked. New ones are named with their type.
-constexpr ULONG kHandleValues = 0x4000;
+// The simulation lets go of the handles closed meanwhile before they are counted.
 DWORD HandleCount(bool* pOpen, const bool* pBaseline = nullptr)
 {
-  auto pfnQuery = reinterpret_cast<LONG(WINAPI*)(HANDLE, ULONG, void*, ULONG, ULONG*)>(
-    reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryObject")));
-  SimDrvOpenHandleCount(0);   // the simulation lets go of handles closed meanwhile
-  DWORD n = 0, dwFlags;
-  for (ULONG i = 1; i < kHandleValues; ++i) {
-    HANDLE h = reinterpret_cast<HANDLE>(ULONG_PTR{ i } * 4);
-    bool bOpen = GetHandleInformation(h, &dwFlags);
-    n += bOpen;
-    if (pOpen != nullptr) pOpen[i] = bOpen;
-    if (!bOpen || pBaseline == nullptr || pBaseline[i]) continue;
-    ULONG_PTR info[64] = {};   // OBJECT_TYPE_INFORMATION: its name first
-    if (pfnQuery != nullptr) pfnQuery(h, 2, info, sizeof info, nullptr);
-    const UNICODE_STRING* pName = reinterpret_cast<const UNICODE_STRING*>(info);
-    printf("  ! handle 0x%lX left open (%.*ls)\n", i * 4, pName->Length / 2, pName->Buffer ? pName->Buffer : L"");
-  }
-  return n;
+  SimDrvOpenHandleCount(0);
+  return TestHandleCount(pOpen, pBaseline);
 }
 // Every device the driver has present is in the host's list, and nothing else.
 bool HostListEqualsDriver()
@@ -572,7 +556,7 @@ int main(int argc, char** argv)
   }
   g_pHost->pfnDeviceCleanup = SoakDeviceCleanup;
   Check(WarmUp(), "warm-up: a device plugged, used and unplugged");
-  static bool baseline[kHandleValues];
+  static bool baseline[kTestHandleValues];
   DWORD dwHandles = HandleCount(baseline);
   ULONG ulThreads = TestThreadCount();
   HANDLE hThreads[kRequestThreads + 2];

@@ -1,6 +1,7 @@
 #include "tests/unit/TestSupport.h"
 
 #include <tlhelp32.h>
+#include <winternl.h>
 
 #include <cstdio>
 
@@ -150,31 +151,11 @@ DWORD TestRunProgram(const std::string& sCommandLine, DWORD dwTimeoutMs)
   return dwCode;
 }
 
-static HKEY OpenOrCreate(HKEY hRoot, const char* sKey)
+void TestRegSet(HKEY hRoot, const char* sKey, const char* sName, DWORD dwType, const void* pData, DWORD cb)
 {
   HKEY hKey = nullptr;
   RegCreateKeyExA(hRoot, sKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey, nullptr);
-  return hKey;
-}
-
-void TestRegSetDword(HKEY hRoot, const char* sKey, const char* sName, DWORD dwValue)
-{
-  HKEY hKey = OpenOrCreate(hRoot, sKey);
-  RegSetValueExA(hKey, sName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwValue), sizeof dwValue);
-  RegCloseKey(hKey);
-}
-
-void TestRegSetString(HKEY hRoot, const char* sKey, const char* sName, const char* sValue)
-{
-  HKEY hKey = OpenOrCreate(hRoot, sKey);
-  RegSetValueExA(hKey, sName, 0, REG_SZ, reinterpret_cast<const BYTE*>(sValue), (DWORD)strlen(sValue) + 1);
-  RegCloseKey(hKey);
-}
-
-void TestRegSetBinary(HKEY hRoot, const char* sKey, const char* sName, const void* pData, DWORD cb)
-{
-  HKEY hKey = OpenOrCreate(hRoot, sKey);
-  RegSetValueExA(hKey, sName, 0, REG_BINARY, static_cast<const BYTE*>(pData), cb);
+  RegSetValueExA(hKey, sName, 0, dwType, static_cast<const BYTE*>(pData), cb);
   RegCloseKey(hKey);
 }
 
@@ -204,11 +185,21 @@ std::string TestReadFile(const std::string& sPath)
   return s;
 }
 
-DWORD TestHandleCount()
+DWORD TestHandleCount(bool* pOpen, const bool* pBaseline)
 {
+  auto pfnQuery = reinterpret_cast<LONG(WINAPI*)(HANDLE, ULONG, void*, ULONG, ULONG*)>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryObject")));
   DWORD n = 0, dwFlags;
-  for (ULONG_PTR h = 4; h < 0x10000; h += 4) {
-    n += GetHandleInformation(reinterpret_cast<HANDLE>(h), &dwFlags) ? 1 : 0;
+  for (ULONG i = 1; i < kTestHandleValues; ++i) {
+    HANDLE h = reinterpret_cast<HANDLE>(ULONG_PTR{i} * 4);
+    bool bOpen = GetHandleInformation(h, &dwFlags);
+    n += bOpen;
+    if (pOpen != nullptr) pOpen[i] = bOpen;
+    if (!bOpen || pBaseline == nullptr || pBaseline[i]) continue;
+    ULONG_PTR info[64] = {};   // OBJECT_TYPE_INFORMATION: its name first
+    if (pfnQuery != nullptr) pfnQuery(h, 2, info, sizeof info, nullptr);
+    const auto* pName = reinterpret_cast<const UNICODE_STRING*>(info);
+    printf("  ! handle 0x%lX left open (%.*ls)\n", i * 4, pName->Length / 2, pName->Buffer ? pName->Buffer : L"");
   }
   return n;
 }

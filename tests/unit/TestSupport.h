@@ -2,6 +2,7 @@
 #pragma once
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -52,15 +53,28 @@ std::string TestScratchDir(const std::string& sName);
 DWORD TestRunProgram(const std::string& sCommandLine, DWORD dwTimeoutMs = 60000);
 
 // Registry helpers for HKLM/HKCU "SOFTWARE\Vantorix\DRAV" and friends.
-void TestRegSetDword(HKEY hRoot, const char* sKey, const char* sName, DWORD dwValue);
-void TestRegSetString(HKEY hRoot, const char* sKey, const char* sName, const char* sValue);
-void TestRegSetBinary(HKEY hRoot, const char* sKey, const char* sName, const void* pData, DWORD cb);
+void TestRegSet(HKEY hRoot, const char* sKey, const char* sName, DWORD dwType, const void* pData, DWORD cb);
+inline void TestRegSetDword(HKEY hRoot, const char* sKey, const char* sName, DWORD dwValue)
+{
+  TestRegSet(hRoot, sKey, sName, REG_DWORD, &dwValue, sizeof dwValue);
+}
+inline void TestRegSetString(HKEY hRoot, const char* sKey, const char* sName, const char* sValue)
+{
+  TestRegSet(hRoot, sKey, sName, REG_SZ, sValue, static_cast<DWORD>(strlen(sValue) + 1));
+}
+inline void TestRegSetBinary(HKEY hRoot, const char* sKey, const char* sName, const void* pData, DWORD cb)
+{
+  TestRegSet(hRoot, sKey, sName, REG_BINARY, pData, cb);
+}
 void TestRegDelete(HKEY hRoot, const char* sKey, const char* sName);
 std::string TestReadFile(const std::string& sPath);
 
 // Open handles of this process (Wine answers GetProcessHandleCount with 0, so
-// every handle value is asked in turn) and its threads.
-DWORD TestHandleCount();
+// every handle value is asked in turn) and its threads. With pOpen, the open
+// values are marked; with pBaseline, each one open now but not then is printed
+// with its type.
+constexpr ULONG kTestHandleValues = 0x4000;   // values 4 .. 0xFFFC
+DWORD TestHandleCount(bool* pOpen = nullptr, const bool* pBaseline = nullptr);
 ULONG TestThreadCount();
 // Both counts once they hold still (2 s at most): the system's own helpers
 // (Wine's notification listener) open and close handles on their threads.
