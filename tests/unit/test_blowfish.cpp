@@ -77,10 +77,9 @@ const Op kOps[] = {
 }  // namespace
 
 // Key lengths that OpenSSL's command line cannot give (it keys with 16 bytes;
-// the reference cases below cover 1, 2, 4, 8 and 16): the designer's
-// variable-key table (the first n bytes of one key, n = 1..24), and past 24
-// bytes OpenSSL's answers with the key length set explicitly ("Q": the
-// loader's 45-byte key; a 56-byte key and its first 55 bytes).
+// the reference cases below cover 1, 2, 4, 8 and 16), with OpenSSL's answers
+// for the key length set explicitly: "Q" is the loader's 45-byte key, then a
+// 56-byte key and its first 55 bytes.
 TEST(BlowfishVectors, KeyLengthsBeyondTheReferenceCases)
 {
   const char* const kTable[] = {   // key, then plaintext and ciphertext pairs
@@ -89,33 +88,19 @@ TEST(BlowfishVectors, KeyLengthsBeyondTheReferenceCases)
       " 0000000000000000 87C43EFBD5B4C7B6 FEDCBA9876543210 06DBDB54F0A4D95A",
       "0B30557A9FC4E90E33587DA2C7EC11365B80A5CAEF14395E83A8CDF2173C6186ABD0F51A3F6489AED3F81D42678CB1D6FB20456A8FB4D9"
       " 0000000000000000 AA91CB730E5C2C41 FEDCBA9876543210 3842E68D9E38CD26"};
-  const char kVarCiphers[] =
-      "F9AD597C49DB005E E91D21C1D961A6D6 E9C2B70A1BC65CF3 BE1E639408640F05 B39E44481BDB1E6E 9457AA83B1928C0D "
-      "8BB77032F960629D E87A244E2CC85E82 15750E7A4F4EC577 122BA70B3AB64AE0 3A833C9AFFC537F6 9409DA87A90F6BF2 "
-      "884F80625060B8B4 1F85031C19E11968 79D9373A714CA34F 93142887EE3BE15C 03429E838CE2D14B A4299E27469FF67B "
-      "AFD5AED1C1BC96A8 10851C0E3858DA9F E6F51ED79B9DB21F 64A6E14AFD36B46F 80C7D7D45A5479AD 05044B62FA52D080";
-  size_t ulVectors = 0;
-  auto check = [&](const Bytes& key, const std::string& sPlain, const std::string& sCipher) {
-    SCOPED_TRACE(ToHex(key) + " " + sPlain);
-    const BlowfishCipher c = Keyed(key);
-    EXPECT_EQ(BlockHex(c.EncryptBlock(BlockOf(FromHex(sPlain)))), sCipher);
-    EXPECT_EQ(BlockHex(c.DecryptBlock(BlockOf(FromHex(sCipher)))), sPlain);
-    ++ulVectors;
-  };
   const std::string sLoaderKey = "Quillend-5C27A0F3-8E14-4b6d-A2C9-0D73E6F41B95";
-  std::string sKey, sPlain, sCipher;
+  size_t ulVectors = 0;
   for (const char* sRow : kTable) {
     std::istringstream row(sRow);
-    for (row >> sKey; row >> sPlain >> sCipher;) {
-      check(sKey == "Q" ? Bytes(sLoaderKey.begin(), sLoaderKey.end()) : FromHex(sKey), sPlain, sCipher);
+    std::string sKey, sPlain, sCipher;
+    for (row >> sKey; row >> sPlain >> sCipher; ++ulVectors) {
+      SCOPED_TRACE(sKey.substr(0, 8) + " " + sPlain);
+      const BlowfishCipher c = Keyed(sKey == "Q" ? Bytes(sLoaderKey.begin(), sLoaderKey.end()) : FromHex(sKey));
+      EXPECT_EQ(BlockHex(c.EncryptBlock(BlockOf(FromHex(sPlain)))), sCipher);
+      EXPECT_EQ(BlockHex(c.DecryptBlock(BlockOf(FromHex(sCipher)))), sPlain);
     }
   }
-  const Bytes varKey = FromHex("F0E1D2C3B4A5968778695A4B3C2D1E0F0011223344556677");
-  std::istringstream varCiphers(kVarCiphers);
-  for (size_t n = 1; varCiphers >> sCipher; ++n) {
-    check(Bytes(varKey.begin(), varKey.begin() + n), "FEDCBA9876543210", sCipher);
-  }
-  EXPECT_EQ(ulVectors, 6u + 24u);
+  EXPECT_EQ(ulVectors, 6u);
 }
 
 // Every case OpenSSL's command line produced at test set-up: our cipher must
@@ -137,8 +122,7 @@ TEST(BlowfishVectors, MatchesOpenSslReferenceCases)
     const Bytes plain = FromHex(sPlain), expected = FromHex(sCipher);
     ASSERT_TRUE(plain.size() == expected.size() && plain.size() % 8 == 0 && !plain.empty());
     const int k = sMode == "ECB" ? 0 : sMode == "CBC" ? 2 : sMode == "CFB" ? 4 : -1;
-    ASSERT_GE(k, 0) << "unknown mode " << sMode;
-    ASSERT_TRUE(k == 0 ? sIv == "-" : sIv.size() == 16) << sIv;
+    ASSERT_TRUE(k >= 0 && (k == 0 ? sIv == "-" : sIv.size() == 16)) << "unknown mode or IV: " << sMode << " " << sIv;
     CipherBlock encChain = k == 0 ? CipherBlock{} : BlockOf(FromHex(sIv)), decChain = encChain;
     const BlowfishCipher c = Keyed(FromHex(sKey));
     Bytes out(plain.size()), back(plain.size());
@@ -162,7 +146,6 @@ TEST(BlowfishCipher, KeysOfOneTo56BytesAndWholeBlocksOnly)
   const Bytes key = Pattern(57, 3);
   const CipherBlock probe{0x01234567, 0x89ABCDEF};
   BlowfishCipher c;
-  EXPECT_STREQ(BLOWFISH_KEY_LENGTH_MESSAGE, "Invalid key length used to initialize BlowFish.");
   for (size_t n : {57, 0}) EXPECT_EQ(ThrownMessage([&] { c.Initialize(key.data(), n); }), BLOWFISH_KEY_LENGTH_MESSAGE);
   // The two ends of the range are taken; a refused key leaves the cipher as it was.
   EXPECT_EQ(ThrownMessage([&] { c.Initialize(key.data(), 1); }), "(nothing thrown)");
@@ -176,8 +159,6 @@ TEST(BlowfishCipher, KeysOfOneTo56BytesAndWholeBlocksOnly)
   // Each mode: a partial block is refused before anything is written, an empty
   // buffer does nothing, in place gives what separate buffers give, and a null
   // chain starts from the zero block.
-  EXPECT_STREQ(BLOWFISH_BUFFER_SIZE_MESSAGE,
-               "Invalid buffer size was passed to a Blowfish encryption or decryption routine.");
   const Bytes plain = Pattern(64, 0x77);
   const CipherBlock iv{0xA1B2C3D4, 0x01020304};
   for (size_t k = 0; k < std::size(kOps); ++k) {

@@ -6,7 +6,6 @@
 
 #include <cstring>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "framework/UmdLookup.h"
@@ -97,12 +96,11 @@ TEST_F(LookupTest, TwoMatchesLockOnlyTheFirstAndBadKeysSearchNothing)
 {
   tDevice* pTwin = Add("\\\\?\\HID#VID_1A2B&PID_0001#lk#Twin", 0x1001);
   ASSERT_NE(pTwin, nullptr);
-  LONG beforeFirst = Holders(pMouse), beforeTwin = Holders(pTwin);
+  const LONG before = Holders(pMouse) + Holders(pTwin);
   TraceCapture capture;
   tDevice* pFound = UmdFindDeviceFromNode(g_pUmdGlobal, 0x1001, kLock);
   ASSERT_NE(pFound, nullptr);
-  tDevice* pOther = pFound == pMouse ? pTwin : pMouse;
-  EXPECT_EQ(Holders(pOther), pOther == pMouse ? beforeFirst : beforeTwin);
+  EXPECT_EQ(Holders(pMouse) + Holders(pTwin), before + 1);
   ReleaseRemoveLock(UMD_MOUFILT, kLock, pFound);
 
   EXPECT_EQ(UmdFindDeviceFromNode(g_pUmdGlobal, 0, kLock), nullptr);
@@ -115,40 +113,40 @@ TEST_F(LookupTest, TwoMatchesLockOnlyTheFirstAndBadKeysSearchNothing)
 
 namespace {
 
-struct DumpedField {
-  std::string sPrefix, sField, sType;
-  int type, size;
-  const void* pValue;
-  ULONG_PTR context[3];
+// Each field the dump reports: prefix, context and name, and where its value lies.
+struct Dumped {
+  std::string sWhere;
+  const BYTE* pValue;
+  USHORT usSize;
 };
-std::vector<DumpedField> g_dumped;
+std::vector<Dumped> g_dumped;
 
-void RecordDump(ULONG_PTR c1, ULONG_PTR c2, ULONG_PTR c3, const char* sPrefix, const char* sField, const char* sType,
-                BYTE ucType, USHORT usSize, const void* pValue)
+void RecordDump(ULONG_PTR c1, ULONG_PTR c2, ULONG_PTR c3, const char* sPrefix, const char* sField, const char*, BYTE,
+                USHORT usSize, const void* pValue)
 {
-  g_dumped.push_back({ sPrefix, sField, sType, ucType, usSize, pValue, { c1, c2, c3 } });
+  std::string sWhere = sPrefix + std::to_string(c1) + "," + std::to_string(c2) + "," + std::to_string(c3) + " " + sField;
+  g_dumped.push_back({ sWhere, static_cast<const BYTE*>(pValue), usSize });
 }
 
 }  // namespace
 
+// The names and types are the record's own table; what must hold is that the
+// values are this device's fields, in the record's order without overlap,
+// under the prefix, with the caller's context.
 TEST_F(LookupTest, DumpReportsTheTwelveFieldsOfTheDeviceUnderThePlugInsPrefix)
 {
   g_dumped.clear();
   UmdDumpRecord record = { RecordDump, { 11, 22, 33 } };
   ULONG ulSize = 0;
   EXPECT_EQ(RefHostDeviceControl(pHost, pMouse, LD_DEVICE_DUMP_FUNCTION, &record, &ulSize), (LD_STATUS)LD_SUCCESS);
-  // The names and types are the record's own table; what must hold is that the
-  // values are this device's fields, in the record's order without overlap,
-  // under the prefix, with the caller's context.
   UmdDevInfo* pInfo = RefHostDevInfo(pMouse);
   ASSERT_EQ(g_dumped.size(), 12u);
-  EXPECT_EQ(g_dumped[0].pValue, pInfo->sPath);
+  EXPECT_EQ(g_dumped[0].pValue, reinterpret_cast<const BYTE*>(pInfo->sPath));
   const BYTE* pEnd = reinterpret_cast<const BYTE*>(pInfo);
-  for (const DumpedField& d : g_dumped) {
-    EXPECT_EQ(std::tie(d.sPrefix, d.context[0], d.context[1], d.context[2]),
-              std::make_tuple(std::string("pMOU->umd."), (ULONG_PTR)11, (ULONG_PTR)22, (ULONG_PTR)33)) << d.sField;
-    EXPECT_GE(static_cast<const BYTE*>(d.pValue), pEnd) << d.sField;
-    pEnd = static_cast<const BYTE*>(d.pValue) + d.size;
+  for (const Dumped& d : g_dumped) {
+    EXPECT_EQ(d.sWhere.substr(0, d.sWhere.find(' ')), "pMOU->umd.11,22,33") << d.sWhere;
+    EXPECT_GE(d.pValue, pEnd) << d.sWhere;
+    pEnd = d.pValue + d.usSize;
   }
   EXPECT_LE(pEnd, reinterpret_cast<const BYTE*>(pInfo + 1));
 }

@@ -82,25 +82,21 @@ TEST(MatchCompare, EveryComparisonOnItsFieldsAndTheNullModelAssertion)
     EXPECT_EQ(c.pfn(c.pModel, c.ulId, c.pExtra), c.bMatch) << &c - cases << std::hex << " " << c.ulId;
   }
   EXPECT_EQ(std::vector<ULONG>(aulNext, aulNext + 4), std::vector<ULONG>({ 0x03000008, 0x03000010, 0x01000000, 0x03000000 }));
+  // Each comparison but the USB ones and the id visitor asserts once on a null model, under its own name.
   TraceCapture capture;
-  for (auto [sName, pfn] : { std::pair{ "WndCompareDeviceModel", D }, { "WndCompareModelPID", PID },
-                             { "WndCompareModelMWID", MW }, { "WndCompareModelSubID", SUB }, { "WndCompareModelID", ID },
-                             { "WndCompareQuadID", Q }, { "WndCompareModelPS2", P } }) {
-    capture.Clear();
-    EXPECT_FALSE(pfn(nullptr, 0, nullptr)) << sName;
-    ASSERT_EQ(capture.Count(": assert NULL != pIdent\n"), 1u) << sName;
-    EXPECT_TRUE(capture.Contains(std::string(sName) + " - WndMatch.cpp line ")) << sName;
-  }
-  capture.Clear();
+  for (auto pfn : {D, PID, MW, SUB, ID, Q, P}) EXPECT_FALSE(pfn(nullptr, 0, nullptr));
   EXPECT_FALSE(U(nullptr, 12, k(0)) || C(nullptr, 272, nullptr) || N(nullptr, 0, nullptr));
-  EXPECT_FALSE(capture.Contains("assert"));
+  EXPECT_EQ(capture.Count(": assert NULL != pIdent\n"), 7u);
+  for (const char* sName : {"WndCompareDeviceModel", "WndCompareModelPID", "WndCompareModelMWID", "WndCompareModelSubID",
+                            "WndCompareModelID", "WndCompareQuadID", "WndCompareModelPS2"}) {
+    EXPECT_EQ(capture.Count(std::string(sName) + " - WndMatch.cpp line "), 1u) << sName;
+  }
 }
 
 // The tables themselves are data; what is logic is which tables each direction
 // searches for a flag mask, in what order, and which bits of a code count.
-TEST(MatchKeyCodes, FlagMasksSelectTablesPerDirectionAndTheTraceNamesCodesMaskAndDevice)
+TEST(MatchKeyCodes, FlagMasksSelectTablesPerDirection)
 {
-  TraceCapture capture;
   // The key code's top byte never counts; all 32 bits of a scan code do. Flag
   // 0x04 and 0x10 go from scan code to key code only; 0x20 has other pairs each way.
   struct { bool bKeyToScan; ULONG ulCode, ulFlags, ulExpected; } cases[] = {
@@ -114,19 +110,11 @@ TEST(MatchKeyCodes, FlagMasksSelectTablesPerDirectionAndTheTraceNamesCodesMaskAn
       {true, 0x00090070, 0x08, 0x20000060},  {false, 0x20000060, 0x08, 0x00090070}, {false, 0x0000006F, 0x02, 0x00090010},
       {true, 0x000700B6, 0x20, 0x10000028},  {false, 0xC000004C, 0x20, 0x000700B6}, {false, 0x10000028, 0x20, 0},
       {true, 0x000C0095, 0x3F, 0}};
-  tDevice device{};
-  device.DUID = 0x00001234;
+  tDevice device{};   // a caller without one still gets its translation
   for (const auto& c : cases) {
     ULONG ulResult = c.bKeyToScan ? WndKeyCodeToScanCode(nullptr, c.ulCode, c.ulFlags)
                                   : WndScanCodeToKeyCode(c.ulFlags == 0x14 ? &device : nullptr, c.ulCode, c.ulFlags);
     EXPECT_EQ(ulResult, c.ulExpected) << std::hex << c.ulCode << " mask " << c.ulFlags;
-  }
-  for (const char* sLine :
-       {"WndKeyCodeToScanCode - KeyCode:0xFF0C00E9 - TBL:0x00000001.\n", "WndKeyCodeToScanCode - 0x000C00E9 -> 0xC0000030.\n",
-        "WndScanCodeToKeyCode - DUID:0x00001234 - Scan:0x8000006A - TBL:0x00000014.\n",
-        "WndScanCodeToKeyCode - 0x8000006A -> 0x000C022D.\n", "WndScanCodeToKeyCode - 0x00000001 -> 0x00000000.\n",
-        "WndScanCodeToKeyCode - DUID:0x00000000 - Scan:0x00000001 - TBL:0x0000003F.\n"}) {
-    EXPECT_EQ(capture.Count(sLine), strstr(sLine, "0x000C00E9 ->") ? 2u : 1u) << sLine;   // once per call
   }
 }
 
