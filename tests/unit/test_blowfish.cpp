@@ -113,7 +113,6 @@ TEST(BlowfishVectors, MatchesOpenSslReferenceCases)
   ASSERT_TRUE(file.is_open()) << sPath << " is missing: ctest's bf_reference_vectors (scripts/bf-vectors.sh) makes it";
   size_t ulCases = 0, ulChained = 0;
   for (std::string sLine; std::getline(file, sLine);) {
-    if (!sLine.empty() && sLine.back() == '\r') sLine.pop_back();
     if (sLine.empty() || sLine[0] == '#') continue;
     SCOPED_TRACE(sLine.substr(0, 72));
     std::istringstream fields(sLine);
@@ -137,21 +136,21 @@ TEST(BlowfishVectors, MatchesOpenSslReferenceCases)
       ++ulChained;
     }
   }
-  EXPECT_GT(ulCases, 0u) << sPath << " holds no cases";
-  EXPECT_GT(ulChained, 0u) << sPath << " holds no CBC or CFB case";
+  EXPECT_TRUE(ulCases > ulChained && ulChained > 0) << sPath << " lacks ECB, CBC or CFB cases";
 }
 
 TEST(BlowfishCipher, KeysOfOneTo56BytesAndWholeBlocksOnly)
 {
   const Bytes key = Pattern(57, 3);
   const CipherBlock probe{0x01234567, 0x89ABCDEF};
-  BlowfishCipher c;
-  for (size_t n : {57, 0}) EXPECT_EQ(ThrownMessage([&] { c.Initialize(key.data(), n); }), BLOWFISH_KEY_LENGTH_MESSAGE);
   // The two ends of the range are taken; a refused key leaves the cipher as it was.
+  BlowfishCipher c;
   EXPECT_EQ(ThrownMessage([&] { c.Initialize(key.data(), 1); }), "(nothing thrown)");
   const std::string sWithOneByte = BlockHex(c.EncryptBlock(probe));
-  EXPECT_THROW(c.Initialize(key.data(), 57), BlowfishError);
-  EXPECT_EQ(BlockHex(c.EncryptBlock(probe)), sWithOneByte);
+  for (size_t n : {57, 0}) {
+    EXPECT_EQ(ThrownMessage([&] { c.Initialize(key.data(), n); }), BLOWFISH_KEY_LENGTH_MESSAGE);
+    EXPECT_EQ(BlockHex(c.EncryptBlock(probe)), sWithOneByte);
+  }
   EXPECT_EQ(ThrownMessage([&] { c.Initialize(key.data(), 56); }), "(nothing thrown)");
   // A second key starts again from the standard state, not from the first key's.
   EXPECT_EQ(BlockHex(c.EncryptBlock(probe)), BlockHex(Keyed(Bytes(key.begin(), key.end() - 1)).EncryptBlock(probe)));
