@@ -41,33 +41,18 @@ struct Section {
 
 }  // namespace
 
-TEST_F(IniTest, KeyValueLookup)
-{
-  std::string t("NAME \t=  Mouse One  \r\nCAP=X\n");
-  char sValue[32];
-  char* p = IniGetKeyValue("NAME", sValue, sizeof sValue, t.data());
-  ASSERT_NE(p, nullptr);
-  EXPECT_STREQ(sValue, "Mouse One  ");
-  EXPECT_EQ(*p, '\r');
-  EXPECT_EQ(IniGetKeyValue("MISSING", sValue, sizeof sValue, t.data()), nullptr);
-  // The first acceptable occurrence: "VID" inside "DEVID" is found first; a
-  // name without '=' is passed over; a value too long for the buffer too.
-  ASSERT_NE(IniGetKeyValue("VID", sValue, sizeof sValue, std::string("VIDEO\nDEVID = 7\nVID = 0x1234\n").data()), nullptr);
-  EXPECT_STREQ(sValue, "7");
-  std::string t2("KEY = 0123456789\nKEY = 01\n");
-  char sSmall[5];
-  ASSERT_NE(IniGetKeyValue("KEY", sSmall, sizeof sSmall, t2.data()), nullptr);
-  EXPECT_STREQ(sSmall, "01");
-  EXPECT_EQ(IniGetKeyValue("", sSmall, sizeof sSmall, t2.data()), nullptr);
-}
-
-// A section's header and keys, the record they make (TestDescribeModel: the
-// fields that are set) and what a refused value says. Without VID the vendor is
-// our own; without BCDDEVICE any revision matches; names are case-sensitive.
-// (The usual sections: the model files of ModelFileTest.)
+// A section's keys and header, the record they make (TestDescribeModel: the
+// fields that are set) and what a refused value says. A key is found where its
+// name is first followed by '=' (inside another name too) and its value fits;
+// without VID the vendor is our own; without BCDDEVICE any revision matches;
+// names are case-sensitive. (The usual sections: the files of ModelFileTest.)
 TEST_F(IniTest, SectionsMakeRecords)
 {
-  const std::string s255(255, 'n');
+  const std::string s255(255, 'n'), s300(300, 'n');
+  const std::string sZeros = "-00000000-00000000-00000000-00000000-00000000-00000000-00000000";
+  const std::string sMap = "0x000000EA-00000000-00000000-00000000-00000000-00000000-00000000-0000000F";
+  std::string sKey255 = "0x0000003A";
+  for (int i = 0; i < 49; ++i) sKey255 += ",0x04";
   const struct {
     std::string sText;
     BOOL bResult;
@@ -75,6 +60,9 @@ TEST_F(IniTest, SectionsMakeRecords)
     const char* sSaid = nullptr;
     ULONG ulFailNth = 0;   // allocation that fails
   } cases[] = {
+      {"[0x1]\nNAME \t=  Mouse One  \r\nCAPS\nCAP=X\n\n", TRUE, "[00000001-0] NAME=Mouse One   CAP=X"},
+      {"[0x1]\nPID = 0x1\nDEVID = 7\nVID = 0x1234\n\n", TRUE, "[00000001-0] VID=3F1D PID=0001 DEVID=7"},
+      {"[0x1]\nNAME = " + s300 + "\nNAME = N\n\n", TRUE, "[00000001-0] NAME=N"},
       {"[0XC01E]\nNAME=A\r\n", FALSE, "[00000000-0]"},
       {"[0xC01E\nNAME=A\r\n", FALSE, "[00000000-0]"},
       {"[0xZZ]\nNAME=A\r\n", FALSE, "[00000000-0]"},
@@ -99,6 +87,15 @@ TEST_F(IniTest, SectionsMakeRecords)
       {"[0x1]\nNAME = " + s255 + "\n\n", TRUE, "[00000001-0] NAME=" + s255},
       {"[0x1]\nNAME = " + s255 + "n\n\n", FALSE, "[00000001-0]"},
       {"[0x1]\nCAP = WHEEL\nNAME = N\n\n", TRUE, "[00000001-0] NAME=N", nullptr, 1},   // the failed copy stays null
+      // register lists become maps; the blank after the comma is an empty number: bit 0
+      {"[0x1]\nREG = 1, 3\n\n", TRUE, "[00000001-0] REG=0x0000000B" + sZeros},
+      {"[0x1]\nREG = " + sMap + "\n\n", TRUE, "[00000001-0] REG=" + sMap},
+      {"[0x1]\nREG = 0x20,32-33,250-300,300,7-5,255\n\n", TRUE,
+       "[00000001-0] REG=0x00000000-00000003-00000000-00000000-00000000-00000000-00000000-FC000000"},
+      // key sequences in file order: 255 characters are taken, 256 refused; a failed allocation drops one
+      {"[0x1]\nKEY = 0x3A,0x04\nKEY = " + sKey255 + " \nKEY = " + sKey255 + "\nKEY = 0x3B\n\n", TRUE,
+       "[00000001-0] KEY=3A/8 KEY=3A/392 KEY=3B/0", "INI string too long"},
+      {"[0x1]\nKEY = 0x3A,0x04\nKEY = 0x3B\n\n", TRUE, "[00000001-0] KEY=3B/0", "MEMALLOC failed", 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.sText.substr(0, 60));
@@ -109,35 +106,19 @@ TEST_F(IniTest, SectionsMakeRecords)
     EXPECT_EQ(TestDescribeModel(&s.model), c.sModel);
     EXPECT_TRUE(Said(c.sSaid)) << c.sSaid;
   }
-  tModelInfo model = {};
-  ASSERT_TRUE(IniLoadSection(&model, std::string("[0x1]\nNAME=a\nCAP=b\nREG=1\nKEY=0x3A,0x04\nKEY=0x3B\n\n").data()));
-  ASSERT_NE(model.pKeyList, nullptr);
-  IniFreeModelInfo(&model);
-  EXPECT_EQ(TestDescribeModel(&model), "[00000001-0]");
+  // Each sequence sized to its content; freeing clears every field.
+  Section s("[0x1]\nNAME=a\nCAP=b\nREG=1\nKEY=0x3A,0x04\nKEY=0x3B\n\n");
+  EXPECT_EQ(HeapSize(GetProcessHeap(), 0, s.model.pKeyList), KEY_SEQUENCE_HEADER_SIZE + 8);
+  IniFreeModelInfo(&s.model);
+  EXPECT_EQ(TestDescribeModel(&s.model), "[00000001-0]");
+  // No model, no key list, no key name; no room for a map.
   IniFreeModelInfo(nullptr);
-  EXPECT_TRUE(capture.Contains("pModel is NULL"));
-}
-
-TEST_F(IniTest, RegListsBecomeMaps)
-{
-  const std::string sZeros = "-00000000-00000000-00000000-00000000-00000000-00000000-00000000";
-  const std::string sMap = "0x000000EA-00000000-00000000-00000000-00000000-00000000-00000000-0000000F";
-  const struct {
-    std::string sList, sMap;
-  } cases[] = {
-      {"1, 3", "0x0000000B" + sZeros},   // the blank after the comma is an empty number: bit 0
-      {sMap, sMap},
-      {"0x20,32-33,250-300,300,7-5,255", "0x00000000-00000003-00000000-00000000-00000000-00000000-00000000-FC000000"},
-  };
-  for (const auto& c : cases) {
-    Section s("[0x1]\nREG = " + c.sList + "\n\n");
-    EXPECT_TRUE(s.bResult);
-    ASSERT_NE(s.model.sReg, nullptr);
-    EXPECT_EQ(std::string(s.model.sReg), c.sMap);
-  }
+  EXPECT_FALSE(IniLoadKeyList("KEY", nullptr, std::string("KEY = 0x3A\n").data()));
   char sSmall[16] = "1,2";
+  EXPECT_EQ(IniGetKeyValue("", sSmall, sizeof sSmall, std::string("KEY = 01\n").data()), nullptr);
   RegStringToMap(sSmall, sizeof sSmall);
   EXPECT_STREQ(sSmall, "1,2");
+  EXPECT_TRUE(Said("pModel is NULL") && Said("assert psDest"));
 }
 
 TEST_F(IniTest, KeySequences)
@@ -183,28 +164,6 @@ TEST_F(IniTest, KeySequences)
     }
     EXPECT_TRUE(Said(c.sLine)) << c.sLine;
   }
-}
-
-// In file order, each sized to its content; a 255-character value is taken,
-// one of 256 refused; a failed allocation drops that sequence only.
-TEST_F(IniTest, KeyLists)
-{
-  std::string s255 = "0x0000003A";
-  for (int i = 0; i < 49; ++i) s255 += ",0x04";
-  ASSERT_EQ(s255.size(), 255u);
-  std::string t("KEY = 0x3A,0x04\nKEY = " + s255 + " \nKEY = " + s255 + "\nKEY = 0x3B\n");
-  tModelInfo model = {};
-  ASSERT_TRUE(IniLoadKeyList("KEY", &model.pKeyList, t.data()));
-  EXPECT_EQ(TestDescribeModel(&model), "[00000000-0] KEY=3A/8 KEY=3A/392 KEY=3B/0");
-  EXPECT_EQ(capture.Count("INI string too long"), 1u);
-  EXPECT_EQ(HeapSize(GetProcessHeap(), 0, model.pKeyList), KEY_SEQUENCE_HEADER_SIZE + 8);
-  IniFreeModelInfo(&model);
-  EXPECT_FALSE(IniLoadKeyList("KEY", nullptr, t.data()));
-  IniSetAllocationFailure(1);
-  ASSERT_TRUE(IniLoadKeyList("KEY", &model.pKeyList, std::string("KEY = 0x3A,0x04\nKEY = 0x3B\n").data()));
-  EXPECT_EQ(TestDescribeModel(&model), "[00000000-0] KEY=3B/0");
-  IniFreeModelInfo(&model);
-  EXPECT_TRUE(Said("assert psDest") && Said("MEMALLOC failed"));
 }
 
 namespace {
