@@ -3,26 +3,27 @@
 // past one fails the run.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "system/WndMatchPure.h"
 
-// The key's name is not terminated within the key; the model's names end
-// before it, at it and after it.
+// Only a key of 12 bytes, or 272 with its name, matches. The key's name fills
+// its 260 bytes unterminated and is compared on those only: with the model's
+// name none, empty, shorter, the same and going on, or differing in the last byte.
 TEST(NativeMatch, ComparisonsStayInsideKeys)
 {
-  const std::string sLong(262, 'a');
+  const std::string sLong(262, 'a'), sLastDiffers = std::string(259, 'a') + "b";
+  const std::pair<const char*, bool> names[] = {
+      {nullptr, true}, {"", true}, {"a", false}, {sLong.c_str(), true}, {sLastDiffers.c_str(), false}};
   for (ULONG ulSize = 0; ulSize <= 300; ++ulSize) {
     const std::vector<unsigned char> key(ulSize, 'a');   // vendor, product and revision 0x6161, then 'a's
-    for (const char* sCache : {(const char*)nullptr, "", "a", sLong.c_str()}) {
+    for (auto [sCache, bMatch] : names) {
       tModelInfo m{};
       m.usVid = m.usPid = m.usBcdDevice = 0x6161, m.usBcdMask = 0xFFFF;
       m.sCache = const_cast<char*>(sCache);
       ASSERT_EQ(WndMatchUsb(&m, ulSize, key.data()), ulSize == 12) << ulSize;
-      ASSERT_EQ(WndMatchUsbCache(&m, ulSize, key.data()), ulSize == 272 && (sCache == nullptr || strcmp(sCache, "a")))
-          << ulSize << " " << (sCache ? sCache : "(null)");
+      ASSERT_EQ(WndMatchUsbCache(&m, ulSize, key.data()), ulSize == 272 && bMatch) << ulSize << " " << sCache;
     }
   }
 }

@@ -60,28 +60,28 @@ protected:
 
 }  // namespace
 
-TEST_F(LookupTest, EachSearchFindsOnlyOwnPresentDevicesLockedAndPathsIgnoreCaseButNamesDoNot)
+// Only our own present devices are found, each locked once; two of ours on one
+// node lock only the first. Paths ignore case, names do not.
+TEST_F(LookupTest, SearchesFindOnlyOwnPresentDevicesLockedOnceAndBadKeysNothing)
 {
   // Node, path, handle, persistent name: the name search does not look at bVirtual.
   tDevice* m = pMouse;
-  struct Case { BOOL bVirtual; LONG lRemove; std::vector<tDevice*> found; } cases[] = {
-    { FALSE, 0, { m, m, m, m } }, { TRUE, 0, { nullptr, nullptr, nullptr, m } },
-    { FALSE, 1, { nullptr, nullptr, nullptr, nullptr } },   // on its way out
+  struct Case { BOOL bVirtual; LONG lRemove; const char* sName; std::vector<tDevice*> found; } cases[] = {
+    { TRUE, 0, "Mouse-One", { nullptr, nullptr, nullptr, m } },
+    { FALSE, 1, "Mouse-One", { nullptr, nullptr, nullptr, nullptr } },   // on its way out
+    { FALSE, 0, "MOUSE-ONE", { m, m, m, nullptr } }, { FALSE, 0, "Mouse-One", { m, m, m, m } },
   };
   for (const Case& c : cases) {
     RefHostDevInfo(pMouse)->bVirtual = c.bVirtual;
     pMouse->RemoveLock[UMD_MOUFILT].lRemove = c.lRemove;
-    EXPECT_EQ(FindAllWays("\\\\?\\hid#vid_1a2b&pid_0001#LK#MOUSE0", "Mouse-One"), c.found)
-        << c.bVirtual << c.lRemove;
+    EXPECT_EQ(FindAllWays("\\\\?\\hid#vid_1a2b&pid_0001#LK#MOUSE0", c.sName), c.found)
+        << c.bVirtual << c.lRemove << c.sName;
     // The comparison itself refuses a departing device, whatever the host's walk locks.
     SearchRecord scp = { g_pUmdGlobal, nullptr, 0x1001, nullptr, nullptr, nullptr, kLock };
     EXPECT_TRUE(UmdCompareDeviceNode(pMouse, 0, reinterpret_cast<ULONG_PTR>(&scp)));
     EXPECT_EQ(scp.pFound, c.found[0]);
     if (scp.pFound != nullptr) ReleaseRemoveLock(UMD_MOUFILT, kLock, pMouse);
   }
-  pMouse->RemoveLock[UMD_MOUFILT].lRemove = 0;
-  RefHostDevInfo(pMouse)->bVirtual = FALSE;
-  EXPECT_EQ(FindAllWays(kPath, "MOUSE-ONE")[3], nullptr);
   EXPECT_EQ(UmdFindDeviceFromNode(g_pUmdGlobal, 0x9999, kLock), nullptr);
 
   // Another plug-in's device with the same node, path and name is not ours.
@@ -90,10 +90,7 @@ TEST_F(LookupTest, EachSearchFindsOnlyOwnPresentDevicesLockedAndPathsIgnoreCaseB
   strcpy(pForeign->sPersistentName, "Mouse-One");
   EXPECT_EQ(FindAllWays(kPath, "Mouse-One"), std::vector<tDevice*>(4, pMouse));
   EXPECT_EQ(UmdFindDeviceFromPath(g_pUmdGlobal, "\\\\?\\HID#VID_1A2B&PID_0001#lk#Other", kLock), nullptr);
-}
 
-TEST_F(LookupTest, TwoMatchesLockOnlyTheFirstAndBadKeysSearchNothing)
-{
   tDevice* pTwin = Add("\\\\?\\HID#VID_1A2B&PID_0001#lk#Twin", 0x1001);
   ASSERT_NE(pTwin, nullptr);
   const LONG before = Holders(pMouse) + Holders(pTwin);
