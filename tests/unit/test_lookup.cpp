@@ -110,19 +110,14 @@ TEST_F(LookupTest, SearchesFindOnlyOwnPresentDevicesLockedOnceAndBadKeysNothing)
 
 namespace {
 
-// Each field the dump reports: prefix, context and name, and where its value lies.
-struct Dumped {
-  std::string sWhere;
-  const BYTE* pValue;
-  USHORT usSize;
-};
-std::vector<Dumped> g_dumped;
+std::string g_sDumpedWhere;                              // prefix and context of each field
+std::vector<std::pair<const BYTE*, USHORT>> g_dumped;    // where each value lies
 
-void RecordDump(ULONG_PTR c1, ULONG_PTR c2, ULONG_PTR c3, const char* sPrefix, const char* sField, const char*, BYTE,
+void RecordDump(ULONG_PTR c1, ULONG_PTR c2, ULONG_PTR c3, const char* sPrefix, const char*, const char*, BYTE,
                 USHORT usSize, const void* pValue)
 {
-  std::string sWhere = sPrefix + std::to_string(c1) + "," + std::to_string(c2) + "," + std::to_string(c3) + " " + sField;
-  g_dumped.push_back({ sWhere, static_cast<const BYTE*>(pValue), usSize });
+  g_sDumpedWhere += sPrefix + std::to_string(c1) + "," + std::to_string(c2) + "," + std::to_string(c3) + " ";
+  g_dumped.push_back({ static_cast<const BYTE*>(pValue), usSize });
 }
 
 }  // namespace
@@ -132,18 +127,20 @@ void RecordDump(ULONG_PTR c1, ULONG_PTR c2, ULONG_PTR c3, const char* sPrefix, c
 // under the prefix, with the caller's context.
 TEST_F(LookupTest, DumpReportsTheTwelveFieldsOfTheDeviceUnderThePlugInsPrefix)
 {
-  g_dumped.clear();
+  g_dumped.clear(), g_sDumpedWhere.clear();
   UmdDumpRecord record = { RecordDump, { 11, 22, 33 } };
   ULONG ulSize = 0;
   EXPECT_EQ(RefHostDeviceControl(pHost, pMouse, LD_DEVICE_DUMP_FUNCTION, &record, &ulSize), (LD_STATUS)LD_SUCCESS);
+  std::string sWhere;
+  for (int i = 0; i < 12; ++i) sWhere += "pMOU->umd.11,22,33 ";
+  EXPECT_EQ(g_sDumpedWhere, sWhere);
   UmdDevInfo* pInfo = RefHostDevInfo(pMouse);
   ASSERT_EQ(g_dumped.size(), 12u);
-  EXPECT_EQ(g_dumped[0].pValue, reinterpret_cast<const BYTE*>(pInfo->sPath));
+  EXPECT_EQ(g_dumped[0].first, reinterpret_cast<const BYTE*>(pInfo->sPath));
   const BYTE* pEnd = reinterpret_cast<const BYTE*>(pInfo);
-  for (const Dumped& d : g_dumped) {
-    EXPECT_EQ(d.sWhere.substr(0, d.sWhere.find(' ')), "pMOU->umd.11,22,33") << d.sWhere;
-    EXPECT_GE(d.pValue, pEnd) << d.sWhere;
-    pEnd = d.pValue + d.usSize;
+  for (auto [pValue, usSize] : g_dumped) {
+    EXPECT_GE(pValue, pEnd);
+    pEnd = pValue + usSize;
   }
   EXPECT_LE(pEnd, reinterpret_cast<const BYTE*>(pInfo + 1));
 }

@@ -434,34 +434,6 @@ TEST_F(ModelFileTest, LaterFilesAddNewModelsOrKeepThePreviousTable)
   EXPECT_FALSE(capture.Contains("Model Overwrite"));
 }
 
-// A table handed over full is not carried over (said); one without records
-// is carried over with its assertion; a full one stays when the file brings nothing.
-TEST_F(ModelFileTest, TablesHandedOver)
-{
-  Write("new.ini", ";DRAV\r\n[0x02000001]\r\nNAME = New\r\n");
-  Write("none.ini", ";DRAV\r\n");
-  const struct {
-    ULONG ulRecords;
-    const char *sFile, *sSaid;
-  } cases[] = {{INI_MAX_MODELS, "new.ini", ": assert *pulModelTableCount == 0\n"},
-               {0, "new.ini", ": assert ulCount > 0\n"}, {INI_MAX_MODELS, "none.ini", nullptr}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.sFile + std::to_string(c.ulRecords));
-    capture.Clear();
-    Db db;   // a table of empty records, as a caller may hand one over
-    db.pTable = static_cast<tModelInfo*>(IniHeapAlloc(INI_WORK_AREA_SIZE));
-    db.ulCount = c.ulRecords;
-    tModelInfo* pOld = db.pTable;
-    EXPECT_EQ(db.Load(sDir + "\\" + c.sFile), c.sSaid ? 1u : 0u);
-    EXPECT_TRUE(Said(c.sSaid)) << c.sSaid;
-    if (c.sSaid != nullptr) {
-      EXPECT_EQ(db.All(), "[02000001-0] NAME=New\n");
-    } else {
-      EXPECT_TRUE(db.pTable == pOld && db.ulCount == INI_MAX_MODELS);
-    }
-  }
-}
-
 TEST_F(ModelFileTest, FolderLoadTakesIniFilesOnly)
 {
   Write("a.INI", kPlain);
@@ -483,7 +455,8 @@ TEST_F(ModelFileTest, FolderLoadTakesIniFilesOnly)
 
 // Comments go with their line breaks; sections are cut at the next '['; the
 // character before the text's last one is lost after a bare LF; the first
-// definition of a section stays; a load takes INI_MAX_MODELS records at most.
+// definition of a section stays; a table takes INI_MAX_MODELS records at most:
+// a full one is not carried over (said) to a file that brings a model.
 TEST_F(ModelFileTest, CommentsAndTheMergeOfSections)
 {
   std::string t(";DRAV\r\n\r\n[0x1]\nNAME=a;b\r\nCAP=x\n; last\n");
@@ -501,6 +474,11 @@ TEST_F(ModelFileTest, CommentsAndTheMergeOfSections)
   std::string s = ";DRAV\n";
   for (ULONG i = 0; i < INI_MAX_MODELS; ++i) s += "[0x" + std::to_string(0x01000000 + i) + "]\nMWID=1\n";
   EXPECT_EQ(full.Load(Write("full.ini", s + "[0x02000000]\nNAME=extra\n\n")), INI_MAX_MODELS);
-  EXPECT_EQ(full.ulCount, INI_MAX_MODELS);
   EXPECT_TRUE(capture.Contains("Model table full (1024 models): model (02000000-0) dropped.\n"));
+  tModelInfo* pFull = full.pTable;
+  EXPECT_EQ(full.Load(Write("none.ini", ";DRAV\r\n")), 0u);
+  EXPECT_TRUE(full.pTable == pFull && full.ulCount == INI_MAX_MODELS);
+  EXPECT_EQ(full.Load(Write("new.ini", ";DRAV\r\n[0x02000001]\r\nNAME = New\r\n")), 1u);
+  EXPECT_EQ(full.All(), "[02000001-0] NAME=New\n");
+  EXPECT_TRUE(Said(": assert *pulModelTableCount == 0\n"));
 }
