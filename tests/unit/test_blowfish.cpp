@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <numeric>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -47,13 +48,6 @@ BlowfishCipher Keyed(const Bytes& key)
   BlowfishCipher c;
   c.Initialize(key.data(), key.size());
   return c;
-}
-
-Bytes Pattern(size_t n, uint8_t seed)
-{
-  Bytes v(n);
-  for (size_t i = 0; i < n; ++i) v[i] = uint8_t(seed + i * 29 + (i >> 3));
-  return v;
 }
 
 template <typename F>
@@ -127,7 +121,8 @@ TEST(BlowfishVectors, MatchesOpenSslReferenceCases)
 
 TEST(BlowfishCipher, KeysOfOneTo56BytesAndWholeBlocksOnly)
 {
-  const Bytes key = Pattern(57, 3);
+  Bytes key(57), plain(64);
+  std::iota(key.begin(), key.end(), 3), std::iota(plain.begin(), plain.end(), 0x77);
   const CipherBlock probe{0x01234567, 0x89ABCDEF};
   // The two ends of the range are taken; a refused key leaves the cipher as it was.
   BlowfishCipher c;
@@ -144,7 +139,6 @@ TEST(BlowfishCipher, KeysOfOneTo56BytesAndWholeBlocksOnly)
   // Each mode: a partial block is refused before anything is written, an empty
   // buffer does nothing, in place gives what separate buffers give, and a null
   // chain starts from the zero block.
-  const Bytes plain = Pattern(64, 0x77);
   const CipherBlock iv{0xA1B2C3D4, 0x01020304};
   for (size_t k = 0; k < std::size(kOps); ++k) {
     SCOPED_TRACE(k);
@@ -153,18 +147,15 @@ TEST(BlowfishCipher, KeysOfOneTo56BytesAndWholeBlocksOnly)
       CipherBlock chain = iv;
       EXPECT_EQ(ThrownMessage([&] { kOps[k](c, plain.data(), out.data(), n, &chain); }),
                 n ? BLOWFISH_BUFFER_SIZE_MESSAGE : "(nothing thrown)");
-      EXPECT_EQ(out, Bytes(16, 0xA5)) << "the first whole block must not have been written";
-      EXPECT_EQ(BlockHex(chain), BlockHex(iv));
+      EXPECT_EQ(ToHex(out) + BlockHex(chain), ToHex(Bytes(16, 0xA5)) + BlockHex(iv)) << "nothing written, the chain kept";
     }
     Bytes separate(64), inPlace = plain, withNull(64), withZero(64);
     CipherBlock chainA = iv, chainB = iv, zero{0, 0};
     kOps[k](c, plain.data(), separate.data(), 64, &chainA);
     kOps[k](c, inPlace.data(), inPlace.data(), 64, &chainB);
-    EXPECT_EQ(inPlace, separate);
-    EXPECT_NE(separate, plain);
-    EXPECT_EQ(BlockHex(chainA), BlockHex(chainB));
     kOps[k](c, plain.data(), withNull.data(), 64, nullptr);
     kOps[k](c, plain.data(), withZero.data(), 64, &zero);
-    EXPECT_EQ(withNull, withZero);
+    EXPECT_NE(separate, plain);
+    EXPECT_EQ(ToHex(inPlace) + BlockHex(chainB) + ToHex(withNull), ToHex(separate) + BlockHex(chainA) + ToHex(withZero));
   }
 }

@@ -20,20 +20,16 @@ tModelInfo Model(ULONG ulSection, ULONG ulDev = 0, ULONG ulSub = 0, USHORT usRev
   return m;
 }
 
-// A USB key laid out byte by byte, as discovery fills it, then the cache name.
-std::vector<unsigned char> UsbKey(USHORT usVid, USHORT usPid, USHORT usRev, const char* sName = "")
-{
-  const tUsbModelKey head = { 0xEEEEEEEE, usVid, usPid, usRev, 0xEEEE };   // unused bytes are not compared
-  std::vector<unsigned char> key(272, 0);
-  memcpy(key.data(), &head, 12), memcpy(&key[12], sName, strnlen(sName, 260));
-  return key;
-}
-
 TEST(MatchCompare, EveryComparisonOnItsFieldsAndTheNullModelAssertion)
 {
+  // USB keys laid out byte by byte, as discovery fills them, then the cache name.
   std::vector<std::vector<unsigned char>> keys;
-  auto k = [&](USHORT usRev, const char* sName = "", USHORT usVid = 0x3F1D, USHORT usPid = 0xC02A)
-  { return keys.emplace_back(UsbKey(usVid, usPid, usRev, sName)).data(); };
+  auto k = [&](USHORT usRev, const char* sName = "", USHORT usVid = 0x3F1D, USHORT usPid = 0xC02A) {
+    const tUsbModelKey head = { 0xEEEEEEEE, usVid, usPid, usRev, 0xEEEE };   // unused bytes are not compared
+    std::vector<unsigned char>& key = keys.emplace_back(272, 0);
+    memcpy(key.data(), &head, 12), memcpy(&key[12], sName, strlen(sName));
+    return key.data();
+  };
   tModelInfo m = Model(0x03000007, 88, 99, 0x1200, 0xFF00, "Cache-1"), mAny = Model(0, 0, 0, 0, 0xFFFF, "Quad"),
              m12 = Model(0, 0, 0, 0x1200, 0xFF00), mEmpty = Model(0, 0, 0, 0x1200, 0xFF00, ""),
              p2 = Model(0x02000001, 0x12, 0x105), p3 = Model(0x03000001, 0x12, 0x999), p1 = Model(0x01000001, 0x12),
