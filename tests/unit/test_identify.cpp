@@ -40,8 +40,7 @@ TEST(IdentifyTest, DepthOverridePlacesTheDevice)
   struct Case {
     uint32_t ulOverride;
     uint8_t ucInterface, ucCollection;
-    uint32_t ulIndexIn;
-    uint32_t ulDepth, ulType, ulIndex;
+    uint32_t ulIndexIn, ulDepth, ulType, ulIndex;
     int lastByte;                 // the last non-zero byte, as traced, and how it applied
     UmdOverrideOutcome lastOutcome;
     uint32_t ulLastIndexBefore;   // what the last byte found set: non-zero is reported as an error

@@ -16,7 +16,8 @@
 
 namespace {
 
-// Turns on the model-file lines and warnings for one test.
+// Turns on the model-file lines and warnings for one test; its files go to a
+// scratch folder of its own.
 class IniTest : public testing::Test {
 protected:
   ~IniTest() override
@@ -28,7 +29,13 @@ protected:
   const BOOL m_bWarn = std::exchange(g_bTraceWarnings, TRUE);
   TraceLevel level{TRACE_CAT_INI | TRACE_CAT_ERROR | TRACE_CAT_WARNING};
   TraceCapture capture;
+  const std::string sDir = TestScratchDir(std::string("Ini") + testing::UnitTest::GetInstance()->current_test_info()->name());
   bool Said(const char* sLine) { return sLine == nullptr || capture.Contains(sLine); }   // nullptr: nothing to say
+  std::string Write(const std::string& sName, const std::string& sData)
+  {
+    std::ofstream(sDir + "\\" + sName, std::ios::binary) << sData;
+    return sDir + "\\" + sName;
+  }
 };
 
 // One section loaded into a fresh record, freed with it.
@@ -45,7 +52,7 @@ struct Section {
 // fields that are set) and what a refused value says. A key is found where its
 // name is first followed by '=' (inside another name too) and its value fits;
 // without VID the vendor is our own; without BCDDEVICE any revision matches;
-// names are case-sensitive. (The usual sections: the files of ModelFileTest.)
+// names are case-sensitive. (The usual sections: the model files below.)
 TEST_F(IniTest, SectionsMakeRecords)
 {
   const std::string s255(255, 'n'), s300(300, 'n');
@@ -201,12 +208,11 @@ TEST_F(IniTest, UnsupportedSection)
     IniSetAllocationFailure(c.ulFailNth);
     EXPECT_EQ(u.Load(c.sText), c.ulFailNth == 0);
     EXPECT_EQ(u.Entries(), c.expected);
-    EXPECT_EQ(u.ulCount, c.expected.size());
-    EXPECT_TRUE(c.ulFailNth == 0 || u.pList == nullptr);
+    EXPECT_TRUE(u.ulCount == c.expected.size() && (c.ulFailNth == 0 || u.pList == nullptr));
   }
 
   // Refused without a count pointer or with a cut header; without a list
-  // pointer nothing is counted. (A second section of one load: ModelFileTest.)
+  // pointer nothing is counted. (A second section: the later-files case.)
   Unsupported u;
   EXPECT_FALSE(IniLoadUnsupportedSection(&u.pList, nullptr, std::string("[Unsupported]\nPID=0x1\n").data()));
   EXPECT_FALSE(u.Load("[Unsupp"));
@@ -269,17 +275,6 @@ struct Db {
   }
 };
 
-// Each test in a scratch folder of its own.
-class ModelFileTest : public IniTest {
-protected:
-  const std::string sDir = TestScratchDir(std::string("Ini") + testing::UnitTest::GetInstance()->current_test_info()->name());
-  std::string Write(const std::string& sName, const std::string& sData)
-  {
-    std::ofstream(sDir + "\\" + sName, std::ios::binary) << sData;
-    return sDir + "\\" + sName;
-  }
-};
-
 std::string Sealed(const std::string& sPlain)
 {
   size_t ulSize = 0;
@@ -305,7 +300,7 @@ const std::string kPlainModels =
 // The envelope as a reader of the format sees it: the text's length, then CBC
 // from the fixed chain block over the zero-padded text, big-endian halves,
 // check words = E(last ciphertext block).
-TEST_F(ModelFileTest, PlainFileLoadsAndIsRewrittenEnciphered)
+TEST_F(IniTest, PlainFileLoadsAndIsRewrittenEnciphered)
 {
   const std::string sFile = Write("models.ini", kPlain);
   std::string sImages[3];
@@ -336,33 +331,29 @@ TEST_F(ModelFileTest, PlainFileLoadsAndIsRewrittenEnciphered)
   EXPECT_EQ(std::vector<uint32_t>(aulWords, aulWords + 3), (std::vector<uint32_t>{(uint32_t)kPlain.size(), check.L, check.R}));
 }
 
-// No memory for the image, a write that fails or comes short (a full disk):
-// the plain file stays whole and no temporary file is left behind.
-TEST_F(ModelFileTest, FailedRewriteLeavesTheOriginal)
+// No memory for the image (the third allocation: work area, file buffer,
+// image), a write that fails or comes short (a full disk): the plain file
+// stays whole and no temporary file is left behind.
+TEST_F(IniTest, FailedRewriteLeavesTheOriginal)
 {
-  const struct {
-    ULONG ulFailNth;   // work area, file buffer, then the enciphered image
-    IniWriteFault eFault;
-    const char* sReason;
-  } cases[] = {{3, INI_WRITE_OK, "not written: no memory."},
-               {0, INI_WRITE_FAIL, "not written (write failed, 112); the file stays as it was."},
-               {0, INI_WRITE_SHORT, "not written (write failed, 112); the file stays as it was."}};
-  for (const auto& c : cases) {
+  for (auto [ulFailNth, eFault] : {std::pair{3u, INI_WRITE_OK}, {0u, INI_WRITE_FAIL}, {0u, INI_WRITE_SHORT}}) {
     const std::string sFile = Write("models.ini", kPlain);
     capture.Clear();
-    IniSetAllocationFailure(c.ulFailNth);
-    IniSetWriteFault(c.eFault);
+    IniSetAllocationFailure(ulFailNth);
+    IniSetWriteFault(eFault);
     Db db;
     EXPECT_EQ(db.Load(sFile, INI_FLAG_ENCRYPT_PLAIN), 2u);
     IniSetWriteFault(INI_WRITE_OK);
     EXPECT_EQ(TestReadFile(sFile), kPlain);
     EXPECT_EQ(GetFileAttributesA((sFile + ".new").c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_TRUE(capture.Contains("<error> IniLoadFile - Enciphered form of '" + sFile + "' " + c.sReason)) << c.sReason;
+    EXPECT_TRUE(capture.Contains("<error> IniLoadFile - Enciphered form of '" + sFile + "' not written" +
+                                 (ulFailNth ? ": no memory." : " (write failed, 112); the file stays as it was.")))
+        << eFault;
   }
 }
 
 // A check-word mismatch is said and the text still taken.
-TEST_F(ModelFileTest, EncipheredTextWithABadCheckIsTaken)
+TEST_F(IniTest, EncipheredTextWithABadCheckIsTaken)
 {
   std::string sImage = Sealed(";DRAV\n[0x01000006]\nNAME=Six\r\n");
   sImage[sImage.size() - 1] ^= 0x5A;
@@ -375,7 +366,7 @@ TEST_F(ModelFileTest, EncipheredTextWithABadCheckIsTaken)
 
 // Empty, short, cut, overlong, undecipherable or missing files add nothing and
 // leave what earlier files brought whole.
-TEST_F(ModelFileTest, BadFilesAddNothing)
+TEST_F(IniTest, BadFilesAddNothing)
 {
   Db db;
   ASSERT_EQ(db.Load(Write("good.ini", kPlain)), 2u);
@@ -391,14 +382,13 @@ TEST_F(ModelFileTest, BadFilesAddNothing)
   EXPECT_EQ(db.All(), kPlainModels);
 }
 
-TEST_F(ModelFileTest, BadArguments)
+TEST_F(IniTest, BadArguments)
 {
   Db db;
   EXPECT_EQ(IniLoadFile(&db.pTable, &db.ulCount, nullptr, nullptr, nullptr, 0, FALSE), 0u);
   EXPECT_EQ(IniLoadFile(nullptr, &db.ulCount, nullptr, nullptr, "x.ini", 0, FALSE), 0u);
-  EXPECT_TRUE(capture.Contains("NULL Pointer."));
   EXPECT_EQ(IniLoadFile(&db.pTable, &db.ulCount, nullptr, nullptr, "", 0, FALSE), 0u);
-  EXPECT_TRUE(capture.Contains("EMPTY String."));
+  EXPECT_TRUE(Said("NULL Pointer.") && Said("EMPTY String."));
   EXPECT_EQ(IniLoadFilesFromPath(&db.pTable, &db.ulCount, nullptr, nullptr, nullptr, 0, FALSE), 0u);
   EXPECT_EQ(IniLoadFilesFromPath(&db.pTable, &db.ulCount, nullptr, nullptr, std::string(300, 'a').c_str(), 0, FALSE), 0u);
   EXPECT_EQ(db.pTable, nullptr);
@@ -408,7 +398,7 @@ TEST_F(ModelFileTest, BadArguments)
 
 // A later file adds its new models only, warned of the others when asked; a
 // table that cannot be had keeps the previous one and drops what the file added.
-TEST_F(ModelFileTest, LaterFilesAddNewModelsOrKeepThePreviousTable)
+TEST_F(IniTest, LaterFilesAddNewModelsOrKeepThePreviousTable)
 {
   Db db;
   ASSERT_EQ(db.Load(Write("a.ini", kPlain)), 2u);
@@ -434,7 +424,7 @@ TEST_F(ModelFileTest, LaterFilesAddNewModelsOrKeepThePreviousTable)
   EXPECT_FALSE(capture.Contains("Model Overwrite"));
 }
 
-TEST_F(ModelFileTest, FolderLoadTakesIniFilesOnly)
+TEST_F(IniTest, FolderLoadTakesIniFilesOnly)
 {
   Write("a.INI", kPlain);
   Write("b.ini", Sealed(";DRAV\r\n[0x01000009]\r\nNAME = Nine\r\n"));
@@ -457,7 +447,7 @@ TEST_F(ModelFileTest, FolderLoadTakesIniFilesOnly)
 // character before the text's last one is lost after a bare LF; the first
 // definition of a section stays; a table takes INI_MAX_MODELS records at most:
 // a full one is not carried over (said) to a file that brings a model.
-TEST_F(ModelFileTest, CommentsAndTheMergeOfSections)
+TEST_F(IniTest, CommentsAndTheMergeOfSections)
 {
   std::string t(";DRAV\r\n\r\n[0x1]\nNAME=a;b\r\nCAP=x\n; last\n");
   EXPECT_EQ(IniStripComments(t.data()), strlen("[0x1]\nNAME=aCAP=x\n"));
