@@ -30,10 +30,9 @@ static void Merge(const char* pText, size_t ulLength)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t ulSize)
 {
   char* pText = nullptr;
-  size_t n = 0;
+  size_t n = 0, ulImage = 0;
   BOOL bCheck = FALSE;
   if (ulSize >= 5 && memcmp(pData, INI_PLAIN_SIGNATURE, 5) == 0) {
-    size_t ulImage = 0;
     uint8_t* pImage = IniEnvelopeSeal(reinterpret_cast<const char*>(pData), ulSize, &ulImage);
     CHECK(IniEnvelopeOpen(pImage, ulImage, &pText, &n, &bCheck) && bCheck && n == ulSize && !memcmp(pText, pData, n));
     IniHeapFree(pImage);

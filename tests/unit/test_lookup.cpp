@@ -4,6 +4,7 @@
 
 #include "tests/unit/BoundHost.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -48,9 +49,7 @@ protected:
       UmdFindDeviceFromHandle(g_pUmdGlobal, RefHostDevInfo(pMouse)->hHandle, kLock),
       UmdFindDeviceFromPersistentName(g_pUmdGlobal, sName, kLock),
     };
-    LONG held = before;
-    for (tDevice* p : found) held += p != nullptr;
-    EXPECT_EQ(Holders(pMouse), held);
+    EXPECT_EQ(Holders(pMouse), before + 4 - std::count(found.begin(), found.end(), nullptr));
     for (tDevice* p : found) {
       if (p != nullptr) ReleaseRemoveLock(UMD_MOUFILT, kLock, p);
     }

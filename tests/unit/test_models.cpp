@@ -46,6 +46,64 @@ struct Section {
   ~Section() { IniFreeModelInfo(&model); }
 };
 
+// An unsupported list loaded from one section, freed with it.
+struct Unsupported {
+  ULONG* pList = nullptr;
+  ULONG ulCount = 0;
+  BOOL Load(std::string s) { return IniLoadUnsupportedSection(&pList, &ulCount, s.data()); }
+  std::vector<ULONG> Entries() const { return pList ? std::vector<ULONG>(pList, pList + ulCount) : std::vector<ULONG>(); }
+  ~Unsupported() { IniHeapFree(pList); }
+};
+
+// A model table with its unsupported list, as a caller of the loader keeps it.
+struct Db {
+  tModelInfo* pTable = nullptr;
+  ULONG ulCount = 0;
+  ULONG* pUnsupported = nullptr;
+  ULONG ulUnsupported = 0;
+  ~Db()
+  {
+    IniFreeModelTable(pTable, ulCount);
+    IniHeapFree(pUnsupported);
+  }
+  ULONG Load(const std::string& sFile, ULONG ulFlags = 0, BOOL bWarn = TRUE)
+  {
+    return IniLoadFile(&pTable, &ulCount, &pUnsupported, &ulUnsupported, sFile.c_str(), ulFlags, bWarn);
+  }
+  // Every record and the unsupported list, one line each.
+  std::string All() const
+  {
+    std::string s;
+    for (ULONG i = 0; i < ulCount; ++i) s += TestDescribeModel(&pTable[i]) + "\n";
+    for (ULONG i = 0; i < ulUnsupported; ++i) {
+      char sEntry[16];
+      snprintf(sEntry, sizeof sEntry, "%08lX ", (unsigned long)pUnsupported[i]);
+      s += sEntry;
+    }
+    return s;
+  }
+};
+
+std::string Sealed(const std::string& sPlain)
+{
+  size_t ulSize = 0;
+  uint8_t* p = IniEnvelopeSeal(sPlain.data(), sPlain.size(), &ulSize);
+  std::string s(reinterpret_cast<char*>(p), ulSize);
+  IniHeapFree(p);
+  return s;
+}
+
+// A plain model file, and its records and unsupported list as Db::All gives them.
+const std::string kPlain =
+    ";DRAV test models\r\n"
+    "[0x01000001]\r\nNAME = One\r\nPID = 0xC01E\r\nKEY = 0x3A,0x04\r\nREG = 1,3,5-7\r\n"
+    "[0x01000002-3]\r\nNAME = Two ; a comment\r\nVID = 0x046D\r\nPID = 0xC02A\r\nBCDDEVICE = 0x1200, 0xFF00\r\n"
+    "[Unsupported]\r\nPID=0xC001,0xC002\r\nMWID=0x1234\r\n";
+const std::string kPlainModels =
+    "[01000001-0] NAME=One REG=0x000000EA-00000000-00000000-00000000-00000000-00000000-00000000-00000000 KEY=3A/8 "
+    "VID=3F1D PID=C01E\n[01000002-3] NAME=Two VID = 0x046D VID=046D PID=C02A BCD=1200/FF00\n"
+    "01001234 0300C001 0300C002 ";
+
 }  // namespace
 
 // A section's keys and header, the record they make (TestDescribeModel: the
@@ -173,16 +231,6 @@ TEST_F(IniTest, KeySequences)
   }
 }
 
-namespace {
-struct Unsupported {
-  ULONG* pList = nullptr;
-  ULONG ulCount = 0;
-  BOOL Load(std::string s) { return IniLoadUnsupportedSection(&pList, &ulCount, s.data()); }
-  std::vector<ULONG> Entries() const { return pList ? std::vector<ULONG>(pList, pList + ulCount) : std::vector<ULONG>(); }
-  ~Unsupported() { IniHeapFree(pList); }
-};
-}  // namespace
-
 // Sorted; decimal values, digits after the type name and any letter case
 // taken; a blank before '=' or a type name without '=' ends the section; a
 // character that is no number ends its line only.
@@ -242,59 +290,6 @@ TEST_F(IniTest, ParseIntValue)
   for (const auto& c : cases) EXPECT_EQ(IniParseIntValue(c.sCaps, c.sName), c.ulValue) << (c.sCaps ? c.sCaps : "-");
   EXPECT_TRUE(capture.Contains("<error> IniParseIntValue - Device capability name is NULL."));
 }
-
-// Files on disk.
-namespace {
-
-// A model table with its unsupported list, as a caller of the loader keeps it.
-struct Db {
-  tModelInfo* pTable = nullptr;
-  ULONG ulCount = 0;
-  ULONG* pUnsupported = nullptr;
-  ULONG ulUnsupported = 0;
-  ~Db()
-  {
-    IniFreeModelTable(pTable, ulCount);
-    IniHeapFree(pUnsupported);
-  }
-  ULONG Load(const std::string& sFile, ULONG ulFlags = 0, BOOL bWarn = TRUE)
-  {
-    return IniLoadFile(&pTable, &ulCount, &pUnsupported, &ulUnsupported, sFile.c_str(), ulFlags, bWarn);
-  }
-  // Every record and the unsupported list, one line each.
-  std::string All() const
-  {
-    std::string s;
-    for (ULONG i = 0; i < ulCount; ++i) s += TestDescribeModel(&pTable[i]) + "\n";
-    for (ULONG i = 0; i < ulUnsupported; ++i) {
-      char sEntry[16];
-      snprintf(sEntry, sizeof sEntry, "%08lX ", (unsigned long)pUnsupported[i]);
-      s += sEntry;
-    }
-    return s;
-  }
-};
-
-std::string Sealed(const std::string& sPlain)
-{
-  size_t ulSize = 0;
-  uint8_t* p = IniEnvelopeSeal(sPlain.data(), sPlain.size(), &ulSize);
-  std::string s(reinterpret_cast<char*>(p), ulSize);
-  IniHeapFree(p);
-  return s;
-}
-
-const std::string kPlain =
-    ";DRAV test models\r\n"
-    "[0x01000001]\r\nNAME = One\r\nPID = 0xC01E\r\nKEY = 0x3A,0x04\r\nREG = 1,3,5-7\r\n"
-    "[0x01000002-3]\r\nNAME = Two ; a comment\r\nVID = 0x046D\r\nPID = 0xC02A\r\nBCDDEVICE = 0x1200, 0xFF00\r\n"
-    "[Unsupported]\r\nPID=0xC001,0xC002\r\nMWID=0x1234\r\n";
-const std::string kPlainModels =
-    "[01000001-0] NAME=One REG=0x000000EA-00000000-00000000-00000000-00000000-00000000-00000000-00000000 KEY=3A/8 "
-    "VID=3F1D PID=C01E\n[01000002-3] NAME=Two VID = 0x046D VID=046D PID=C02A BCD=1200/FF00\n"
-    "01001234 0300C001 0300C002 ";
-
-}  // namespace
 
 // Loaded as it is; with the flag rewritten enciphered, and then not again.
 // The envelope as a reader of the format sees it: the text's length, then CBC
