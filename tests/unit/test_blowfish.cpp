@@ -61,8 +61,6 @@ const Op kOps[] = {
     [](const BlowfishCipher& b, const uint8_t* i, uint8_t* o, size_t n, CipherBlock* ch) { b.DecryptCFB(i, o, n, ch); },
 };
 
-}  // namespace
-
 // OpenSSL's answers for key lengths its command line cannot give (it keys
 // with 16 bytes; bf_vectors.txt covers 1, 2, 4, 8 and 16), in that file's form:
 // the loader's 45-byte key, a 56-byte key and its first 55 bytes.
@@ -73,6 +71,8 @@ const char* const kLongKeyCases[] = {
     " - 0000000000000000FEDCBA9876543210 87C43EFBD5B4C7B606DBDB54F0A4D95A",
     "ECB 0B30557A9FC4E90E33587DA2C7EC11365B80A5CAEF14395E83A8CDF2173C6186ABD0F51A3F6489AED3F81D42678CB1D6FB20456A8FB4D9"
     " - 0000000000000000FEDCBA9876543210 AA91CB730E5C2C413842E68D9E38CD26"};
+
+}  // namespace
 
 // Every case OpenSSL's command line produced at test set-up, and the ones
 // above: our cipher must give its ciphertext, decipher it back, and leave the
