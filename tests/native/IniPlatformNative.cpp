@@ -13,10 +13,7 @@ void IniSetAllocationFailure(uint32_t ulNth) { s_ulFailCountdown = ulNth; }
 
 void* IniHeapAlloc(size_t ulSize)
 {
-  if (s_ulFailCountdown > 0 && --s_ulFailCountdown == 0) {
-    return nullptr;
-  }
-  return calloc(1, ulSize == 0 ? 1 : ulSize);
+  return s_ulFailCountdown > 0 && --s_ulFailCountdown == 0 ? nullptr : calloc(1, ulSize == 0 ? 1 : ulSize);
 }
 
 void IniHeapFree(void* p) { free(p); }

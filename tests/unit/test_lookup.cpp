@@ -4,9 +4,9 @@
 
 #include "tests/unit/BoundHost.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "framework/UmdLookup.h"
@@ -49,9 +49,7 @@ protected:
       UmdFindDeviceFromHandle(g_pUmdGlobal, RefHostDevInfo(pMouse)->hHandle, kLock),
       UmdFindDeviceFromPersistentName(g_pUmdGlobal, sName, kLock),
     };
-    LONG held = before;
-    for (tDevice* p : found) held += p != nullptr;
-    EXPECT_EQ(Holders(pMouse), held);
+    EXPECT_EQ(Holders(pMouse), before + 4 - std::count(found.begin(), found.end(), nullptr));
     for (tDevice* p : found) {
       if (p != nullptr) ReleaseRemoveLock(UMD_MOUFILT, kLock, p);
     }
@@ -61,28 +59,28 @@ protected:
 
 }  // namespace
 
-TEST_F(LookupTest, EachSearchFindsOnlyOwnPresentDevicesLockedAndPathsIgnoreCaseButNamesDoNot)
+// Only our own present devices are found, each locked once; two of ours on one
+// node lock only the first. Paths ignore case, names do not.
+TEST_F(LookupTest, SearchesFindOnlyOwnPresentDevicesLockedOnceAndBadKeysNothing)
 {
   // Node, path, handle, persistent name: the name search does not look at bVirtual.
   tDevice* m = pMouse;
-  struct Case { BOOL bVirtual; LONG lRemove; std::vector<tDevice*> found; } cases[] = {
-    { FALSE, 0, { m, m, m, m } }, { TRUE, 0, { nullptr, nullptr, nullptr, m } },
-    { FALSE, 1, { nullptr, nullptr, nullptr, nullptr } },   // on its way out
+  struct Case { BOOL bVirtual; LONG lRemove; const char* sName; std::vector<tDevice*> found; } cases[] = {
+    { TRUE, 0, "Mouse-One", { nullptr, nullptr, nullptr, m } },
+    { FALSE, 1, "Mouse-One", { nullptr, nullptr, nullptr, nullptr } },   // on its way out
+    { FALSE, 0, "MOUSE-ONE", { m, m, m, nullptr } }, { FALSE, 0, "Mouse-One", { m, m, m, m } },
   };
   for (const Case& c : cases) {
     RefHostDevInfo(pMouse)->bVirtual = c.bVirtual;
     pMouse->RemoveLock[UMD_MOUFILT].lRemove = c.lRemove;
-    EXPECT_EQ(FindAllWays("\\\\?\\hid#vid_1a2b&pid_0001#LK#MOUSE0", "Mouse-One"), c.found)
-        << c.bVirtual << c.lRemove;
+    EXPECT_EQ(FindAllWays("\\\\?\\hid#vid_1a2b&pid_0001#LK#MOUSE0", c.sName), c.found)
+        << c.bVirtual << c.lRemove << c.sName;
     // The comparison itself refuses a departing device, whatever the host's walk locks.
     SearchRecord scp = { g_pUmdGlobal, nullptr, 0x1001, nullptr, nullptr, nullptr, kLock };
     EXPECT_TRUE(UmdCompareDeviceNode(pMouse, 0, reinterpret_cast<ULONG_PTR>(&scp)));
     EXPECT_EQ(scp.pFound, c.found[0]);
     if (scp.pFound != nullptr) ReleaseRemoveLock(UMD_MOUFILT, kLock, pMouse);
   }
-  pMouse->RemoveLock[UMD_MOUFILT].lRemove = 0;
-  RefHostDevInfo(pMouse)->bVirtual = FALSE;
-  EXPECT_EQ(FindAllWays(kPath, "MOUSE-ONE")[3], nullptr);
   EXPECT_EQ(UmdFindDeviceFromNode(g_pUmdGlobal, 0x9999, kLock), nullptr);
 
   // Another plug-in's device with the same node, path and name is not ours.
@@ -91,18 +89,14 @@ TEST_F(LookupTest, EachSearchFindsOnlyOwnPresentDevicesLockedAndPathsIgnoreCaseB
   strcpy(pForeign->sPersistentName, "Mouse-One");
   EXPECT_EQ(FindAllWays(kPath, "Mouse-One"), std::vector<tDevice*>(4, pMouse));
   EXPECT_EQ(UmdFindDeviceFromPath(g_pUmdGlobal, "\\\\?\\HID#VID_1A2B&PID_0001#lk#Other", kLock), nullptr);
-}
 
-TEST_F(LookupTest, TwoMatchesLockOnlyTheFirstAndBadKeysSearchNothing)
-{
   tDevice* pTwin = Add("\\\\?\\HID#VID_1A2B&PID_0001#lk#Twin", 0x1001);
   ASSERT_NE(pTwin, nullptr);
-  LONG beforeFirst = Holders(pMouse), beforeTwin = Holders(pTwin);
+  const LONG before = Holders(pMouse) + Holders(pTwin);
   TraceCapture capture;
   tDevice* pFound = UmdFindDeviceFromNode(g_pUmdGlobal, 0x1001, kLock);
   ASSERT_NE(pFound, nullptr);
-  tDevice* pOther = pFound == pMouse ? pTwin : pMouse;
-  EXPECT_EQ(Holders(pOther), pOther == pMouse ? beforeFirst : beforeTwin);
+  EXPECT_EQ(Holders(pMouse) + Holders(pTwin), before + 1);
   ReleaseRemoveLock(UMD_MOUFILT, kLock, pFound);
 
   EXPECT_EQ(UmdFindDeviceFromNode(g_pUmdGlobal, 0, kLock), nullptr);
@@ -115,40 +109,37 @@ TEST_F(LookupTest, TwoMatchesLockOnlyTheFirstAndBadKeysSearchNothing)
 
 namespace {
 
-struct DumpedField {
-  std::string sPrefix, sField, sType;
-  int type, size;
-  const void* pValue;
-  ULONG_PTR context[3];
-};
-std::vector<DumpedField> g_dumped;
+std::string g_sDumpedWhere;                              // prefix and context of each field
+std::vector<std::pair<const BYTE*, USHORT>> g_dumped;    // where each value lies
 
-void RecordDump(ULONG_PTR c1, ULONG_PTR c2, ULONG_PTR c3, const char* sPrefix, const char* sField, const char* sType,
-                BYTE ucType, USHORT usSize, const void* pValue)
+void RecordDump(ULONG_PTR c1, ULONG_PTR c2, ULONG_PTR c3, const char* sPrefix, const char*, const char*, BYTE,
+                USHORT usSize, const void* pValue)
 {
-  g_dumped.push_back({ sPrefix, sField, sType, ucType, usSize, pValue, { c1, c2, c3 } });
+  g_sDumpedWhere += sPrefix + std::to_string(c1) + "," + std::to_string(c2) + "," + std::to_string(c3) + " ";
+  g_dumped.push_back({ static_cast<const BYTE*>(pValue), usSize });
 }
 
 }  // namespace
 
+// The names and types are the record's own table; what must hold is that the
+// values are this device's fields, in the record's order without overlap,
+// under the prefix, with the caller's context.
 TEST_F(LookupTest, DumpReportsTheTwelveFieldsOfTheDeviceUnderThePlugInsPrefix)
 {
-  g_dumped.clear();
+  g_dumped.clear(), g_sDumpedWhere.clear();
   UmdDumpRecord record = { RecordDump, { 11, 22, 33 } };
   ULONG ulSize = 0;
   EXPECT_EQ(RefHostDeviceControl(pHost, pMouse, LD_DEVICE_DUMP_FUNCTION, &record, &ulSize), (LD_STATUS)LD_SUCCESS);
-  // The names and types are the record's own table; what must hold is that the
-  // values are this device's fields, in the record's order without overlap,
-  // under the prefix, with the caller's context.
+  std::string sWhere;
+  for (int i = 0; i < 12; ++i) sWhere += "pMOU->umd.11,22,33 ";
+  EXPECT_EQ(g_sDumpedWhere, sWhere);
   UmdDevInfo* pInfo = RefHostDevInfo(pMouse);
   ASSERT_EQ(g_dumped.size(), 12u);
-  EXPECT_EQ(g_dumped[0].pValue, pInfo->sPath);
+  EXPECT_EQ(g_dumped[0].first, reinterpret_cast<const BYTE*>(pInfo->sPath));
   const BYTE* pEnd = reinterpret_cast<const BYTE*>(pInfo);
-  for (const DumpedField& d : g_dumped) {
-    EXPECT_EQ(std::tie(d.sPrefix, d.context[0], d.context[1], d.context[2]),
-              std::make_tuple(std::string("pMOU->umd."), (ULONG_PTR)11, (ULONG_PTR)22, (ULONG_PTR)33)) << d.sField;
-    EXPECT_GE(static_cast<const BYTE*>(d.pValue), pEnd) << d.sField;
-    pEnd = static_cast<const BYTE*>(d.pValue) + d.size;
+  for (auto [pValue, usSize] : g_dumped) {
+    EXPECT_GE(pValue, pEnd);
+    pEnd = pValue + usSize;
   }
   EXPECT_LE(pEnd, reinterpret_cast<const BYTE*>(pInfo + 1));
 }
