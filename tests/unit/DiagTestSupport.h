@@ -21,6 +21,14 @@ inline std::string ChildBsLine(const std::string& sTag, int i)
   return std::string(sHead) + std::string((size_t)(i * 37 % 180), (char)('a' + i % 26)) + "\n";
 }
 
+// The start of this thread's trace lines from sFunction.
+inline std::string TraceHead(const char* sFunction, const char* sLevel = "")
+{
+  char s[64];
+  snprintf(s, sizeof s, "DRAVMOU <%04lu> %s%s - ", GetCurrentThreadId(), sLevel, sFunction);
+  return s;
+}
+
 // The lines of a text file, without their CR LF.
 inline std::vector<std::string> FileLines(const std::string& sPath)
 {
@@ -33,6 +41,17 @@ inline std::vector<std::string> FileLines(const std::string& sPath)
 // A program of bin/ started without waiting; killed if still running when the record goes.
 struct Started {
   HANDLE hProcess = nullptr;
+  void Start(const std::string& sCommandLine)
+  {
+    std::string sCmd = TestBinDir() + "\\" + sCommandLine;
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (CreateProcessA(nullptr, sCmd.data(), nullptr, nullptr, FALSE, 0, nullptr, TestBinDir().c_str(), &si, &pi)) {
+      CloseHandle(pi.hThread);
+      hProcess = pi.hProcess;
+    }
+  }
   DWORD Wait(DWORD dwTimeoutMs = 60000)
   {
     if (hProcess == nullptr) return 0xFFFFFFFF;
@@ -48,18 +67,6 @@ struct Started {
   }
   ~Started() { Wait(1); }
 };
-
-inline void StartProgram(Started* pStarted, const std::string& sCommandLine)
-{
-  std::string sCmd = TestBinDir() + "\\" + sCommandLine;
-  STARTUPINFOA si = {};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi = {};
-  if (CreateProcessA(nullptr, sCmd.data(), nullptr, nullptr, FALSE, 0, nullptr, TestBinDir().c_str(), &si, &pi)) {
-    CloseHandle(pi.hThread);
-    pStarted->hProcess = pi.hProcess;
-  }
-}
 
 // Start gate of drav_child: each child releases "<name>_ready" once when it
 // stands at the gate, then waits for the event "<name>".

@@ -112,8 +112,6 @@ TEST_F(EventThreadTest, PacketsReachTheCallbackWithTheirBytesUnderTheRemoveLock)
   ASSERT_TRUE(ReadPending() && Queue(Second, sizeof Second) && ReadPending());
   EXPECT_EQ(s_Delivery.packets, (Packets{ { First, First + 8 }, { Second, Second + 100 } }));
   EXPECT_EQ(s_Delivery.lLockAtCall, 1);
-  EXPECT_TRUE(m_Trace.Contains("Got event Length 8 : Status : 1 00000000  (asked for 100)"));
-  EXPECT_TRUE(m_Trace.Contains("pended event good"));
   EXPECT_TRUE(EventReads() == 3 && SimDrvRequestCount() == 3);   // the third is outstanding
 }
 
@@ -136,7 +134,6 @@ TEST_F(EventThreadTest, FourFailuresKeepTheThreadADeliveryResetsTheCountTheFifth
   EXPECT_EQ(m_Trace.Count("event read returned"), 2u);
   EXPECT_EQ(EventReads(), 10u);
   EXPECT_EQ(m_Trace.Count("Event thread got 5 errors in a row, so bailing out of event thread"), 1u);
-  EXPECT_TRUE(m_Trace.Contains("UmdEventThread - DeviceIoControl failed with error 31 0000001F, retry 4"));
 }
 
 // Completions that end the thread at once, without a bail-out line: the
@@ -286,14 +283,13 @@ TEST_F(EventThreadTest, ParseEventListVisitsThePlugInsEventsUnderListRecordAndDe
   EXPECT_TRUE(s_Calls.size() == 2u && m_Trace.Contains("Failed to get HWEvent mutex."));
 }
 
-BOOL RefuseAll(const tSWEvent*) { return FALSE; }
-BOOL OnlyFlagged(const tSWEvent* p) { return (p->ulFlags & SW_EVENT_MODE_FLAG) != 0; }
-
 TEST_F(EventThreadTest, SniffModeStateSummarisesTheCountedEntries)
 {
+  PFN_SW_EVENT_FILTER refuseAll = [](const tSWEvent*) -> BOOL { return FALSE; };
+  PFN_SW_EVENT_FILTER onlyFlagged = [](const tSWEvent* p) -> BOOL { return (p->ulFlags & SW_EVENT_MODE_FLAG) != 0; };
   struct { std::vector<ULONG> Flags; PFN_SW_EVENT_FILTER pfnFilter; ULONG ulExpected; } const Cases[] = {
       { { 0x10, 0x01 }, nullptr, 3 },   { { 0x11, 0x30 }, nullptr, 1 },   { { 0x00, 0x0F }, nullptr, 2 },
-      { {}, nullptr, 0 },               { { 0x10, 0x01 }, RefuseAll, 0 }, { { 0x10, 0x01 }, OnlyFlagged, 1 } };
+      { {}, nullptr, 0 },               { { 0x10, 0x01 }, refuseAll, 0 }, { { 0x10, 0x01 }, onlyFlagged, 1 } };
   for (const auto& c : Cases) {
     tHWEvent* pHWEvent = RefHostAddHWEvent(m_pHost, m_pDevice->DUID, m_pDevice->DeviceKey, 0x1000007, 1u << UMD_MOUFILT);
     ASSERT_NE(pHWEvent, nullptr);

@@ -3,9 +3,11 @@
 // another address. Swaps and removals against a model: native_list_tests.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "list/ListMgr.h"
@@ -61,48 +63,43 @@ protected:
     }
   }
   // The list's order as letters, walked forwards with each of the two walks
-  // and backwards over the Previous links; "broken" if they disagree.
-  std::string Order()
+  // and backwards over the Previous links; "broken" if they disagree. The
+  // list is read in the region, or in a copy of it at pAt.
+  std::string Order(BYTE* pAt = nullptr)
   {
+    BYTE* pB = pAt != nullptr ? pAt : pBase;
+    tList* pL = reinterpret_cast<tList*>(pB + 8);
+    auto letter = [&](void* pData) {
+      auto it = std::find(items.begin(), items.end(), ListGetPos(pB, pL, pData));
+      return it == items.end() ? '?' : (char)('a' + (it - items.begin()));
+    };
     std::string forward, next, backward;
-    LD_POS pos = ListGetFirstPosition(pList);
-    for (void* pData; forward.size() < 10 && (pData = ListGetAtMoveNext(pBase, pList, &pos)) != nullptr;) {
-      forward += Letter(pData);
+    LD_POS pos = ListGetFirstPosition(pL);
+    for (void* pData; forward.size() < 10 && (pData = ListGetAtMoveNext(pB, pL, &pos)) != nullptr;) {
+      forward += letter(pData);
     }
-    for (void* pData = ListGetFirst(pBase, pList, &pos); pData != nullptr && next.size() < 10;
-         pData = ListGetNext(pBase, pList, &pos)) {
-      next += Letter(pData);
+    for (void* pData = ListGetFirst(pB, pL, &pos); pData != nullptr && next.size() < 10; pData = ListGetNext(pB, pL, &pos)) {
+      next += letter(pData);
     }
-    for (LD_POS p = pList->Last; p != LD_INVALID_POS && backward.size() < 10;) {
-      void* pData = ListGetAt(pBase, pList, p);
+    for (LD_POS p = pL->Last; p != LD_INVALID_POS && backward.size() < 10;) {
+      void* pData = ListGetAt(pB, pL, p);
       if (pData == nullptr) {
         backward += '!';
         break;
       }
-      backward.insert(backward.begin(), Letter(pData));
+      backward.insert(backward.begin(), letter(pData));
       p = (static_cast<tListItem*>(pData) - 1)->Previous;
     }
-    bool bOk = forward == next && forward == backward && forward.size() == ListGetCount(pList);
+    bool bOk = forward == next && forward == backward && forward.size() == ListGetCount(pL);
     return bOk ? forward : "broken: " + forward + "/" + next + "/" + backward;
-  }
-  char Letter(void* pData)
-  {
-    LD_POS pos = ListGetPos(pBase, pList, pData);
-    for (size_t i = 0; i < items.size(); ++i) {
-      if (items[i] == pos) return (char)('a' + i);
-    }
-    return '?';
   }
 };
 
 TEST_F(ListTest, InitSizesTheItemsAndFreesThem)
 {
   Init(10);   // data size 40 over 640 bytes
-  EXPECT_EQ(pList->ulItemSize, 64u);
-  EXPECT_EQ(pList->ulMaxItems, 10u);
-  EXPECT_EQ(pList->First, LD_INVALID_POS);
+  EXPECT_EQ(std::tuple(pList->ulItemSize, pList->ulMaxItems, pList->First), std::tuple(64u, 10u, LD_INVALID_POS));
   for (ULONG i = 0; i < 10; ++i) EXPECT_EQ(reinterpret_cast<tListItem*>(pBase + kStorage + 64 * i)->This, LD_INVALID_POS);
-  EXPECT_TRUE(capture.Contains("ListInit - Item size 64. Max list size 10.\n"));
   EXPECT_FALSE(capture.Contains("assert"));
   ASSERT_TRUE(ListInit(pBase, pList, pBase + kStorage, 650, 40, false));
   EXPECT_EQ(pList->ulMaxItems, 10u);
@@ -212,17 +209,8 @@ TEST_F(ListTest, ACopyOfTheRegionElsewhereHoldsTheSameList)
   Run({ "+", "+", "+", "+", "-b", "ad" });
   std::vector<ULONG64> copy(kRegionSize / 8);
   memcpy(copy.data(), pBase, kRegionSize);
-  auto* pCopy = reinterpret_cast<BYTE*>(copy.data());
-  auto* pCopyList = reinterpret_cast<tList*>(pCopy + 8);
-  std::vector<ptrdiff_t> here, there;
-  for (LD_POS pos = ListGetFirstPosition(pList); pos != LD_INVALID_POS;) {
-    here.push_back((BYTE*)ListGetAtMoveNext(pBase, pList, &pos) - pBase);
-  }
-  for (LD_POS pos = ListGetFirstPosition(pCopyList); pos != LD_INVALID_POS && there.size() < 10;) {
-    there.push_back((BYTE*)ListGetAtMoveNext(pCopy, pCopyList, &pos) - pCopy);
-  }
-  EXPECT_EQ(here.size(), 3u);
-  EXPECT_EQ(there, here);
+  EXPECT_EQ(Order(), "dca");
+  EXPECT_EQ(Order(reinterpret_cast<BYTE*>(copy.data())), "dca");
 }
 
 }  // namespace

@@ -139,8 +139,7 @@ TEST_F(RemoveLockDevice, SecondRequesterReturnsAtOnceWhileTheFirstWaitsForTheHol
   EXPECT_EQ(TRUE, iFirst);
   EXPECT_FALSE(capture.Contains("assert ulTimeOut < REMOVAL_TIMEOUT"));
   EXPECT_EQ("00000000020000", Counts(true));
-  EXPECT_TRUE(IsRemovalPending(UMD_MOUFILT, &dev));
-  EXPECT_TRUE(IsRemovalPending(LD_ALL_UMDS, &dev));
+  EXPECT_TRUE(IsRemovalPending(UMD_MOUFILT, &dev) && IsRemovalPending(LD_ALL_UMDS, &dev));
   EXPECT_FALSE(IsRemovalPending(LD_DEVICE_LOCK, &dev));
   EXPECT_FALSE(Acquire());
   EXPECT_EQ(kNone, Counts(false));
@@ -197,9 +196,7 @@ TEST_F(RemoveLockDevice, DeviceLockTestsTheCreatedMaskUnderTheDeviceListMutex)
              static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(hMutex)));
     EXPECT_TRUE(capture.Contains(sLine)) << sLine;
     EXPECT_EQ(hMutex == nullptr, capture.Contains("couldn't acquire mutex pDevice->hDeviceListMutex"));
-    if (hMutex != nullptr) {
-      EXPECT_FALSE(ReleaseMutex(hMutex));   // the region was left
-    }
+    EXPECT_FALSE(ReleaseMutex(hMutex));   // the region was left
   }
   g_pGbl = pSaved;
   SynchSetDeviceListMutex(hSet);
@@ -243,9 +240,8 @@ TEST(RemoveLockLone, RemovalWaitsForTheOtherHolderOnlyAndIsRequestedOnce)
   for (int nOthers : { 0, 1 }) {
     SCOPED_TRACE(nOthers);
     tRemoveLock lock{ 0, 0 };
-    for (int i = 0; i <= nOthers; ++i) {
-      ASSERT_TRUE(AcquireRemoveLock(&lock));
-    }
+    auto counts = [&] { return std::to_string(lock.lLock) + " held, " + std::to_string(lock.lRemove) + " removals"; };
+    for (int i = 0; i <= nOthers; ++i) ASSERT_TRUE(AcquireRemoveLock(&lock));
     HANDLE hWaiting = NewEvent();
     TraceCapture capture;
     capture.SignalOn("Lock is held. Waiting for 100 ms... (1/300)", hWaiting);
@@ -259,17 +255,14 @@ TEST(RemoveLockLone, RemovalWaitsForTheOtherHolderOnlyAndIsRequestedOnce)
       }
       EXPECT_TRUE(RequestLockRemoval(&lock));
     }
-    EXPECT_EQ(1, lock.lLock);
-    EXPECT_EQ(1, lock.lRemove);
+    EXPECT_EQ("1 held, 1 removals", counts());
     EXPECT_EQ(nOthers != 0, capture.Contains("Lock is held. Waiting"));
     EXPECT_FALSE(capture.Contains("assert ulTimeOut < REMOVAL_TIMEOUT"));
     EXPECT_FALSE(RequestLockRemoval(&lock));
     EXPECT_TRUE(capture.Contains("Removal already requested."));
-    EXPECT_EQ(2, lock.lRemove);
     EXPECT_FALSE(AcquireRemoveLock(&lock));
-    EXPECT_EQ(1, lock.lLock);
     ReleaseRemoveLock(&lock);
-    EXPECT_EQ(0, lock.lLock);
+    EXPECT_EQ("0 held, 2 removals", counts());
     CloseHandle(hWaiting);
   }
 }

@@ -2,6 +2,7 @@
 // hex dumps, the last error and the host's region, and the shared log file.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -48,13 +49,6 @@ protected:
   DWORD m_dwSavedFlags = 0;
 };
 
-std::string Head(const char* sFunction, const char* sLevel = "")
-{
-  char s[64];
-  snprintf(s, sizeof s, "DRAVMOU <%04lu> %s%s - ", GetCurrentThreadId(), sLevel, sFunction);
-  return s;
-}
-
 void FunctionThatTraces() { TRACE_INFO("entry"); }
 void FunctionThatNamesItself() { TRACE_INFO("FunctionThatNamesItself - Entry.\n"); }
 const int kAssertLine = __LINE__ + 1;
@@ -75,10 +69,10 @@ TEST_F(TraceTest, LinesCarryModuleThreadFunctionAndLevel)
   TraceDump("one", data, 20);
   TraceDump("none", data, 0);
   TraceInfo("%s", std::string(2000, 'x').c_str());   // cut to leave room for the log file's CR and the terminator
-  const std::string dump = Head("Dumper");
+  const std::string dump = TraceHead("Dumper");
   EXPECT_EQ(capture.Lines(), (std::vector<std::string>{
-      Head("FunctionThatTraces") + "entry\n", Head("FunctionThatNamesItself") + "Entry.\n",
-      Head("FunctionThatAsserts", "<error> ") + "FunctionThatAsserts - test_trace.cpp line " +
+      TraceHead("FunctionThatTraces") + "entry\n", TraceHead("FunctionThatNamesItself") + "Entry.\n",
+      TraceHead("FunctionThatAsserts", "<error> ") + "FunctionThatAsserts - test_trace.cpp line " +
           std::to_string(kAssertLine) + ": assert 1 == 2\n",
       dump + "pkt data size  45 is  a0 a1 a2 a3 a4 a5 a6 a7 a8 a9 aa ab ac ad ae af b0 b1 b2 b3\n",
       dump + "pkt data (cont)       b4 b5 b6 b7 b8 b9 ba bb bc bd be bf c0 c1 c2 c3 c4 c5 c6 c7\n",
@@ -182,7 +176,7 @@ TEST_F(TraceTest, ProcessesShareTheLogFileLineByLine)
   TraceInfo("opens the log first");   // and keeps its mutex: one that opens after all others left is first again
   Gate gate("DravTraceGate_Share");
   Started children[3];
-  for (int i = 0; i < 3; ++i) StartProgram(&children[i], "drav_child.exe log 500 P" + std::to_string(i + 1) + " DravTraceGate_Share -");
+  for (int i = 0; i < 3; ++i) children[i].Start("drav_child.exe log 500 P" + std::to_string(i + 1) + " DravTraceGate_Share -");
   ASSERT_TRUE(gate.AwaitReady(3));
   gate.Open();
   for (Started& child : children) EXPECT_EQ(child.Wait(), 0u);
@@ -201,18 +195,13 @@ TEST_F(TraceTest, ProcessesShareTheLogFileLineByLine)
   std::regex header(R"(^\r\nLogFile started on \d\d/\d\d/\d{4} at \d\d:\d\d:\d\d - g_dwDebugFlags:0xA - g_dwDebugLevel:FFFDECFF\r\n\r\n)");
   EXPECT_TRUE(std::regex_search(text, header)) << text.substr(0, 200);
   EXPECT_EQ(text.find("LogFile started"), text.rfind("LogFile started"));   // one header only
-  // The previous file kept beside it under a time-stamped name (searched by
-  // name: a wildcard search may also match the system's short names).
+  // The previous file kept beside it under a time-stamped name.
   std::vector<std::string> kept;
-  WIN32_FIND_DATAA fd = {};
-  const std::string sFolder = path.substr(0, path.rfind('\\') + 1);
-  HANDLE hFind = FindFirstFileA((sFolder + "*").c_str(), &fd);
-  for (BOOL b = hFind != INVALID_HANDLE_VALUE; b; b = FindNextFileA(hFind, &fd)) {
-    if (std::regex_match(fd.cFileName, std::regex(R"(trace\.txt-\d\d-\d\d-\d{4}-\d\d-\d\d-\d\d\.txt)"))) {
-      kept.push_back(sFolder + fd.cFileName);
+  for (const auto& entry : std::filesystem::directory_iterator(path.substr(0, path.rfind('\\')))) {
+    if (std::regex_match(entry.path().filename().string(), std::regex(R"(trace\.txt-\d\d-\d\d-\d{4}-\d\d-\d\d-\d\d\.txt)"))) {
+      kept.push_back(entry.path().string());
     }
   }
-  FindClose(hFind);
   ASSERT_EQ(kept.size(), 1u);
   EXPECT_EQ(TestReadFile(kept[0]), "OLD CONTENT\r\n");
   path = UseLogFile("trace_append", 0x6, false, "KEPT\r\n");
@@ -229,7 +218,7 @@ TEST_F(TraceTest, LogFileReadableByAnyReaderWhileBoundAndAfterUnload)
   std::string path = UseLogFile("trace_reader", TRACE_FLAG_LOGFILE, false);
   Gate bound("DravTraceGate_Dll"), unloaded("DravTraceGate_Dll2");
   Started child;
-  StartProgram(&child, "drav_child.exe dll DravTraceGate_Dll");
+  child.Start("drav_child.exe dll DravTraceGate_Dll");
   for (Gate* pGate : {&bound, &unloaded}) {
     ASSERT_TRUE(pGate->AwaitReady(1));
     FILE* f = fopen(path.c_str(), "rb");   // shares neither delete nor anything beyond read and write
