@@ -80,15 +80,11 @@ TEST_F(RemoveLockDevice, AcquireTakesTheSelectedEntriesOrNone)
     EXPECT_TRUE(capture.Contains(c.sLine));
     EXPECT_EQ(c.bInfoBlock, capture.Contains("assert pDevice->pUMDinfo"));
     // Owned only with every entry of the range held.
-    EXPECT_EQ(c.bResult, IsRemoveLockOwned(c.ulUmd, &dev));
-    EXPECT_EQ(c.bResult && c.ulUmd == LD_ALL_UMDS, IsRemoveLockOwned(LD_ALL_UMDS, &dev) != FALSE);
-    if (c.ulUmd != LD_DEVICE_LOCK) {
-      EXPECT_FALSE(IsRemoveLockOwned(LD_DEVICE_LOCK, &dev));
+    for (ULONG ulAsked : { c.ulUmd, LD_ALL_UMDS, LD_DEVICE_LOCK }) {
+      EXPECT_EQ(c.bResult && ulAsked == c.ulUmd, IsRemoveLockOwned(ulAsked, &dev) != FALSE) << ulAsked;
     }
-    if (c.bResult) {
-      EXPECT_TRUE(Release(c.ulUmd));
-      EXPECT_EQ(kNone, Counts(false));
-    }
+    if (c.bResult) EXPECT_TRUE(Release(c.ulUmd));
+    EXPECT_EQ(kNone, Counts(false));
   }
 }
 
