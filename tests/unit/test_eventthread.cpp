@@ -283,21 +283,4 @@ TEST_F(EventThreadTest, ParseEventListVisitsThePlugInsEventsUnderListRecordAndDe
   EXPECT_TRUE(s_Calls.size() == 2u && m_Trace.Contains("Failed to get HWEvent mutex."));
 }
 
-TEST_F(EventThreadTest, SniffModeStateSummarisesTheCountedEntries)
-{
-  PFN_SW_EVENT_FILTER refuseAll = [](const tSWEvent*) -> BOOL { return FALSE; };
-  PFN_SW_EVENT_FILTER onlyFlagged = [](const tSWEvent* p) -> BOOL { return (p->ulFlags & SW_EVENT_MODE_FLAG) != 0; };
-  struct { std::vector<ULONG> Flags; PFN_SW_EVENT_FILTER pfnFilter; ULONG ulExpected; } const Cases[] = {
-      { { 0x10, 0x01 }, nullptr, 3 },   { { 0x11, 0x30 }, nullptr, 1 },   { { 0x00, 0x0F }, nullptr, 2 },
-      { {}, nullptr, 0 },               { { 0x10, 0x01 }, refuseAll, 0 }, { { 0x10, 0x01 }, onlyFlagged, 1 } };
-  for (const auto& c : Cases) {
-    tHWEvent* pHWEvent = RefHostAddHWEvent(m_pHost, m_pDevice->DUID, m_pDevice->DeviceKey, 0x1000007, 1u << UMD_MOUFILT);
-    ASSERT_NE(pHWEvent, nullptr);
-    for (ULONG ulFlags : c.Flags) ASSERT_NE(RefHostAddSWEvent(m_pHost, pHWEvent, ulFlags), nullptr);
-    EXPECT_EQ(SniffModeState(pHWEvent, c.pfnFilter), c.ulExpected);
-    EXPECT_TRUE(RefHostRemoveHWEvent(m_pHost, pHWEvent));
-  }
-  EXPECT_EQ(SniffModeState(nullptr, nullptr), 0u);
-}
-
 }  // namespace
