@@ -86,13 +86,12 @@ TEST_F(TraceTest, LinesCarryModuleThreadFunctionAndLevel)
 TEST_F(TraceTest, SettingsFromTheRegistry)
 {
   const char kBsKey[] = "SOFTWARE\\Vantorix";
-  TestRegSetDword(HKEY_CURRENT_USER, kBsKey, "BsDrav", 0x001);
-  EXPECT_EQ(TestRunProgram("drav_child.exe switches"), 0u);   // exit bit 1: info switch, bit 0: warnings
-  TestRegSetDword(HKEY_CURRENT_USER, kBsKey, "BsDrav", 0x200);
-  EXPECT_EQ(TestRunProgram("drav_child.exe switches"), 1u);
-  const DWORD dwOne = 1;   // not a REG_DWORD: the default 0x710 stays
-  TestRegSetBinary(HKEY_CURRENT_USER, kBsKey, "BsDrav", &dwOne, 4);
-  EXPECT_EQ(TestRunProgram("drav_child.exe switches"), 3u);
+  // The child's exit code: bit 1 the info switch, bit 0 the warnings'. Not a REG_DWORD: the default 0x710 stays.
+  for (auto [bDword, dwValue, dwExit] : {std::tuple(true, 0x001ul, 0ul), {true, 0x200ul, 1ul}, {false, 0x001ul, 3ul}}) {
+    bDword ? TestRegSetDword(HKEY_CURRENT_USER, kBsKey, "BsDrav", dwValue)
+           : TestRegSetBinary(HKEY_CURRENT_USER, kBsKey, "BsDrav", &dwValue, 4);
+    EXPECT_EQ(TestRunProgram("drav_child.exe switches"), dwExit) << dwValue;
+  }
   TestRegDelete(HKEY_CURRENT_USER, kBsKey, "BsDrav");
   g_dwBsFlags = 0x71A;
   EXPECT_EQ(TraceSetOutputFlags(0x0F5, 0x00F), 0x71Au);
@@ -175,11 +174,11 @@ TEST_F(TraceTest, ProcessesShareTheLogFileLineByLine)
   std::string path = UseLogFile("trace_share", 0xA, true, "OLD CONTENT\r\n");
   TraceInfo("opens the log first");   // and keeps its mutex: one that opens after all others left is first again
   Gate gate("DravTraceGate_Share");
-  Started children[3];
-  for (int i = 0; i < 3; ++i) children[i].Start("drav_child.exe log 500 P" + std::to_string(i + 1) + " DravTraceGate_Share -");
+  std::vector<std::future<DWORD>> children;
+  for (int i = 0; i < 3; ++i) children.push_back(StartProgram("drav_child.exe log 500 P" + std::to_string(i + 1) + " DravTraceGate_Share -"));
   ASSERT_TRUE(gate.AwaitReady(3));
   gate.Open();
-  for (Started& child : children) EXPECT_EQ(child.Wait(), 0u);
+  for (auto& child : children) EXPECT_EQ(child.get(), 0u);
   std::regex shape(R"(\d\d:\d\d:\d\d\.\d\d\d \[(\d+)\] CHILD <\d{4,}> ChildWriter - (P[123]) line (\d{5}) x{72})");
   std::map<std::string, int> next, pids;
   for (const std::string& l : FileLines(path)) {
@@ -217,8 +216,7 @@ TEST_F(TraceTest, LogFileReadableByAnyReaderWhileBoundAndAfterUnload)
 {
   std::string path = UseLogFile("trace_reader", TRACE_FLAG_LOGFILE, false);
   Gate bound("DravTraceGate_Dll"), unloaded("DravTraceGate_Dll2");
-  Started child;
-  child.Start("drav_child.exe dll DravTraceGate_Dll");
+  std::future<DWORD> child = StartProgram("drav_child.exe dll DravTraceGate_Dll");
   for (Gate* pGate : {&bound, &unloaded}) {
     ASSERT_TRUE(pGate->AwaitReady(1));
     FILE* f = fopen(path.c_str(), "rb");   // shares neither delete nor anything beyond read and write
@@ -227,5 +225,5 @@ TEST_F(TraceTest, LogFileReadableByAnyReaderWhileBoundAndAfterUnload)
     if (f != nullptr) fclose(f);
     pGate->Open();
   }
-  EXPECT_EQ(child.Wait(), 0u);
+  EXPECT_EQ(child.get(), 0u);
 }
