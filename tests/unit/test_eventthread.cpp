@@ -216,12 +216,10 @@ TEST_F(EventThreadTest, ABlockedCallbackIsTerminatedAReadOutlivingItsCancelKeeps
 
 // Each call of the walk: the pair it was given, and whether the list's mutex
 // (seen from another thread), the record's and the device's locks were held,
-// and the value was 0. The record holds when the device was asked for.
+// and the value was 0.
 using WalkCall = std::tuple<tDevice*, void*, bool>;
 std::vector<WalkCall> s_Calls;
-std::vector<LONG> s_RecordHoldsAtGetDevice;
 RefHost* s_pWalkHost = nullptr;
-PFN_HOST_GET_DEVICE s_pfnGetDevice = nullptr;
 
 bool ListMutexHeld()
 {
@@ -236,12 +234,6 @@ LONG ListedRecordHolds()
   LONG lSum = 0;
   for (auto* p = static_cast<tHWEvent*>(s_pWalkHost->Main.pHWEventList); p != nullptr; p = p->pNext) lSum += p->RemoveLock.lLock;
   return lSum;
-}
-
-tDevice* WatchedGetDevice(ULONG ulUmdIndex, ULONG ulLockId, ULONG ulDuid)
-{
-  s_RecordHoldsAtGetDevice.push_back(ListedRecordHolds());
-  return s_pfnGetDevice(ulUmdIndex, ulLockId, ulDuid);
 }
 
 LD_STATUS RecordCall(tDevice* pDevice, void* pHWEvent, ULONG ulValue)
@@ -264,14 +256,10 @@ TEST_F(EventThreadTest, ParseEventListVisitsThePlugInsEventsUnderListRecordAndDe
   ASSERT_TRUE(pFirst && pNotOurs && pRefused && pNoDevice && pLast);
   pRefused->RemoveLock.lRemove = 1;   // its removal is under way
 
-  s_Calls.clear(), s_RecordHoldsAtGetDevice.clear();
+  s_Calls.clear();
   s_pWalkHost = m_pHost;
-  s_pfnGetDevice = reinterpret_cast<PFN_HOST_GET_DEVICE>(
-      std::exchange(m_pHost->Api[HOST_GET_DEVICE], reinterpret_cast<ULONG_PTR>(&WatchedGetDevice)));
   UmdParseEventList(&m_Global, RecordCall);
-  m_pHost->Api[HOST_GET_DEVICE] = reinterpret_cast<ULONG_PTR>(s_pfnGetDevice);
   EXPECT_EQ(s_Calls, (std::vector<WalkCall>{ { m_pDevice, pFirst, true }, { pOther, pLast, true } }));
-  EXPECT_EQ(s_RecordHoldsAtGetDevice, (std::vector<LONG>{ 1, 1, 1 }));
   EXPECT_EQ(m_Trace.Count("Failed to get HWEvent remove lock."), 1u);
   EXPECT_TRUE(m_Trace.Contains("assert pDevice"));
   EXPECT_TRUE(ListedRecordHolds() == 0 && Lock(m_pDevice) == 0 && Lock(pOther) == 0 && !ListMutexHeld());
