@@ -171,25 +171,19 @@ TEST_F(NativeList, FreedItemsRestUntilTheSearchComesRoundAgain)
 TEST_F(NativeList, PositionsOfNoCurrentItemAreRefusedWithTheirLine)
 {
   Init(8);
-  Run({ "+", "+", "+", "+", "-b", "-d" });
-  LD_POS freed = items[1];
-  Create();   // takes index 4: the freed places rest
-  LD_POS reused = items[0];
-  ASSERT_TRUE(ListRemoveAt(pBase, pList, reused));
-  for (uint32_t i = 0; i < 4; ++i) Create();   // round to index 0 again, under a new tag
+  // b freed and resting; a freed and its place handed out again, under a new tag.
+  Run({ "+", "+", "+", "+", "-b", "-d", "+", "-a", "+", "+", "+", "+" });
+  LD_POS freed = items[1], reused = items[0];
   ASSERT_EQ(IndexOf(items.back()), 0u);
   std::string sBefore = Order();
-  auto hex = [](LD_POS pos) {
-    char s[16];
-    snprintf(s, sizeof s, "%X", (unsigned)pos);
-    return std::string(s);
-  };
+  char sFreedLine[64];
+  snprintf(sFreedLine, sizeof sFreedLine, "ListGetAt - Position THIS mismatch FFFFFFFF - %X", (unsigned)freed);
   struct Case {
     const char* sName;
     LD_POS pos;
     std::string sGetAtLine, sAssertLine;
   } cases[] = {
-    { "freed", freed, "ListGetAt - Position THIS mismatch FFFFFFFF - " + hex(freed), "Position is OBSOLETE" },
+    { "freed", freed, sFreedLine, "Position is OBSOLETE" },
     { "handed out again", reused, "assert pItem->This == LD_INVALID_POS", "Position is OBSOLETE" },
     { "past the region", kRegionSize - 8, "ListGetAt - Position is TOO LARGE.\n",
       "ListAssertPosition - Position is TOO LARGE.\n" },
