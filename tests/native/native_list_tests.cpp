@@ -1,68 +1,236 @@
-// The position-linked list under the sanitizers: random creations, removals,
-// swaps and walks checked against a model, with random positions thrown in
-// that must be refused without a read outside the region.
+// Position-linked lists under the sanitizers (a read outside a region fails the
+// run): tags, freed items resting before reuse, walks both ways, refusal of
+// positions that name no current item, a region seen at another address, random
+// operations against a model, and damaged list records.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <random>
+#include <string>
+#include <tuple>
 #include <vector>
 
+#include "diag/TraceFormat.h"
 #include "list/ListMgr.h"
 
-static unsigned long s_ulListLines = 0;
+static std::string s_sLines;   // the list's lines, named as the plug-in's trace names them
 
-void ListTraceLine(uint32_t, const char*, const char* sFormat, ...)
+void ListTraceLine(uint32_t, const char* sFunction, const char* sFormat, ...)
 {
   char sText[512];
   va_list args;
   va_start(args, sFormat);
   vsnprintf(sText, sizeof sText, sFormat, args);
   va_end(args);
-  s_ulListLines++;
+  if (sFunction != nullptr && !TraceFormatStartsWithName(sText, sFunction)) s_sLines += std::string(sFunction) + " - ";
+  s_sLines += sText;
+  if (s_sLines.back() != '\n') s_sLines += '\n';
 }
 
-void ListTraceAssert(const char*, const char*, int, const char*) { s_ulListLines++; }
+void ListTraceAssert(const char*, const char*, int, const char* sCondition) { s_sLines += std::string("assert ") + sCondition + "\n"; }
 
 namespace {
+
+bool Logged(const std::string& sText) { return s_sLines.find(sText) != std::string::npos; }
+
+// A region of exactly lSize bytes; its list record at 8.
 struct Region {
-  std::vector<uint64_t> words;   // 8-byte aligned, exactly lSize bytes
-  explicit Region(uint32_t ulSize) : words(ulSize / 8)
-  {
-    Header()->lSize = (int32_t)ulSize;
-  }
-  void* Base() { return words.data(); }
-  shareHeader* Header() { return reinterpret_cast<shareHeader*>(words.data()); }
-  tList* List() { return reinterpret_cast<tList*>(reinterpret_cast<uint8_t*>(Base()) + 8); }
+  std::vector<uint64_t> words;
+  explicit Region(uint32_t ulSize) : words(ulSize / 8) { reinterpret_cast<shareHeader*>(words.data())->lSize = (int32_t)ulSize; }
+  uint8_t* Base() { return reinterpret_cast<uint8_t*>(words.data()); }
+  tList* List() { return reinterpret_cast<tList*>(Base() + 8); }
 };
 
-std::vector<LD_POS> Walk(void* pBase, tList* pList, bool bBackwards)
+// The list's positions, walked forwards with each of the two walks and
+// backwards over the Previous links; *pbOk false if they or the count disagree.
+std::vector<LD_POS> Walk(uint8_t* pBase, tList* pList, bool* pbOk)
 {
-  std::vector<LD_POS> order;
-  LD_POS pos = bBackwards ? pList->Last : pList->First;
-  while (pos != LD_INVALID_POS && order.size() <= pList->ulMaxItems) {
-    order.push_back(pos);
-    auto* pItem = static_cast<tListItem*>(PosToPtr(pBase, pos));
-    pos = bBackwards ? pItem->Previous : pItem->Next;
+  std::vector<LD_POS> forward, next, backward;
+  const size_t nMax = pList->ulMaxItems + 1;
+  LD_POS pos = ListGetFirstPosition(pList);
+  for (void* pData; forward.size() < nMax && (pData = ListGetAtMoveNext(pBase, pList, &pos)) != nullptr;) {
+    forward.push_back(ListGetPos(pBase, pList, pData));
   }
-  if (bBackwards) std::reverse(order.begin(), order.end());
-  return order;
+  for (void* pData = ListGetFirst(pBase, pList, &pos); pData != nullptr && next.size() < nMax; pData = ListGetNext(pBase, pList, &pos)) {
+    next.push_back(ListGetPos(pBase, pList, pData));
+  }
+  for (LD_POS p = pList->Last; p != LD_INVALID_POS && backward.size() < nMax;) {
+    void* pData = ListGetAt(pBase, pList, p);
+    if (pData == nullptr) break;
+    backward.insert(backward.begin(), p);
+    p = (static_cast<tListItem*>(pData) - 1)->Previous;
+  }
+  *pbOk = forward == next && forward == backward && forward.size() == ListGetCount(pList);
+  return forward;
 }
-}  // namespace
 
-TEST(NativeList, RandomOperationsFollowTheModelAndBadPositionsAreRefused)
+class NativeList : public testing::Test {
+protected:
+  static constexpr uint32_t kRegionSize = 0x1000;
+  static constexpr uint32_t kStorage = 64;
+  Region region{ kRegionSize };
+  uint8_t* pBase = region.Base();
+  tList* pList = region.List();
+  std::vector<LD_POS> items;   // positions by creation, 'a' first
+
+  void SetUp() override { s_sLines.clear(); }
+  void Init(uint32_t ulItems, uint32_t ulDataSize = 40)
+  {
+    ASSERT_TRUE(ListInit(pBase, pList, pBase + kStorage, ulItems * (ulDataSize + 24), ulDataSize, false));
+  }
+  LD_POS Create()
+  {
+    LD_POS pos = ListCreate(pBase, pList);
+    items.push_back(pos);
+    return pos;
+  }
+  uint32_t IndexOf(LD_POS pos) const { return ((uint32_t)pos & POS_OFFSET_MASK) - kStorage; }
+  // Runs "+" (create), "-x" (remove x), "xy" (swap x and y) steps; items are letters by creation.
+  void Run(const std::vector<std::string>& steps)
+  {
+    for (const std::string& s : steps) {
+      if (s == "+") {
+        ASSERT_NE(Create(), LD_INVALID_POS);
+      } else if (s[0] == '-') {
+        ASSERT_TRUE(ListRemoveAt(pBase, pList, items.at(s[1] - 'a'))) << s;
+      } else {
+        ASSERT_TRUE(ListSwap(pBase, pList, items.at(s[0] - 'a'), items.at(s[1] - 'a'))) << s;
+      }
+    }
+  }
+  // The list's order as letters, read in the region or in a copy of it at pAt.
+  std::string Order(uint8_t* pAt = nullptr)
+  {
+    uint8_t* pB = pAt != nullptr ? pAt : pBase;
+    bool bOk = false;
+    std::string s;
+    for (LD_POS pos : Walk(pB, reinterpret_cast<tList*>(pB + 8), &bOk)) {
+      auto it = std::find(items.begin(), items.end(), pos);
+      s += it == items.end() ? '?' : (char)('a' + (it - items.begin()));
+    }
+    return bOk ? s : "broken: " + s;
+  }
+};
+
+TEST_F(NativeList, InitSizesTheItemsAndFreesThem)
+{
+  Init(10);   // data size 40 over 640 bytes
+  EXPECT_EQ(std::tuple(pList->ulItemSize, pList->ulMaxItems, pList->First), std::tuple(64u, 10u, LD_INVALID_POS));
+  for (uint32_t i = 0; i < 10; ++i) EXPECT_EQ(reinterpret_cast<tListItem*>(pBase + kStorage + 64 * i)->This, LD_INVALID_POS);
+  EXPECT_FALSE(Logged("assert"));
+  ASSERT_TRUE(ListInit(pBase, pList, pBase + kStorage, 650, 40, false));
+  EXPECT_EQ(pList->ulMaxItems, 10u);
+  EXPECT_TRUE(Logged("assert ulStorageSize % pList->ulItemSize == 0"));
+  // Storage past the region's end is refused: the list gets no room at all.
+  EXPECT_FALSE(ListInit(pBase, pList, pBase + kRegionSize - 64, 640, 40, false));
+  EXPECT_EQ(ListCreate(pBase, pList), LD_INVALID_POS);
+}
+
+TEST_F(NativeList, PositionsCarryATagThatChangesOnEveryCreationAndWraps)
+{
+  Init(1);
+  LD_POS first = Create();
+  ASSERT_TRUE(ListRemoveAt(pBase, pList, first));
+  LD_POS again = Create();
+  EXPECT_EQ(first & POS_OFFSET_MASK, again & POS_OFFSET_MASK);   // the same item
+  EXPECT_NE(first, again);
+  EXPECT_EQ(again >> 32, 0u);
+  EXPECT_EQ(ListGetPos(pBase, pList, ListGetAt(pBase, pList, again)), again);   // the real tag
+  reinterpret_cast<shareHeader*>(pBase)->ulPosTag = 0xFFF;
+  EXPECT_EQ(PtrToPos(pBase, pBase + 100), 100u);   // tag 0x1000 keeps its low 12 bits: 0
+  EXPECT_EQ(PtrToPos(pBase, pBase + 100), 100u | (1u << 20));
+  EXPECT_EQ(PtrToPos(pBase, pBase + kRegionSize + 1), LD_INVALID_POS);
+  EXPECT_TRUE(Logged("assert offset <= *plSize"));
+  // Past the 1 MiB a position can express, even inside a larger region.
+  Region big(0x110000);
+  EXPECT_EQ(PtrToPos(big.Base(), big.Base() + 0x100000), LD_INVALID_POS);
+  EXPECT_TRUE(Logged("assert offset <= POS_OFFSET_MASK"));
+}
+
+TEST_F(NativeList, FreedItemsRestUntilTheSearchComesRoundAgain)
+{
+  Init(8);
+  Run({ "+", "+", "+", "-a" });
+  EXPECT_EQ(IndexOf(Create()), 3 * 64u);   // not the freed index 0
+  for (uint32_t i = 4; i < 8; ++i) EXPECT_EQ(IndexOf(Create()), i * 64);
+  EXPECT_EQ(IndexOf(Create()), 0u);
+  EXPECT_EQ(Order(), "bcdefghi");
+
+  // Full: a private list says nothing, shared storage scans and tells.
+  EXPECT_EQ(ListCreate(pBase, pList), LD_INVALID_POS);
+  EXPECT_FALSE(Logged("List is FULL"));
+  pList->bSharedStorage = 1;
+  pList->ulItemCount = 3;   // the other lists hold the rest
+  EXPECT_EQ(ListCreate(pBase, pList), LD_INVALID_POS);
+  EXPECT_TRUE(Logged("ListCreate - List is FULL. ItemCount 3. ListSize 8. Shared 1.\n"));
+}
+
+TEST_F(NativeList, PositionsOfNoCurrentItemAreRefusedWithTheirLine)
+{
+  Init(8);
+  // b freed and resting; a freed and its place handed out again, under a new tag.
+  Run({ "+", "+", "+", "+", "-b", "-d", "+", "-a", "+", "+", "+", "+" });
+  LD_POS freed = items[1], reused = items[0];
+  ASSERT_EQ(IndexOf(items.back()), 0u);
+  std::string sBefore = Order();
+  char sFreedLine[64];
+  snprintf(sFreedLine, sizeof sFreedLine, "ListGetAt - Position THIS mismatch FFFFFFFF - %X", (unsigned)freed);
+  struct Case {
+    const char* sName;
+    LD_POS pos;
+    std::string sGetAtLine, sAssertLine;
+  } cases[] = {
+    { "freed", freed, sFreedLine, "Position is OBSOLETE" },
+    { "handed out again", reused, "assert pItem->This == LD_INVALID_POS", "Position is OBSOLETE" },
+    { "past the region", kRegionSize - 8, "ListGetAt - Position is TOO LARGE.\n",
+      "ListAssertPosition - Position is TOO LARGE.\n" },
+    { "not an item", items[2] + 8, "ListGetAt - Position did not RESOLVE.\n", "Position is OBSOLETE" },
+    { "beyond the offset bits", items[2] | (1ull << 32), "ListGetAt - Position did not RESOLVE.\n",
+      "ListAssertPosition - Position did not RESOLVE.\n" },
+    { "null", LD_INVALID_POS, "ListGetAt - Invalid POS.\n", "ListAssertPosition - Base or Position is NULL.\n" },
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sName);
+    s_sLines.clear();
+    EXPECT_EQ(ListGetAt(pBase, pList, c.pos), nullptr);
+    EXPECT_TRUE(Logged(c.sGetAtLine)) << c.sGetAtLine;
+    EXPECT_FALSE(ListAssertPosition(pBase, c.pos));
+    EXPECT_TRUE(Logged(c.sAssertLine)) << c.sAssertLine;
+    EXPECT_FALSE(ListRemoveAt(pBase, pList, c.pos));
+    EXPECT_FALSE(ListSwap(pBase, pList, c.pos, items[2]));
+    LD_POS walk = c.pos;
+    EXPECT_EQ(ListGetAtMoveNext(pBase, pList, &walk), nullptr);
+    EXPECT_EQ(walk, LD_INVALID_POS);   // a walk ends rather than spins
+    EXPECT_EQ(Order(), sBefore);
+  }
+  EXPECT_TRUE(ListAssertPosition(pBase, items[2]));
+}
+
+// The list holds positions, not addresses: a copy of the region at another
+// address (as another process maps it) walks to the same items at the same offsets.
+TEST_F(NativeList, ACopyOfTheRegionElsewhereHoldsTheSameList)
+{
+  Init(8);
+  Run({ "+", "+", "+", "+", "-b", "ad" });
+  Region copy = region;
+  EXPECT_EQ(Order(), "dca");
+  EXPECT_EQ(Order(copy.Base()), "dca");
+}
+
+TEST_F(NativeList, RandomOperationsFollowTheModel)
 {
   std::mt19937 rng(20261208);
   for (uint32_t ulDataSize : { 0u, 8u, 40u, 1000u }) {
     Region region(0x4000);
-    Region other(0x10000);   // positions of another, larger region
     tList* pList = region.List();
-    uint8_t* pStorage = static_cast<uint8_t*>(region.Base()) + 64;
-    ASSERT_TRUE(ListInit(region.Base(), pList, pStorage, 0x4000 - 64 - 100, ulDataSize, false));
-    std::vector<LD_POS> model, freed;
+    ASSERT_TRUE(ListInit(region.Base(), pList, region.Base() + 64, 0x4000 - 64 - 100, ulDataSize, false));
+    std::vector<LD_POS> model;
     for (int step = 0; step < 4000; ++step) {
-      uint32_t op = rng() % 8;
+      s_sLines.clear();
+      uint32_t op = rng() % 7;
       if (op < 3) {
         LD_POS pos = ListCreate(region.Base(), pList);
         if (model.size() == pList->ulMaxItems) {
@@ -75,45 +243,22 @@ TEST(NativeList, RandomOperationsFollowTheModelAndBadPositionsAreRefused)
       } else if (op < 5 && !model.empty()) {
         size_t i = rng() % model.size();
         ASSERT_TRUE(ListRemoveAt(region.Base(), pList, model[i]));
-        freed.push_back(model[i]);
         model.erase(model.begin() + (long)i);
       } else if (op == 5 && !model.empty()) {
         size_t i = rng() % model.size(), j = rng() % model.size();
         ASSERT_TRUE(ListSwap(region.Base(), pList, model[i], model[j]));
         std::swap(model[i], model[j]);
-      } else if (op == 6) {
-        // Positions that name no current item of this list.
-        LD_POS bad = rng() % 4 == 0 ? ((LD_POS)rng() << 32 | rng())
-                   : rng() % 3 == 0 ? (LD_POS)(rng() & 0xFFFFFFFFu)
-                   : !freed.empty() ? freed[rng() % freed.size()]
-                                    : PtrToPos(other.Base(), (uint8_t*)other.Base() + 0x8000);
-        if (std::find(model.begin(), model.end(), bad) != model.end()) continue;
-        ASSERT_EQ(ListGetAt(region.Base(), pList, bad), nullptr);
-        ASSERT_FALSE(ListRemoveAt(region.Base(), pList, bad));
-        ASSERT_FALSE(!model.empty() && ListSwap(region.Base(), pList, bad, model[0]));
-        LD_POS walk = bad;
-        ASSERT_EQ(ListGetAtMoveNext(region.Base(), pList, &walk), nullptr);
-        ASSERT_EQ(walk, LD_INVALID_POS);
       } else {
-        ASSERT_EQ(Walk(region.Base(), pList, false), model);
-        ASSERT_EQ(Walk(region.Base(), pList, true), model);
-        ASSERT_EQ(ListGetCount(pList), model.size());
-        for (LD_POS pos : model) {
-          ASSERT_EQ(ListGetPos(region.Base(), pList, ListGetAt(region.Base(), pList, pos)), pos);
-        }
+        bool bOk = false;
+        ASSERT_EQ(Walk(region.Base(), pList, &bOk), model);
+        ASSERT_TRUE(bOk);
       }
     }
   }
-  EXPECT_GT(s_ulListLines, 0u);
 }
 
-TEST(NativeList, RecordsThatDescribeNoStorageInsideTheRegionAreNeverFollowed)
+TEST_F(NativeList, RecordsThatDescribeNoStorageInsideTheRegionAreNeverFollowed)
 {
-  Region region(0x1000);
-  tList* pList = region.List();
-  uint8_t* pBase = static_cast<uint8_t*>(region.Base());
-  EXPECT_FALSE(ListInit(pBase, pList, pBase + 0x800, 0x1000, 40, false));   // runs past the region's end
-  EXPECT_EQ(ListCreate(pBase, pList), LD_INVALID_POS);
   ASSERT_TRUE(ListInit(pBase, pList, pBase + 0x100, 640, 40, false));
   ASSERT_NE(ListCreate(pBase, pList), LD_INVALID_POS);
   std::mt19937 rng(7);
@@ -128,3 +273,5 @@ TEST(NativeList, RecordsThatDescribeNoStorageInsideTheRegionAreNeverFollowed)
     ListRemoveAt(pBase, &damaged, damaged.Last);
   }
 }
+
+}  // namespace

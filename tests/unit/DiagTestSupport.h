@@ -1,9 +1,10 @@
 // Helpers of the trace and viewer-channel tests and of drav_child: programs
-// started without waiting, their start gate, the channel opened quietly.
+// run on threads of their own, their start gate, the channel opened quietly.
 #pragma once
 #include <windows.h>
 
 #include <cstdio>
+#include <future>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -21,6 +22,14 @@ inline std::string ChildBsLine(const std::string& sTag, int i)
   return std::string(sHead) + std::string((size_t)(i * 37 % 180), (char)('a' + i % 26)) + "\n";
 }
 
+// The start of this thread's trace lines from sFunction.
+inline std::string TraceHead(const char* sFunction, const char* sLevel = "")
+{
+  char s[64];
+  snprintf(s, sizeof s, "DRAVMOU <%04lu> %s%s - ", GetCurrentThreadId(), sLevel, sFunction);
+  return s;
+}
+
 // The lines of a text file, without their CR LF.
 inline std::vector<std::string> FileLines(const std::string& sPath)
 {
@@ -30,35 +39,10 @@ inline std::vector<std::string> FileLines(const std::string& sPath)
   return lines;
 }
 
-// A program of bin/ started without waiting; killed if still running when the record goes.
-struct Started {
-  HANDLE hProcess = nullptr;
-  DWORD Wait(DWORD dwTimeoutMs = 60000)
-  {
-    if (hProcess == nullptr) return 0xFFFFFFFF;
-    DWORD dwCode = 0xFFFFFFFE;
-    if (WaitForSingleObject(hProcess, dwTimeoutMs) == WAIT_OBJECT_0) {
-      GetExitCodeProcess(hProcess, &dwCode);
-    } else {
-      TerminateProcess(hProcess, 0xFFFFFFFD);
-      WaitForSingleObject(hProcess, 5000);
-    }
-    CloseHandle(std::exchange(hProcess, nullptr));
-    return dwCode;
-  }
-  ~Started() { Wait(1); }
-};
-
-inline void StartProgram(Started* pStarted, const std::string& sCommandLine)
+// A program of bin/ run on a thread of its own: its exit code as TestRunProgram gives it.
+inline std::future<DWORD> StartProgram(const std::string& sCommandLine, DWORD dwTimeoutMs = 60000)
 {
-  std::string sCmd = TestBinDir() + "\\" + sCommandLine;
-  STARTUPINFOA si = {};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi = {};
-  if (CreateProcessA(nullptr, sCmd.data(), nullptr, nullptr, FALSE, 0, nullptr, TestBinDir().c_str(), &si, &pi)) {
-    CloseHandle(pi.hThread);
-    pStarted->hProcess = pi.hProcess;
-  }
+  return std::async(std::launch::async, TestRunProgram, sCommandLine, dwTimeoutMs);
 }
 
 // Start gate of drav_child: each child releases "<name>_ready" once when it

@@ -78,23 +78,6 @@ protected:
   uint32_t m_ulSavedPids[BS_PID_SLOTS] = {};
 };
 
-// Between a poster's reads of head and tail, another posts a record and the viewer takes all.
-void InterloperHook(BsTestPointId point, void* pContext)
-{
-  if (point == BS_POINT_HEAD_READ && (*static_cast<int*>(pContext))++ == 0) {
-    BsPostLine(TRACE_CAT_INFO, std::string(80, 'o').c_str());
-    static_cast<BsSharedData*>(g_pBsData)->ulTail = static_cast<BsSharedData*>(g_pBsData)->ulHead;
-  }
-}
-
-// A poster that stands at the gate inside the event signal (one killed there never leaves).
-void StuckInSignal(BsTestPointId point, void* pGate)
-{
-  if (point != BS_POINT_SIGNAL) return;
-  ReleaseSemaphore(static_cast<Gate*>(pGate)->hReady, 1, nullptr);
-  WaitForSingleObject(static_cast<Gate*>(pGate)->hGo, 30000);
-}
-
 }  // namespace
 
 TEST_F(BugShowTest, RecordsAsLaidOutThroughTheWriterAndDirectly)
@@ -103,6 +86,8 @@ TEST_F(BugShowTest, RecordsAsLaidOutThroughTheWriterAndDirectly)
   HANDLE hEvent = OpenEventA(SYNCHRONIZE, FALSE, "Local\\VantBugShow_EVENT");
   WaitForSingleObject(hEvent, 0);   // auto-reset: take any earlier signal
   uint32_t ulSeq = p->ulSequence;
+  p->bBsPresent = 1;   // a viewer being started: each line gives it 10 ms first
+  auto start = std::chrono::steady_clock::now();
   BsPostLine(TRACE_CAT_ERROR, std::string(300, 'q').c_str());
   EXPECT_EQ(p->ulHead, 269u);
   EXPECT_EQ(WaitForSingleObject(hEvent, 0), WAIT_OBJECT_0);
@@ -113,21 +98,18 @@ TEST_F(BugShowTest, RecordsAsLaidOutThroughTheWriterAndDirectly)
   g_dwBsFlags = 0x400;   // other lines only, no viewer start
   TRACE_INFO("posted through the writer %d", 7);
   TRACE_ERROR("not posted: errors are off");
-  std::vector<BsRecord> recs;
-  auto texts = Texts(&recs);
-  ASSERT_EQ(recs.size(), 4u);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(40));
   LARGE_INTEGER now;
   QueryPerformanceCounter(&now);
-  EXPECT_TRUE(recs[0].ullStamp > 0 && recs[0].ullStamp <= (uint64_t)now.QuadPart) << recs[0].ullStamp;
-  for (size_t i = 0; i < recs.size(); ++i) {
-    EXPECT_EQ(recs[i].cType, "ewtt"[i]) << i;
-    EXPECT_EQ(recs[i].ulPid, GetCurrentProcessId());
-    EXPECT_EQ(recs[i].ulSequence, ulSeq + 1 + i);
+  std::vector<BsRecord> recs;
+  Texts(&recs);
+  std::vector<std::string> got;   // type, sequence since ulSeq, text
+  for (const BsRecord& r : recs) {
+    EXPECT_TRUE(r.ulPid == GetCurrentProcessId() && r.ullStamp > 0 && r.ullStamp <= (uint64_t)now.QuadPart) << r.ullStamp;
+    got.push_back(r.cType + std::to_string(r.ulSequence - ulSeq) + " " + r.sText);
   }
-  EXPECT_EQ(recs[2].ulLength, 1u);
-  EXPECT_EQ(texts[0], std::string(249, 'q'));
-  EXPECT_EQ(texts[1], "a warning\n");
-  EXPECT_NE(texts[3].find("TestBody - posted through the writer 7\n"), std::string::npos);
+  EXPECT_EQ(got, (std::vector<std::string>{"e1 " + std::string(249, 'q'), "w2 a warning\n", "t3 ",
+                                           "t4 " + TraceHead("TestBody") + "posted through the writer 7\n"}));
 }
 
 // Filled from just before the ring's end on past capacity: the oldest records go, counted
@@ -158,8 +140,14 @@ TEST_F(BugShowTest, AHeadReadBeforeOthersMovedIsReadAgain)
 {
   for (int i = 0; i < 2100; ++i) BsPostLine(TRACE_CAT_INFO, std::string(80, 'a' + i % 26).c_str());
   p->ulDroppedInfo = 0;
+  // Between our reads of head and tail, another posts a record and the viewer takes all.
   int nCalls = 0;
-  BsSetTestHook(&InterloperHook, &nCalls);
+  BsSetTestHook([](BsTestPointId point, void* pCalls) {
+    if (point == BS_POINT_HEAD_READ && (*static_cast<int*>(pCalls))++ == 0) {
+      BsPostLine(TRACE_CAT_INFO, std::string(80, 'o').c_str());
+      static_cast<BsSharedData*>(g_pBsData)->ulTail = static_cast<BsSharedData*>(g_pBsData)->ulHead;
+    }
+  }, &nCalls);
   BsPostLine(TRACE_CAT_WARNING, std::string(80, 'w').c_str());
   // The other poster dropped one record; the viewer took its line; ours alone is left.
   EXPECT_EQ(p->ulDroppedInfo, 1u);
@@ -167,26 +155,9 @@ TEST_F(BugShowTest, AHeadReadBeforeOthersMovedIsReadAgain)
   EXPECT_EQ(Texts(), std::vector<std::string>{std::string(80, 'w')});
 }
 
-// Four slots taken: the child takes the fifth, quietly. All ten taken: it warns and overwrites the tenth.
-TEST_F(BugShowTest, EleventhProcessClobbersTheLastSlot)
-{
-  for (uint32_t nTaken : {4u, BS_PID_SLOTS}) {
-    memset(p->ulPid, 0, sizeof p->ulPid);
-    for (uint32_t i = 0; i < nTaken; ++i) p->ulPid[i] = 0x7FFF0001 + i;
-    EXPECT_EQ(TestRunProgram("drav_child.exe bsslot"), nTaken == 4 ? 5u : 0x100u | 10u);
-  }
-  for (uint32_t i = 0; i < BS_PID_SLOTS - 1; ++i) EXPECT_EQ(p->ulPid[i], 0x7FFF0001 + i);
-  EXPECT_TRUE(p->ulPid[9] != 0x7FFF000A && p->ulPid[9] != 0);
-}
-
 // Each line tries again, and says again that it failed (a new process, on a region of another layout).
 TEST_F(BugShowTest, ChannelFailuresAreSaidOnEveryAttempt)
 {
-  HANDLE hMutex = CreateMutexA(nullptr, FALSE, "Local\\DravBsTestNoEvent_EVENT");   // the name, taken
-  TraceCapture capture;
-  for (int i = 0; i < 2; ++i) EXPECT_FALSE(BsCreateEvent("Local\\DravBsTestNoEvent"));
-  EXPECT_EQ(capture.Count("<error> BsCreateEvent - could not create BugShow event Local\\DravBsTestNoEvent_EVENT"), 2u);
-  CloseHandle(hMutex);
   p->ulRegionSize = 0x12345;
   EXPECT_EQ(TestRunProgram("drav_child.exe bsfail 3"), 3u);
   EXPECT_EQ(p->ulHead, 0u);
@@ -217,28 +188,6 @@ TEST_F(BugShowTest, LinesNotPostedLeaveTheRegionAsItWas)
   EXPECT_EQ(Texts(), std::vector<std::string>{"sound again\n"});
 }
 
-// Statistics; a viewer being started gets 10 ms before every line; shutdown.
-TEST_F(BugShowTest, StatisticsPausesAndShutdown)
-{
-  std::tie(p->bDisabled, p->ulViewerWord, p->ulDroppedErrors, p->ulDroppedWarnings, p->ulDroppedInfo) =
-      std::make_tuple(1u, 0xABCDu, 3u, 4u, 100u);
-  DWORD a = 0, b = 0, c = 0;
-  ASSERT_TRUE(BsGetStatistics(&a, &b, &c));
-  EXPECT_EQ((std::vector<DWORD>{a, b, c}), (std::vector<DWORD>{1, 0xABCD, 7}));   // errors and warnings only
-  ResetRing();
-  p->bBsPresent = 1;
-  auto start = std::chrono::steady_clock::now();
-  for (int i = 0; i < 5; ++i) BsPostLine(TRACE_CAT_INFO, "while the viewer starts\n");
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(45));
-  EXPECT_EQ(Texts().size(), 5u);
-  TraceCapture capture;
-  ASSERT_TRUE(BsShutdownServer());
-  EXPECT_TRUE(p->bShutdown == 1 && g_hBsEvent == nullptr);
-  EXPECT_TRUE(capture.Contains("About to shut down the server."));
-  OpenChannelQuietly();   // the next line sets the event up again
-  EXPECT_NE(g_hBsEvent, nullptr);
-}
-
 // The first error line of a process starts the viewer, through "Path" or beside the module that
 // holds the code; a failed start gives the claim back; two processes at once start it once.
 TEST_F(BugShowTest, ViewerStartedOnceFromPathOrBesideTheModule)
@@ -253,11 +202,11 @@ TEST_F(BugShowTest, ViewerStartedOnceFromPathOrBesideTheModule)
   ResetRing();
   TestRegSetString(HKEY_LOCAL_MACHINE, kDravKey, "Path", TestBinDir().c_str());
   Gate gate("DravBsGate_Start");
-  Started children[2];
-  for (Started& child : children) StartProgram(&child, "drav_child.exe bserror DravBsGate_Start");
+  std::future<DWORD> first = StartProgram("drav_child.exe bserror DravBsGate_Start");
+  std::future<DWORD> second = StartProgram("drav_child.exe bserror DravBsGate_Start");
   ASSERT_TRUE(gate.AwaitReady(2));
   gate.Open();
-  DWORD ra = children[0].Wait(), rb = children[1].Wait();
+  DWORD ra = first.get(), rb = second.get();
   EXPECT_TRUE(ra + rb == 1 && ra <= 1) << ra << " " << rb;   // exactly one launched
   EXPECT_EQ(p->bBsPresent, 1u);
   ASSERT_TRUE(ViewerClaimed());
@@ -276,18 +225,18 @@ TEST_P(BugShowViewerTest, ShowsEveryRecordOrCountsItDropped)
   std::string out = TestScratchDir("bugshow_viewer") + "\\shown.txt";
   ResetRing(BS_RING_SIZE - 3000);
   constexpr int kPosters = 6, kLines = 1000;
-  Started viewer, posters[kPosters];
-  StartProgram(&viewer, kViewer + out + " -lag " + std::to_string(GetParam()));
+  std::future<DWORD> viewer = StartProgram(kViewer + out + " -lag " + std::to_string(GetParam()), 180000);
+  std::vector<std::future<DWORD>> posters;
   Gate gate("DravBsGate_Viewer");
   std::string args = std::string(" DravBsGate_Viewer") + (GetParam() == 0 ? " yield" : "");
   for (int i = 0; i < kPosters; ++i)
-    StartProgram(&posters[i], "drav_child.exe bspost 1000 V" + std::string(1, char('A' + i)) + args);
+    posters.push_back(StartProgram("drav_child.exe bspost 1000 V" + std::string(1, char('A' + i)) + args));
   ASSERT_TRUE(gate.AwaitReady(kPosters));
   gate.Open();
-  for (Started& poster : posters) EXPECT_EQ(poster.Wait(), 0u);
+  for (auto& poster : posters) EXPECT_EQ(poster.get(), 0u);
   p->bShutdown = 1;   // it drains before it leaves
   SetEvent(g_hBsEvent);
-  EXPECT_EQ(viewer.Wait(30000), 0u);
+  EXPECT_EQ(viewer.get(), 0u);
   EXPECT_EQ(p->ulTail, p->ulHead);
   std::regex shown(R"(\[\d+\] #(\d+) ([tw]) (V[A-F]) line (\d{5}) ([a-z]*))");
   std::map<std::string, std::pair<int, uint32_t>> last;   // by poster: line and sequence
@@ -378,7 +327,11 @@ TEST_F(SlowBugShowTest, UnreadableTailRecordSwitchesPostingOff)
 TEST_F(SlowBugShowTest, ClosingTheEventIsBoundedWhenAPosterNeverLeaves)
 {
   Gate stuck("DravBsGate_Stuck");
-  BsSetTestHook(&StuckInSignal, &stuck);
+  BsSetTestHook([](BsTestPointId point, void* pGate) {   // stands at the gate inside the signal
+    if (point != BS_POINT_SIGNAL) return;
+    ReleaseSemaphore(static_cast<Gate*>(pGate)->hReady, 1, nullptr);
+    WaitForSingleObject(static_cast<Gate*>(pGate)->hGo, 30000);
+  }, &stuck);
   auto poster = std::async(std::launch::async, [] { BsPostLine(TRACE_CAT_INFO, "stuck in the signal\n"); });
   ASSERT_TRUE(stuck.AwaitReady(1));
   DWORD dwStart = GetTickCount();

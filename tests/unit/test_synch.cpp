@@ -24,16 +24,32 @@ bool HandleIsOpen(HANDLE h)
   DWORD dwFlags;
   return GetHandleInformation(h, &dwFlags) != FALSE;
 }
+// A handle value as the system and the dead-handle table see it.
+std::string State(HANDLE h) { return std::string(HandleIsOpen(h) ? "open" : "closed") + (IsDeadHandle(h) ? ", recorded" : ""); }
+// The owner's clean-up that closes nothing: "<result> <last error>" (it clears the error).
+std::string CleanUpNothing(HANDLE* ph)
+{
+  SetLastError(777);
+  BOOL bResult = CleanUpHandle(ph);
+  return std::to_string(bResult) + " " + std::to_string(GetLastError());
+}
 HANDLE NewEvent() { return CreateEventA(nullptr, TRUE, FALSE, nullptr); }
 // ReleaseMutex fails with ERROR_NOT_OWNER unless the calling thread owns it; if it did, it takes it back.
 bool OwnsMutex(HANDLE h) { return ReleaseMutex(h) && WaitForSingleObject(h, 0) == WAIT_OBJECT_0; }
+bool FreeForOthers(HANDLE hMutex)
+{
+  DWORD dw = 0;
+  std::jthread([&] {
+    if ((dw = WaitForSingleObject(hMutex, 0)) == WAIT_OBJECT_0) ReleaseMutex(hMutex);
+  }).join();
+  return dw == WAIT_OBJECT_0;
+}
 
 // Another thread takes the mutex and holds it until the returned thread is let go (destroyed).
 std::jthread HoldElsewhere(HANDLE hMutex)
 {
-  HANDLE hTaken = NewEvent();
+  HANDLE hTaken = NewEvent(), hLetGo = NewEvent();
   std::jthread holder([=](std::stop_token stop) {
-    HANDLE hLetGo = NewEvent();
     std::stop_callback letGo(stop, [=] { SetEvent(hLetGo); });
     WaitForSingleObject(hMutex, INFINITE);
     SetEvent(hTaken);
@@ -62,6 +78,7 @@ HANDLE g_hNever = NewEvent();
 
 }  // namespace
 
+// Entered, the region is left once; leaving a region not held fails and says so.
 TEST(SynchCriticalRegion, EnterOwnsTheMutexOrFailsWithTheReason)
 {
   TraceLevel lines(TRACE_CAT_LOCK | TRACE_CAT_SYSTEM);
@@ -92,63 +109,31 @@ TEST(SynchCriticalRegion, EnterOwnsTheMutexOrFailsWithTheReason)
     TraceCapture capture;
     SetLastError(0);
     BOOL bEntered = CriticalRegionEnter(hMutex, hCancel);
-    DWORD dwError = GetLastError();
-    EXPECT_EQ(c.dwError == 0, bEntered != FALSE);
-    if (!bEntered) {
-      EXPECT_EQ(c.dwError, dwError);
-    }
+    EXPECT_EQ(c.dwError, bEntered ? 0u : GetLastError());
     EXPECT_TRUE(capture.Contains(c.sLine));
-    EXPECT_TRUE(capture.Contains("CriticalRegionEnter( " + Hex(hMutex, "%08X") + ", " + Hex(hCancel, "%08X") + " ) - Entry."));
-    EXPECT_EQ(hMutex != nullptr, capture.Contains("CriticalRegionEnter - Exit"));
+    EXPECT_EQ(c.dwError == 0, hMutex != nullptr && OwnsMutex(hMutex) && CriticalRegionLeave(hMutex));
+    holder = {};
+    EXPECT_FALSE(capture.Contains("assert bStatus"));
     if (hMutex != nullptr) {
-      EXPECT_EQ(c.dwError == 0, OwnsMutex(hMutex));
-      EXPECT_EQ(c.dwError == 0, CriticalRegionLeave(hMutex) != FALSE);
-      holder = {};
-      CloseHandle(hMutex);
+      EXPECT_TRUE(FreeForOthers(hMutex) && !CriticalRegionLeave(hMutex) && capture.Contains("assert bStatus"));
     }
-    if (hCancel != nullptr) CloseHandle(hCancel);
+    for (HANDLE h : { hMutex, hCancel }) {
+      if (h != nullptr) CloseHandle(h);
+    }
   }
-}
-
-TEST(SynchCriticalRegion, NestsAndExcludesOtherThreadsUntilLeftAsOften)
-{
-  TraceLevel lines(TRACE_CAT_LOCK);
-  HANDLE hMutex = CreateMutexA(nullptr, FALSE, nullptr);
-  auto takenElsewhere = [&] {
-    DWORD dw = 0;
-    std::jthread([&] {
-      if ((dw = WaitForSingleObject(hMutex, 0)) == WAIT_OBJECT_0) ReleaseMutex(hMutex);
-    }).join();
-    return dw == WAIT_OBJECT_0;
-  };
-  TraceCapture capture;
-  ASSERT_TRUE(CriticalRegionEnter(hMutex, nullptr));
-  ASSERT_TRUE(CriticalRegionEnter(hMutex, nullptr));
-  EXPECT_FALSE(takenElsewhere());
-  EXPECT_TRUE(CriticalRegionLeave(hMutex));
-  EXPECT_FALSE(takenElsewhere());
-  EXPECT_TRUE(CriticalRegionLeave(hMutex));
-  EXPECT_TRUE(takenElsewhere());
-  EXPECT_TRUE(capture.Contains("CriticalRegionLeave - Exit Status 1 "));
-  // Leaving a region not held fails and says so.
-  EXPECT_FALSE(capture.Contains("assert bStatus"));
-  EXPECT_FALSE(CriticalRegionLeave(hMutex));
-  EXPECT_TRUE(capture.Contains("assert bStatus"));
-  CloseHandle(hMutex);
 }
 
 TEST(SlowSynchCriticalRegion, HeldMutexTimesOutAfterTenSeconds)
 {
   HANDLE hMutex = CreateMutexA(nullptr, FALSE, nullptr);
-  {
-    std::jthread holder = HoldElsewhere(hMutex);
-    TraceCapture capture;
-    ULONGLONG ullStart = GetTickCount64();
-    EXPECT_FALSE(CriticalRegionEnter(hMutex, nullptr));
-    EXPECT_GE(GetTickCount64() - ullStart, 9500u);
-    EXPECT_TRUE(capture.Contains("Failed to enter critical region 0x" + Hex(hMutex) + ", dwStatus=0x102"));
-    EXPECT_FALSE(OwnsMutex(hMutex));
-  }
+  std::jthread holder = HoldElsewhere(hMutex);
+  TraceCapture capture;
+  ULONGLONG ullStart = GetTickCount64();
+  EXPECT_FALSE(CriticalRegionEnter(hMutex, nullptr));
+  EXPECT_GE(GetTickCount64() - ullStart, 9500u);
+  EXPECT_TRUE(capture.Contains("Failed to enter critical region 0x" + Hex(hMutex) + ", dwStatus=0x102"));
+  EXPECT_FALSE(OwnsMutex(hMutex));
+  holder = {};
   CloseHandle(hMutex);
 }
 
@@ -166,23 +151,16 @@ TEST_F(SynchDeadHandles, EarlyCloseThenOwnerCleanUpClosesOnceAndFreesTheSlot)
     &probe);
   BOOL bClosed = CloseHandleCleanupLater(hEvent);
   TraceSetObserver(nullptr, nullptr);
-  EXPECT_TRUE(bClosed);
-  EXPECT_EQ(1, probe.second);
-  EXPECT_FALSE(HandleIsOpen(hEvent));
-  EXPECT_TRUE(IsDeadHandle(hEvent));
+  EXPECT_TRUE(bClosed && probe.second == 1);
+  EXPECT_EQ("closed, recorded", State(hEvent));
   EXPECT_EQ(static_cast<LONG64>(reinterpret_cast<ULONG_PTR>(hEvent)), g_DeadHandles[0]);
-  // A second early close of the same value closes nothing.
+  // A second early close of the same value, then the owner's clean-up: no
+  // second close, the slot free, the variable null.
   TraceCapture capture;
   EXPECT_FALSE(CloseHandleCleanupLater(hEvent));
-  EXPECT_TRUE(capture.Contains("found handle 0x" + Hex(hEvent, "%08X") + " is already in DeadHandles list at slot 0"));
-  EXPECT_FALSE(capture.Contains("Closed handle"));
-  // The owner's clean-up: no second close, slot free, variable null, error 0.
-  SetLastError(12345);
-  EXPECT_FALSE(CleanUpHandle(&hOwner));
-  EXPECT_EQ(0u, GetLastError());
+  EXPECT_EQ("0 0", CleanUpNothing(&hOwner));
   EXPECT_EQ(nullptr, hOwner);
-  EXPECT_FALSE(IsDeadHandle(hEvent));
-  EXPECT_TRUE(capture.Contains("found handle 0x" + Hex(hEvent) + " in DeadHandles list at slot 0"));
+  EXPECT_EQ("closed", State(hEvent));
   EXPECT_FALSE(capture.Contains("Closed handle"));
 
   // An ordinary handle is closed and nulled; no-handle values change nothing
@@ -190,15 +168,12 @@ TEST_F(SynchDeadHandles, EarlyCloseThenOwnerCleanUpClosesOnceAndFreesTheSlot)
   HANDLE hVar = NewEvent(), hOpen = hVar;
   EXPECT_TRUE(CleanUpHandle(&hVar));
   EXPECT_EQ(nullptr, hVar);
-  EXPECT_FALSE(HandleIsOpen(hOpen));
+  EXPECT_EQ("closed", State(hOpen));
   for (HANDLE hNone : { INVALID_HANDLE_VALUE, static_cast<HANDLE>(nullptr) }) {
     hVar = hNone;
-    SetLastError(777);
-    EXPECT_FALSE(CleanUpHandle(&hVar));
-    EXPECT_EQ(0u, GetLastError());
+    EXPECT_EQ("0 0", CleanUpNothing(&hVar));
     EXPECT_EQ(hNone, hVar);
-    EXPECT_FALSE(CloseHandleCleanupLater(hNone));
-    EXPECT_FALSE(IsDeadHandle(hNone));
+    EXPECT_FALSE(CloseHandleCleanupLater(hNone) || IsDeadHandle(hNone));
   }
   EXPECT_FALSE(CleanUpHandle(nullptr));
   EXPECT_TRUE(capture.Contains("Got NULL pointer.n"));
@@ -214,21 +189,17 @@ TEST_F(SynchDeadHandles, FullTableLeavesTheNextHandleOpenForItsOwner)
   HANDLE hOverflow = events.back(), hVar = hOverflow;
   events.pop_back();
   TraceCapture capture;
-  for (HANDLE h : events) {
-    EXPECT_TRUE(CloseHandleCleanupLater(h));
-  }
+  for (HANDLE h : events) EXPECT_TRUE(CloseHandleCleanupLater(h));
   EXPECT_EQ(MAX_DEVICES, g_ulDeadHandleCount);
-  EXPECT_TRUE(capture.Contains("added handle " + Hex(events.back(), "%08X") + " to DeadHandles list at slot 63"));
   EXPECT_FALSE(CloseHandleCleanupLater(hOverflow));
   EXPECT_TRUE(capture.Contains("assert i != MAX_DEVICES"));
-  EXPECT_FALSE(IsDeadHandle(hOverflow));
-  EXPECT_TRUE(HandleIsOpen(hOverflow));
+  EXPECT_EQ("open", State(hOverflow));
   EXPECT_TRUE(CleanUpHandle(&hVar));
-  EXPECT_FALSE(HandleIsOpen(hOverflow));
+  EXPECT_EQ("closed", State(hOverflow));
   for (HANDLE h : events) {
     HANDLE hOwner = h;
-    EXPECT_FALSE(CleanUpHandle(&hOwner));
-    EXPECT_FALSE(IsDeadHandle(h));
+    EXPECT_EQ("0 0", CleanUpNothing(&hOwner));
+    EXPECT_EQ("closed", State(h));
   }
 }
 
@@ -245,19 +216,18 @@ TEST_F(SynchDeadHandles, RecycledValueIsNeverHandedToANewHolder)
   ASSERT_EQ(hOld, hNew);   // really recycled
   EXPECT_TRUE(TakeFreshHandle(&hNew));
   EXPECT_NE(hOld, hNew);
-  EXPECT_TRUE(HandleIsOpen(hNew));
-  EXPECT_FALSE(IsDeadHandle(hNew));
+  EXPECT_EQ("open", State(hNew));
   // The same through an opener: the recorded value is held while it opens again.
   ASSERT_TRUE(TestMakeNextHandle(hOld, &kept));
   HANDLE hOpened = OpenFreshHandle([](void*) { return NewEvent(); }, nullptr);
   EXPECT_NE(hOld, hOpened);
-  EXPECT_FALSE(IsDeadHandle(hOpened));
+  EXPECT_EQ("open", State(hOpened));
   // The new holders' own early close and clean-up work on their own values;
   // the old owner's clean-up closes nothing of theirs.
   EXPECT_TRUE(CloseHandleCleanupLater(hNew));
   EXPECT_FALSE(CleanUpHandle(&hNew));
   EXPECT_FALSE(CleanUpHandle(&hOwner));
-  EXPECT_TRUE(HandleIsOpen(hOpened));
+  EXPECT_EQ("open", State(hOpened));
   EXPECT_TRUE(CleanUpHandle(&hOpened));
   for (HANDLE h : kept) CloseHandle(h);
 }
@@ -279,7 +249,6 @@ TEST(SynchStopNiceThread, ThreadEndsByItselfOrIsTerminatedAtOnceWithoutAStopEven
     for (const char* s : { "StopNiceThread called TerminateThread", "assert NULL != hStopEvent", "assert TRUE == bStatus" }) {
       EXPECT_EQ(!bStopEvent, capture.Contains(s)) << s;
     }
-    EXPECT_TRUE(capture.Contains("StopNiceThread - Exit - 1."));
     EXPECT_TRUE(HandleIsOpen(hThread));
     EXPECT_EQ(bStopEvent, HandleIsOpen(hStop));
     CloseHandle(hThread);
@@ -294,12 +263,7 @@ TEST(SlowSynchStopNiceThread, ThreadThatIgnoresItsStopEventIsTerminatedAfterAMin
   ULONGLONG ullStart = GetTickCount64();
   EXPECT_TRUE(StopNiceThread(hThread, hStop));
   EXPECT_GE(GetTickCount64() - ullStart, 59000u);
-  for (const std::string& s : { "StopNiceThread - Waiting for Thread " + Hex(hThread) + " to end.",
-                                "StopNiceThread - Thread " + Hex(hThread) + " did not stop. Forcing Termination.",
-                                std::string("StopNiceThread called TerminateThread"),
-                                std::string("StopNiceThread - Exit - 1.") }) {
-    EXPECT_TRUE(capture.Contains(s)) << s;
-  }
+  EXPECT_TRUE(capture.Contains("StopNiceThread called TerminateThread"));
   EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(hThread, 0));
   CloseHandle(hThread);
   CloseHandle(hStop);

@@ -2,6 +2,7 @@
 // hex dumps, the last error and the host's region, and the shared log file.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -48,13 +49,6 @@ protected:
   DWORD m_dwSavedFlags = 0;
 };
 
-std::string Head(const char* sFunction, const char* sLevel = "")
-{
-  char s[64];
-  snprintf(s, sizeof s, "DRAVMOU <%04lu> %s%s - ", GetCurrentThreadId(), sLevel, sFunction);
-  return s;
-}
-
 void FunctionThatTraces() { TRACE_INFO("entry"); }
 void FunctionThatNamesItself() { TRACE_INFO("FunctionThatNamesItself - Entry.\n"); }
 const int kAssertLine = __LINE__ + 1;
@@ -75,10 +69,10 @@ TEST_F(TraceTest, LinesCarryModuleThreadFunctionAndLevel)
   TraceDump("one", data, 20);
   TraceDump("none", data, 0);
   TraceInfo("%s", std::string(2000, 'x').c_str());   // cut to leave room for the log file's CR and the terminator
-  const std::string dump = Head("Dumper");
+  const std::string dump = TraceHead("Dumper");
   EXPECT_EQ(capture.Lines(), (std::vector<std::string>{
-      Head("FunctionThatTraces") + "entry\n", Head("FunctionThatNamesItself") + "Entry.\n",
-      Head("FunctionThatAsserts", "<error> ") + "FunctionThatAsserts - test_trace.cpp line " +
+      TraceHead("FunctionThatTraces") + "entry\n", TraceHead("FunctionThatNamesItself") + "Entry.\n",
+      TraceHead("FunctionThatAsserts", "<error> ") + "FunctionThatAsserts - test_trace.cpp line " +
           std::to_string(kAssertLine) + ": assert 1 == 2\n",
       dump + "pkt data size  45 is  a0 a1 a2 a3 a4 a5 a6 a7 a8 a9 aa ab ac ad ae af b0 b1 b2 b3\n",
       dump + "pkt data (cont)       b4 b5 b6 b7 b8 b9 ba bb bc bd be bf c0 c1 c2 c3 c4 c5 c6 c7\n",
@@ -92,13 +86,12 @@ TEST_F(TraceTest, LinesCarryModuleThreadFunctionAndLevel)
 TEST_F(TraceTest, SettingsFromTheRegistry)
 {
   const char kBsKey[] = "SOFTWARE\\Vantorix";
-  TestRegSetDword(HKEY_CURRENT_USER, kBsKey, "BsDrav", 0x001);
-  EXPECT_EQ(TestRunProgram("drav_child.exe switches"), 0u);   // exit bit 1: info switch, bit 0: warnings
-  TestRegSetDword(HKEY_CURRENT_USER, kBsKey, "BsDrav", 0x200);
-  EXPECT_EQ(TestRunProgram("drav_child.exe switches"), 1u);
-  const DWORD dwOne = 1;   // not a REG_DWORD: the default 0x710 stays
-  TestRegSetBinary(HKEY_CURRENT_USER, kBsKey, "BsDrav", &dwOne, 4);
-  EXPECT_EQ(TestRunProgram("drav_child.exe switches"), 3u);
+  // The child's exit code: bit 1 the info switch, bit 0 the warnings'. Not a REG_DWORD: the default 0x710 stays.
+  for (auto [bDword, dwValue, dwExit] : {std::tuple(true, 0x001ul, 0ul), {true, 0x200ul, 1ul}, {false, 0x001ul, 3ul}}) {
+    bDword ? TestRegSetDword(HKEY_CURRENT_USER, kBsKey, "BsDrav", dwValue)
+           : TestRegSetBinary(HKEY_CURRENT_USER, kBsKey, "BsDrav", &dwValue, 4);
+    EXPECT_EQ(TestRunProgram("drav_child.exe switches"), dwExit) << dwValue;
+  }
   TestRegDelete(HKEY_CURRENT_USER, kBsKey, "BsDrav");
   g_dwBsFlags = 0x71A;
   EXPECT_EQ(TraceSetOutputFlags(0x0F5, 0x00F), 0x71Au);
@@ -181,11 +174,11 @@ TEST_F(TraceTest, ProcessesShareTheLogFileLineByLine)
   std::string path = UseLogFile("trace_share", 0xA, true, "OLD CONTENT\r\n");
   TraceInfo("opens the log first");   // and keeps its mutex: one that opens after all others left is first again
   Gate gate("DravTraceGate_Share");
-  Started children[3];
-  for (int i = 0; i < 3; ++i) StartProgram(&children[i], "drav_child.exe log 500 P" + std::to_string(i + 1) + " DravTraceGate_Share -");
+  std::vector<std::future<DWORD>> children;
+  for (int i = 0; i < 3; ++i) children.push_back(StartProgram("drav_child.exe log 500 P" + std::to_string(i + 1) + " DravTraceGate_Share -"));
   ASSERT_TRUE(gate.AwaitReady(3));
   gate.Open();
-  for (Started& child : children) EXPECT_EQ(child.Wait(), 0u);
+  for (auto& child : children) EXPECT_EQ(child.get(), 0u);
   std::regex shape(R"(\d\d:\d\d:\d\d\.\d\d\d \[(\d+)\] CHILD <\d{4,}> ChildWriter - (P[123]) line (\d{5}) x{72})");
   std::map<std::string, int> next, pids;
   for (const std::string& l : FileLines(path)) {
@@ -201,18 +194,13 @@ TEST_F(TraceTest, ProcessesShareTheLogFileLineByLine)
   std::regex header(R"(^\r\nLogFile started on \d\d/\d\d/\d{4} at \d\d:\d\d:\d\d - g_dwDebugFlags:0xA - g_dwDebugLevel:FFFDECFF\r\n\r\n)");
   EXPECT_TRUE(std::regex_search(text, header)) << text.substr(0, 200);
   EXPECT_EQ(text.find("LogFile started"), text.rfind("LogFile started"));   // one header only
-  // The previous file kept beside it under a time-stamped name (searched by
-  // name: a wildcard search may also match the system's short names).
+  // The previous file kept beside it under a time-stamped name.
   std::vector<std::string> kept;
-  WIN32_FIND_DATAA fd = {};
-  const std::string sFolder = path.substr(0, path.rfind('\\') + 1);
-  HANDLE hFind = FindFirstFileA((sFolder + "*").c_str(), &fd);
-  for (BOOL b = hFind != INVALID_HANDLE_VALUE; b; b = FindNextFileA(hFind, &fd)) {
-    if (std::regex_match(fd.cFileName, std::regex(R"(trace\.txt-\d\d-\d\d-\d{4}-\d\d-\d\d-\d\d\.txt)"))) {
-      kept.push_back(sFolder + fd.cFileName);
+  for (const auto& entry : std::filesystem::directory_iterator(path.substr(0, path.rfind('\\')))) {
+    if (std::regex_match(entry.path().filename().string(), std::regex(R"(trace\.txt-\d\d-\d\d-\d{4}-\d\d-\d\d-\d\d\.txt)"))) {
+      kept.push_back(entry.path().string());
     }
   }
-  FindClose(hFind);
   ASSERT_EQ(kept.size(), 1u);
   EXPECT_EQ(TestReadFile(kept[0]), "OLD CONTENT\r\n");
   path = UseLogFile("trace_append", 0x6, false, "KEPT\r\n");
@@ -228,8 +216,7 @@ TEST_F(TraceTest, LogFileReadableByAnyReaderWhileBoundAndAfterUnload)
 {
   std::string path = UseLogFile("trace_reader", TRACE_FLAG_LOGFILE, false);
   Gate bound("DravTraceGate_Dll"), unloaded("DravTraceGate_Dll2");
-  Started child;
-  StartProgram(&child, "drav_child.exe dll DravTraceGate_Dll");
+  std::future<DWORD> child = StartProgram("drav_child.exe dll DravTraceGate_Dll");
   for (Gate* pGate : {&bound, &unloaded}) {
     ASSERT_TRUE(pGate->AwaitReady(1));
     FILE* f = fopen(path.c_str(), "rb");   // shares neither delete nor anything beyond read and write
@@ -238,5 +225,5 @@ TEST_F(TraceTest, LogFileReadableByAnyReaderWhileBoundAndAfterUnload)
     if (f != nullptr) fclose(f);
     pGate->Open();
   }
-  EXPECT_EQ(child.Wait(), 0u);
+  EXPECT_EQ(child.get(), 0u);
 }
