@@ -3,8 +3,6 @@
 // device's requests and with bad control input.
 #include <windows.h>
 
-#include <cstring>
-
 #include <gtest/gtest.h>
 
 #include "testdrv/TestDrvClient.h"
@@ -21,17 +19,6 @@ struct TestDrvTest : testing::Test {
     TestDrvReset();
   }
   void TearDown() override { TestDrvReset(); }
-
-  ULONG PlugAndOpen(const char* sId, HANDLE* phDevice)
-  {
-    ULONG ulChild = TestDrvPlug(sId);
-    char sPath[MAX_PATH];
-    EXPECT_TRUE(TestDrvInterfacePath(ulChild, sPath, sizeof sPath));
-    *phDevice = CreateFileA(sPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-    EXPECT_NE(*phDevice, INVALID_HANDLE_VALUE);
-    return ulChild;
-  }
 };
 
 // Issues a request; returns 0, ERROR_IO_PENDING or the error.
@@ -41,52 +28,42 @@ DWORD Issue(HANDLE h, DWORD dwIoctl, const void* pIn, DWORD dwIn, void* pOut, DW
   return DeviceIoControl(h, dwIoctl, const_cast<void*>(pIn), dwIn, pOut, dwOut, &dw, pOv) ? 0 : GetLastError();
 }
 
-// Waits for an issued request: its error (0 on success) and byte count.
-DWORD Result(HANDLE h, OVERLAPPED* pOv, DWORD* pdwReturned)
+// What the plug-in's lane does not reach: a handle closed with a request still
+// held (Wine sends no clean-up, only the close, which must end that handle's
+// requests alone), and requests held or new at an unplug.
+TEST_F(TestDrvTest, CloseAndUnplugEndHeldRequests)
 {
-  return GetOverlappedResult(h, pOv, pdwReturned, TRUE) ? 0 : GetLastError();
-}
-
-// What the plug-in's own lane does not reach: a handle closed with a request
-// still held (Wine sends no clean-up, only the close, which must end it).
-TEST_F(TestDrvTest, ClosingAHandleEndsWhatItHolds)
-{
-  HANDLE h;
-  ULONG ulChild = PlugAndOpen("HID\\VID_1A2B&PID_0003\\1&0", &h);
-  OVERLAPPED held{};
-  held.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  const ULONG ulChild = TestDrvPlug("HID\\VID_1A2B&PID_0003\\1&0");
+  char sPath[MAX_PATH];
+  ASSERT_TRUE(TestDrvInterfacePath(ulChild, sPath, sizeof sPath));
+  HANDLE h[2];
+  for (HANDLE& hOpen : h) {
+    hOpen = CreateFileA(sPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                        OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    ASSERT_NE(hOpen, INVALID_HANDLE_VALUE);
+  }
+  EXPECT_EQ(TestDrvOpenHandleCount(ulChild), 2u);
   TestDrvSetMode(ulChild, TESTDRV_NEVER_ANSWER, 0);
-  const ULONG ulId = 3102;
-  BYTE Buffer[4];
-  ASSERT_EQ(Issue(h, IOCTL_GET, &ulId, 4, Buffer, 4, &held), DWORD{ ERROR_IO_PENDING });
-  EXPECT_EQ(TestDrvOpenHandleCount(ulChild), 1u);
-  CloseHandle(h);
-  EXPECT_EQ(WaitForSingleObject(held.hEvent, 10000), DWORD{ WAIT_OBJECT_0 });
-  EXPECT_EQ(static_cast<LONG>(held.Internal), STATUS_CANCELLED_);
-  EXPECT_EQ(TestDrvOpenHandleCount(ulChild), 0u);
-  EXPECT_EQ(TestDrvPendingCount(0), 0u);
-  CloseHandle(held.hEvent);
-}
-
-TEST_F(TestDrvTest, UnplugEndsHeldRequestsAndRemovesTheInterface)
-{
-  HANDLE h;
-  ULONG ulChild = PlugAndOpen("HID\\VID_1A2B&PID_0004\\1&0", &h);
-  EXPECT_EQ(TestDrvOpenHandleCount(ulChild), 1u);
-  OVERLAPPED read{};
+  OVERLAPPED get{}, read{};
+  get.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   read.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  const ULONG ulId = 3102;
   BYTE Buffer[100];
-  ASSERT_EQ(Issue(h, IOCTL_EVENT_READ, nullptr, 0, Buffer, sizeof Buffer, &read), DWORD{ ERROR_IO_PENDING });
+  ASSERT_EQ(Issue(h[0], IOCTL_GET, &ulId, 4, Buffer, 4, &get), DWORD{ ERROR_IO_PENDING });
+  ASSERT_EQ(Issue(h[1], IOCTL_EVENT_READ, nullptr, 0, Buffer, sizeof Buffer, &read), DWORD{ ERROR_IO_PENDING });
+  CloseHandle(h[0]);
+  EXPECT_EQ(WaitForSingleObject(get.hEvent, 10000), DWORD{ WAIT_OBJECT_0 });
+  EXPECT_EQ(static_cast<LONG>(get.Internal), STATUS_CANCELLED_);
+  EXPECT_EQ(TestDrvOpenHandleCount(ulChild), 1u);
+  EXPECT_EQ(TestDrvPendingCount(0), 1u);   // the other handle's read
+
   ASSERT_TRUE(TestDrvUnplug(ulChild));
   DWORD dwReturned;
-  EXPECT_EQ(Result(h, &read, &dwReturned), DWORD{ ERROR_DEVICE_NOT_CONNECTED });
-  char sPath[MAX_PATH];
-  EXPECT_FALSE(TestDrvInterfacePath(ulChild, sPath, sizeof sPath));
-  const ULONG ulId = 3102;
-  EXPECT_EQ(Issue(h, IOCTL_GET, &ulId, 4, Buffer, 4, &read), DWORD{ ERROR_DEVICE_NOT_CONNECTED });
+  EXPECT_FALSE(GetOverlappedResult(h[1], &read, &dwReturned, TRUE));
+  EXPECT_EQ(GetLastError(), DWORD{ ERROR_DEVICE_NOT_CONNECTED });
+  EXPECT_EQ(Issue(h[1], IOCTL_GET, &ulId, 4, Buffer, 4, &read), DWORD{ ERROR_DEVICE_NOT_CONNECTED });
   EXPECT_EQ(TestDrvPendingCount(0), 0u);
-  CloseHandle(read.hEvent);
-  CloseHandle(h);
+  for (HANDLE hEnd : { get.hEvent, read.hEvent, h[1] }) CloseHandle(hEnd);
   EXPECT_EQ(TestDrvOpenHandleCount(ulChild), 0u);   // the close reached the removed child
 }
 

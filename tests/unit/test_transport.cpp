@@ -98,8 +98,9 @@ protected:
 
 }  // namespace
 
-// Sets, gets and a request too short for an identifier, byte for byte at the
-// driver, with the lines that tell them apart; requests without a device.
+// Sets, gets and a request too short for an identifier (whose missing id line
+// shows it was not read past its end), byte for byte at the driver; requests
+// without a device.
 TEST_F(TransportTest, RequestsReachTheDriverByteForByte)
 {
   TraceCapture capture;
@@ -111,13 +112,7 @@ TEST_F(TransportTest, RequestsReachTheDriverByteForByte)
   ASSERT_EQ(1u, DeviceRequests(&r));
   EXPECT_TRUE(r.dwIoctl == IOCTL_SET && r.ulInSize == 8 && r.ulOutSize == 0 && memcmp(r.In, in, 8) == 0);
   EXPECT_EQ(GetCurrentThreadId(), r.dwThreadId);
-  for (std::string sLine : { "Entry - pDevice:0x" + Hex(m_pDevice.get()) + " Ioctl:0x220414 In:8 Out:0.",
-                             std::string("id=3102"),
-                             "hDriver:0x" + Hex(DevInfo()->hHandle) + " - bStatus:1 - LastError:",
-                             std::string("DeviceIoControl( ) Success - Device:'Transport Mouse' - dwWritten:0."),
-                             std::string("Exit") }) {
-    EXPECT_TRUE(capture.Contains(sLine)) << sLine;
-  }
+  EXPECT_TRUE(capture.Contains("id=3102"));
   // The call's own event is closed plainly, not through the dead-handle path.
   EXPECT_EQ(0u, capture.Count("Handle is 0x"));
 
@@ -205,10 +200,8 @@ TEST_F(TransportTest, DeviceVanishingDuringAPendingRequest)
     HANDLE hThread = CreateThread(nullptr, 0, vanishThread, &vanish, 0, nullptr);
     EXPECT_EQ(LD_DEVICE_REMOVAL, Get()) << bSeen;
     EXPECT_EQ(0u, m_ulReturned);
-    EXPECT_TRUE(capture.Contains("UmdSendIoctl - Write complete. bStatus = 0 dwLastError 1167"));
     const std::string sMissed = "Handle (0x" + Hex(DevInfo()->hHandle) + ") removal event may have been missed.";
     EXPECT_EQ(!bSeen, capture.Contains(sMissed));
-    EXPECT_FALSE(capture.Contains("WRITE TIMEOUT"));
     WaitForSingleObject(hThread, 5000);
     CloseHandle(hThread);
     CloseHandle(vanish.hWaiting);
@@ -262,10 +255,6 @@ TEST_F(TransportTest, TimeStampFillsTheRecordOrGivesTheDuidAndZero)
   SimDrvRequest r{};
   ASSERT_EQ(2u, DeviceRequests(&r));
   EXPECT_TRUE(r.dwIoctl == IOCTL_GET && r.ulInSize == 4 && *reinterpret_cast<ULONG*>(r.In) == 4000 && r.ulOutSize == 8);
-  char sLine[96];
-  snprintf(sLine, sizeof sLine, "queried 0xC0FFEE Ioctl succeeded Timestamp: 0x%llX", (unsigned long long)record[2]);
-  EXPECT_TRUE(capture.Contains(sLine));
-  EXPECT_TRUE(capture.Contains("querying 0xC0FFEE "));
 
   const struct { bool bRejected; LD_STATUS status; const char* sLine; } rows[] = {
     { true, LD_IOCONTROL_ERROR, "queried 0xC0FFEE Ioctl Failed status: 80000010 error:5" },
@@ -351,7 +340,6 @@ TEST_F(SlowTransportTest, TimeOutCancelsTheCallersOwnRequestOrLeavesItsStorageBe
     EXPECT_GE(GetTickCount64() - ullStart, 1900u);
     EXPECT_TRUE(m_ulReturned == 0 && m_ulValue == NOT_WRITTEN);
     EXPECT_EQ(1u, SimDrvPendingCount(m_ulSim));   // the other thread's, or the one that survived
-    EXPECT_TRUE(capture.Contains("UmdSendIoctl - WRITE TIMEOUT - I/O is going to be canceled"));
     EXPECT_EQ(bIgnore, capture.Contains("cancelled request on 0x" + Hex(DevInfo()->hHandle) + " still outstanding"));
     EXPECT_EQ(bIgnore, capture.Contains("left behind"));
     EXPECT_EQ(0u, capture.Count("Handle is 0x"));
@@ -359,7 +347,6 @@ TEST_F(SlowTransportTest, TimeOutCancelsTheCallersOwnRequestOrLeavesItsStorageBe
       SimDrvRequest r{};
       ASSERT_EQ(1u, DeviceRequests(&r));
       EXPECT_EQ(static_cast<DWORD>(ERROR_OPERATION_ABORTED), r.dwResult);
-      EXPECT_TRUE(capture.Contains("UmdSendIoctl - Write failed. value = 258 dwLastError:"));
       EXPECT_TRUE(capture.Contains("We shouldn't get this status again. We waited already."));
       EXPECT_FALSE(capture.Contains("CancelIo("));
       EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(other.hEvent, 0));
