@@ -63,8 +63,9 @@ protected:
 }  // namespace
 
 // Paths compare without case, as Windows paths do. Closing a handle ends its
-// pending requests; later ones on it fail as on any invalid handle.
-TEST_F(SimDrvTest, HandlesOpenWithoutCaseAndEndTheirRequestsWhenClosed)
+// pending requests; later ones on it fail as on any invalid handle. A vanished
+// device fails new requests on its open handles and takes no packets.
+TEST_F(SimDrvTest, HandlesOpenWithoutCaseAndEndWithTheirHandleOrDevice)
 {
   SetLastError(0);
   EXPECT_EQ(INVALID_HANDLE_VALUE, DevIoOpen("\\\\?\\nothing#here"));
@@ -90,6 +91,10 @@ TEST_F(SimDrvTest, HandlesOpenWithoutCaseAndEndTheirRequestsWhenClosed)
   EXPECT_EQ(0u, SimDrvDeviceOfHandle(hSecond));
   EXPECT_FALSE(DevIoCancel(hSecond));
   EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+
+  SimDrvRemoveDevice(m_ulDevice);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED), Get(3102, &ulId, 4));
+  EXPECT_FALSE(SimDrvQueueEvent(m_ulDevice, &ulId, 4));
 }
 
 // What the plug-in never sends is refused as the driver refuses it: gets of
@@ -114,15 +119,6 @@ TEST_F(SimDrvTest, RequestsThePlugInNeverSendsAreRefused)
   ulId = 3111;
   EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), Call(IOCTL_REGISTER, &ulId, 4, nullptr, 0));
   EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_FUNCTION), Call(0x00220418, &ulId, 4, nullptr, 0));
-}
-
-// A vanished device fails new requests on its open handles and takes no packets.
-TEST_F(SimDrvTest, VanishedDeviceRefusesNewRequestsAndPackets)
-{
-  SimDrvRemoveDevice(m_ulDevice);
-  BYTE packet[8] = {};
-  EXPECT_EQ(static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED), Get(3102, packet, 4));
-  EXPECT_FALSE(SimDrvQueueEvent(m_ulDevice, packet, 4));
 }
 
 // The interface list as the system answers what the plug-in never asks: no
