@@ -67,27 +67,4 @@ TEST_F(TestDrvTest, CloseAndUnplugEndHeldRequests)
   EXPECT_EQ(TestDrvOpenHandleCount(ulChild), 0u);   // the close reached the removed child
 }
 
-TEST_F(TestDrvTest, BadControlInputIsRefused)
-{
-  for (const char* sId : { "NOBACKSLASH", "\\LEADING", "TRAILING\\", "HAS SPACE\\1", "" }) {
-    EXPECT_EQ(TestDrvPlug(sId), 0u) << sId;
-  }
-  ASSERT_NE(TestDrvPlug("HID\\VID_3F1D&PID_00C5\\8&2B&1&0001"), 0u);
-  EXPECT_EQ(TestDrvPlug("hid\\vid_3f1d&pid_00c5\\8&2b&1&0001"), 0u);   // already present
-  const ULONG ulValue = 0;
-  EXPECT_FALSE(TestDrvSetMode(99, TESTDRV_FAIL, 0));
-  EXPECT_FALSE(TestDrvSetParam(99, 3102, &ulValue, 4));
-  EXPECT_FALSE(TestDrvQueueEvent(99, &ulValue, 4));
-  EXPECT_FALSE(TestDrvUnplug(99));
-  HANDLE h = CreateFileA(TESTDRV_CONTROL_PATH, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  BYTE Buffer[sizeof(TestDrvCommand) + 1] = {};
-  DWORD dw;
-  for (DWORD dwIn : { DWORD{ 0 }, DWORD{ 4 }, DWORD{ sizeof Buffer } }) {   // the command record only
-    EXPECT_FALSE(DeviceIoControl(h, TESTDRV_REQUEST_COUNT, Buffer, dwIn, Buffer, 4, &dw, nullptr)) << dwIn;
-    EXPECT_EQ(GetLastError(), DWORD{ ERROR_INVALID_PARAMETER }) << dwIn;
-  }
-  CloseHandle(h);
-}
-
 }  // namespace

@@ -21,21 +21,23 @@ const char kMouse1[] = "\\\\?\\HID#VID_1A2B&PID_0001#test#mouse1";
 const char kKeyboard[] = "\\\\?\\HID#VID_1A2B&PID_0003#test#kbd0";
 const char kForeign[] = "\\\\?\\HID#VID_1A2B&PID_0004#test#other0";
 
-Words InWords(const SimDrvRequest& r)
+// The requests at the driver, of one device or of all, oldest first.
+std::vector<LaneRequest> SimRequests(ULONG ulDevice = 0)
 {
-  Words w(r.ulInSize / 4);
-  memcpy(w.data(), r.In, w.size() * 4);
-  return w;
+  std::vector<LaneRequest> requests;
+  SimDrvRequest r = {};
+  for (ULONG i = 0; SimDrvGetRequest(i, &r); ++i) {
+    Words in(r.ulInSize / 4);
+    memcpy(in.data(), r.In, in.size() * 4);
+    if (ulDevice == 0 || r.ulDevice == ulDevice) requests.push_back({ r.dwIoctl, in, r.ulOutSize });
+  }
+  return requests;
 }
-// The input words of the requests at the driver, of one device or of all; a
-// get is its identifier alone.
+// Their input words; a get is its identifier alone.
 std::vector<Words> SimIo(ULONG ulDevice = 0)
 {
   std::vector<Words> io;
-  SimDrvRequest r = {};
-  for (ULONG i = 0; SimDrvGetRequest(i, &r); ++i) {
-    if (ulDevice == 0 || r.ulDevice == ulDevice) io.push_back(InWords(r));
-  }
+  for (const LaneRequest& r : SimRequests(ulDevice)) io.push_back(r.in);
   return io;
 }
 
@@ -44,18 +46,15 @@ ULONG s_ulLaneMouse = 0;
 LaneDriver SimLane()
 {
   LaneDriver lane;
-  lane.pfnFailAll = [](DWORD dwError) { SimDrvSetMode(s_ulLaneMouse, dwError ? SIMDRV_FAIL : SIMDRV_COMPLETE_AT_ONCE, dwError, 0); };
+  lane.pfnFailAll = [](DWORD dwError) {
+    SimDrvSetMode(s_ulLaneMouse, dwError ? SIMDRV_FAIL : SIMDRV_COMPLETE_AT_ONCE, dwError, 0);
+  };
   lane.pfnStore = [](ULONG ulParam, const void* pValue, ULONG ulSize) {
     EXPECT_TRUE(SimDrvSetParam(s_ulLaneMouse, ulParam, pValue, ulSize));
   };
   lane.pfnReplyLength = [](ULONG ulParam, ULONG ulLength) { SimDrvSetReplyLength(s_ulLaneMouse, ulParam, ulLength); };
   lane.pfnClearRequests = SimDrvClearRequests;
-  lane.pfnRequests = [] {
-    std::vector<LaneRequest> requests;
-    SimDrvRequest r = {};
-    for (ULONG i = 0; SimDrvGetRequest(i, &r); ++i) requests.push_back({ r.dwIoctl, InWords(r), r.ulOutSize });
-    return requests;
-  };
+  lane.pfnRequests = [] { return SimRequests(); };
   return lane;
 }
 
@@ -81,11 +80,6 @@ protected:
     ulSim = RefHostSimDeviceOf(pHost, pMouse);
     SimDrvClearRequests();
   }
-  LD_STATUS Call(tDevice* pDevice, ULONG ulFunction, void* pRecord, ULONG* pSize)
-  {
-    *pSize = 0xDEAD;
-    return RefHostDeviceControl(pHost, pDevice, ulFunction, pRecord, pSize, 0);
-  }
 };
 
 }  // namespace
@@ -97,17 +91,6 @@ TEST_F(MouIoTest, SettingsReachTheDriverExactly)
   TraceCapture capture;
   s_ulLaneMouse = ulSim;
   RunSettingsTable(pHost, pMouse, pKeyboard, SimLane(), &capture, nullptr);
-}
-
-TEST_F(MouIoTest, WithoutTheHostsLockTheHandlersAssertAndGoOn)
-{
-  TraceCapture capture;
-  MouSpeedRecord speed = { 12, 50, 50 };
-  ULONG ulSize = 0;
-  EXPECT_EQ(MouDeviceControl(pMouse, LD_SET_MOUSE_SPEED, &speed, &ulSize, 0), (LD_STATUS)LD_SUCCESS);
-  EXPECT_TRUE(capture.Contains("MouIoSetSpeed - MouIo.cpp line"));
-  EXPECT_TRUE(capture.Contains("assert IsRemoveLockOwned( UMD_MOUFILT, pDevice )"));
-  EXPECT_EQ(SimIo(), (std::vector<Words>{ { ID_PARAM_POINTER_SPEED, 0x10001000 } }));
 }
 
 // ---- Curve slots as another process sees them -------------------------------------------
@@ -214,7 +197,7 @@ TEST_F(MouIoTest, CurveSlotSizeIsReadOnceAndWrittenAfterThePoints)
 
 // ---- Driver mode controls ---------------------------------------------------------------
 
-TEST_F(MouIoTest, DriverTypeAndChordingGoOnlyToServedDevices)
+TEST_F(MouIoTest, DriverTypeAndDirectCallsGoOnlyToServedDevices)
 {
   tDevice* pMouse1 = RefHostAddSimDevice(pHost, kMouse1);
   tDevice* pKeyboard = RefHostAddSimDevice(pHost, kKeyboard, LD_DEVICETYPE_KEYBOARD);
@@ -231,8 +214,8 @@ TEST_F(MouIoTest, DriverTypeAndChordingGoOnlyToServedDevices)
     SCOPED_TRACE(c.ulType);
     SimDrvClearRequests();
     MouValueRecord type = { 8, c.ulType };
-    ULONG ulSize;
-    EXPECT_EQ(Call(nullptr, LD_SET_MOUSE_DRIVER_TYPE, &type, &ulSize), (LD_STATUS)LD_SUCCESS);
+    ULONG ulSize = 0xDEAD;
+    EXPECT_EQ(RefHostDeviceControl(pHost, nullptr, LD_SET_MOUSE_DRIVER_TYPE, &type, &ulSize), (LD_STATUS)LD_SUCCESS);
     EXPECT_EQ(ulSize, 0u);
     for (ULONG ulDevice : served) {
       EXPECT_EQ(SimIo(ulDevice),
@@ -243,12 +226,18 @@ TEST_F(MouIoTest, DriverTypeAndChordingGoOnlyToServedDevices)
     EXPECT_EQ(g_bDriverType, c.ulType != 0);
   }
 
-  // Another plug-in's device: the host would not lock it for us, call directly.
+  // Called without the host's lock: another plug-in's device gets nothing; our
+  // mouse gets its request, with an assertion.
   SimDrvClearRequests();
+  TraceCapture capture;
   MouValueRecord chording = { 8, 0x1F4 };
+  MouSpeedRecord speed = { 12, 50, 50 };
   ULONG ulSize;
   EXPECT_EQ(MouDeviceControl(pForeign, LD_SET_CHORDING_PARMS, &chording, &ulSize, 0), (LD_STATUS)LD_SUCCESS);
-  EXPECT_EQ(SimIo().size(), 0u);
+  EXPECT_EQ(MouDeviceControl(pMouse, LD_SET_MOUSE_SPEED, &speed, &ulSize, 0), (LD_STATUS)LD_SUCCESS);
+  EXPECT_EQ(SimIo(), (std::vector<Words>{ { ID_PARAM_POINTER_SPEED, 0x10001000 } }));
+  EXPECT_TRUE(capture.Contains("MouIoSetSpeed - MouIo.cpp line"));
+  EXPECT_EQ(capture.Count("assert IsRemoveLockOwned( UMD_MOUFILT, pDevice )"), 1u);
   // The in-use callback tells its caller of a failure.
   SimDrvSetMode(ulSim, SIMDRV_FAIL, ERROR_DEVICE_NOT_CONNECTED, 0);
   MouInUseRecord inUse = { 16, 0x123456789ABCull };

@@ -45,7 +45,6 @@ protected:
     memset(m_pDevice.get(), 0, sizeof *m_pDevice);
     m_pDevice->DUID = 0x00C0FFEE;
     m_pDevice->ulDuidHigh = 0x12345678;
-    strcpy(m_pDevice->sDeviceName, "Transport Mouse");
     m_pDevice->ulUMDCreated = 1u << UMD_MOUFILT;
     m_pDevice->ulDeviceType = LD_DEVICETYPE_MOUSE;
     memset(m_Block, 0, sizeof m_Block);
@@ -98,29 +97,22 @@ protected:
 
 }  // namespace
 
-// Sets, gets and a request too short for an identifier (whose missing id line
-// shows it was not read past its end), byte for byte at the driver; requests
-// without a device.
+// A get and a request too short for an identifier, byte for byte at the driver
+// (sets are pinned by the settings table); requests without a device.
 TEST_F(TransportTest, RequestsReachTheDriverByteForByte)
 {
+  // The reply and its length are copied, nothing beyond; the request is the
+  // caller's own; pulReturned is optional.
   TraceCapture capture;
-  ULONG in[2] = { 3102, 0x0CCD0333 };
-  ULONG ulReturned = NOT_WRITTEN;
-  EXPECT_EQ(LD_SUCCESS, Send(IOCTL_SET, in, sizeof in, nullptr, 0, &ulReturned));
-  EXPECT_EQ(0u, ulReturned);
-  SimDrvRequest r{};
-  ASSERT_EQ(1u, DeviceRequests(&r));
-  EXPECT_TRUE(r.dwIoctl == IOCTL_SET && r.ulInSize == 8 && r.ulOutSize == 0 && memcmp(r.In, in, 8) == 0);
-  EXPECT_EQ(GetCurrentThreadId(), r.dwThreadId);
-  EXPECT_TRUE(capture.Contains("id=3102"));
-  // The call's own event is closed plainly, not through the dead-handle path.
-  EXPECT_EQ(0u, capture.Count("Handle is 0x"));
-
-  // A get copies the reply and its length, and nothing beyond; pulReturned is optional.
-  ULONG ulId = 3116, out[3] = { NOT_WRITTEN, NOT_WRITTEN, NOT_WRITTEN };
+  ULONG ulId = 3116, out[3] = { NOT_WRITTEN, NOT_WRITTEN, NOT_WRITTEN }, ulReturned = NOT_WRITTEN;
   EXPECT_EQ(LD_SUCCESS, Send(IOCTL_GET, &ulId, 4, out, sizeof out, &ulReturned));
   EXPECT_TRUE(ulReturned == 8 && out[0] == 0 && out[1] == 1 && out[2] == NOT_WRITTEN);
+  SimDrvRequest r{};
+  ASSERT_EQ(1u, DeviceRequests(&r));
+  EXPECT_TRUE(r.dwIoctl == IOCTL_GET && r.ulInSize == 4 && r.ulOutSize == 12 && r.dwThreadId == GetCurrentThreadId());
+  EXPECT_TRUE(capture.Contains("id=3116"));
   EXPECT_EQ(LD_SUCCESS, Send(IOCTL_GET, &ulId, 4, out, 8, nullptr));
+  // Too short: its identifier is not read past its end.
   capture.Clear();
   SimDrvClearRequests();
   BYTE shortIn[3] = { 0x1E, 0x0C, 0 };
@@ -135,13 +127,13 @@ TEST_F(TransportTest, RequestsReachTheDriverByteForByte)
   // No device, device record or instance: an internal error, nothing sent.
   SimDrvClearRequests();
   ulReturned = NOT_WRITTEN;
-  EXPECT_EQ(LD_INTERNAL_ERROR, UmdSendIoctl(&m_Global, nullptr, IOCTL_SET, in, 8, nullptr, 0, &ulReturned));
+  EXPECT_EQ(LD_INTERNAL_ERROR, UmdSendIoctl(&m_Global, nullptr, IOCTL_GET, &ulId, 4, out, 4, &ulReturned));
   EXPECT_TRUE(capture.Contains("pDevice is NULL."));
   m_pDevice->pUMDinfo[UMD_MOUFILT] = nullptr;
-  EXPECT_EQ(LD_INTERNAL_ERROR, Send(IOCTL_SET, in, 8, nullptr, 0, &ulReturned));
+  EXPECT_EQ(LD_INTERNAL_ERROR, Send(IOCTL_GET, &ulId, 4, out, 4, &ulReturned));
   EXPECT_TRUE(capture.Contains("NULL == pDevInfo."));
   m_pDevice->pUMDinfo[UMD_MOUFILT] = m_Block;
-  EXPECT_EQ(LD_INTERNAL_ERROR, UmdSendIoctl(nullptr, m_pDevice.get(), IOCTL_SET, in, 8, nullptr, 0, &ulReturned));
+  EXPECT_EQ(LD_INTERNAL_ERROR, UmdSendIoctl(nullptr, m_pDevice.get(), IOCTL_GET, &ulId, 4, out, 4, &ulReturned));
   EXPECT_EQ(NOT_WRITTEN, ulReturned);
   EXPECT_EQ(0u, DeviceRequests());
 }
