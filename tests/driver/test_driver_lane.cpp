@@ -150,20 +150,19 @@ protected:
 // slot placed by its instance ID.
 TEST_F(DriverLaneTest, TwoMiceAreFoundStartedAndAnnounced)
 {
-  tDevice* pMouse = DeviceOf(children[0]);
-  tDevice* pSlot = DeviceOf(children[1]);
-  ASSERT_TRUE(pMouse != nullptr && pSlot != nullptr);
   EXPECT_EQ(RefHostDeviceCount(pHost), 2u);
   EXPECT_EQ(RefHostReportCount(REFHOST_REPORT_ANNOUNCE), 2u);
-  for (tDevice* pDevice : { pMouse, pSlot }) {
+  for (ULONG ulChild : children) {
+    tDevice* pDevice = DeviceOf(ulChild);
+    ASSERT_NE(pDevice, nullptr);
     EXPECT_EQ(pDevice->UMDPresent[UMD_MOUFILT], 1u);
     EXPECT_NE(RefHostDevInfo(pDevice)->hEventThread, nullptr);
+    EXPECT_EQ(TestDrvOpenHandleCount(ulChild), 1u);
   }
+  tDevice* pSlot = DeviceOf(children[1]);
   char sName[64];
   snprintf(sName, sizeof sName, "REFHOST-%08X-258", (unsigned)RefHostDevInfo(pSlot)->diDeviceNode);
   EXPECT_STREQ(pSlot->sPersistentName, sName);
-  EXPECT_EQ(TestDrvOpenHandleCount(children[0]), 1u);
-  EXPECT_EQ(TestDrvOpenHandleCount(children[1]), 1u);
 }
 
 // The same table the simulated driver answers, byte for byte at this driver;

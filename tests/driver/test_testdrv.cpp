@@ -1,6 +1,6 @@
 // The test kernel driver itself, through the real kernel32 calls, where the
 // plug-in's lane does not lean on it: what it does with a closed or unplugged
-// device's requests and with bad control input.
+// device's requests.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -12,15 +12,6 @@ namespace {
 constexpr DWORD IOCTL_EVENT_READ = 0x0022040C, IOCTL_GET = 0x00220410;
 constexpr LONG STATUS_CANCELLED_ = static_cast<LONG>(0xC0000120);
 
-struct TestDrvTest : testing::Test {
-  void SetUp() override
-  {
-    ASSERT_TRUE(TestDrvConnect()) << "driver not running: run through scripts/driver-lane.sh";
-    TestDrvReset();
-  }
-  void TearDown() override { TestDrvReset(); }
-};
-
 // Issues a request; returns 0, ERROR_IO_PENDING or the error.
 DWORD Issue(HANDLE h, DWORD dwIoctl, const void* pIn, DWORD dwIn, void* pOut, DWORD dwOut, OVERLAPPED* pOv)
 {
@@ -31,8 +22,10 @@ DWORD Issue(HANDLE h, DWORD dwIoctl, const void* pIn, DWORD dwIn, void* pOut, DW
 // What the plug-in's lane does not reach: a handle closed with a request still
 // held (Wine sends no clean-up, only the close, which must end that handle's
 // requests alone), and requests held or new at an unplug.
-TEST_F(TestDrvTest, CloseAndUnplugEndHeldRequests)
+TEST(TestDrv, CloseAndUnplugEndHeldRequests)
 {
+  ASSERT_TRUE(TestDrvConnect()) << "driver not running: run through scripts/driver-lane.sh";
+  TestDrvReset();
   const ULONG ulChild = TestDrvPlug("HID\\VID_1A2B&PID_0003\\1&0");
   char sPath[MAX_PATH];
   ASSERT_TRUE(TestDrvInterfacePath(ulChild, sPath, sizeof sPath));
@@ -65,6 +58,7 @@ TEST_F(TestDrvTest, CloseAndUnplugEndHeldRequests)
   EXPECT_EQ(TestDrvPendingCount(0), 0u);
   for (HANDLE hEnd : { get.hEvent, read.hEvent, h[1] }) CloseHandle(hEnd);
   EXPECT_EQ(TestDrvOpenHandleCount(ulChild), 0u);   // the close reached the removed child
+  TestDrvReset();
 }
 
 }  // namespace

@@ -10,81 +10,50 @@
 
 #include "simdrv/SimDrv.h"
 
-namespace {
-
-constexpr DWORD IOCTL_GET = 0x00220410;
-
-// One simulated device, opened, with an overlapped record and its event.
-class SimDrvTest : public testing::Test {
-protected:
-  void SetUp() override
-  {
-    static LONG s_lCounter = 0;
-    m_sPath = "\\\\?\\HID#VID_1A2B&PID_0009#simdrv-" + std::to_string(InterlockedIncrement(&s_lCounter)) +
-              "#{5a486531-0201-43e0-bd81-d544bb08d0dc}";
-    m_ulDevice = SimDrvAddDevice(m_sPath.c_str());
-    ASSERT_NE(0u, m_ulDevice);
-    m_hDevice = DevIoOpen(m_sPath.c_str());
-    ASSERT_NE(INVALID_HANDLE_VALUE, m_hDevice);
-    m_ov.hEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  }
-  void TearDown() override
-  {
-    SimDrvRemoveDevice(m_ulDevice);
-    if (m_hDevice != INVALID_HANDLE_VALUE) CloseHandle(m_hDevice);
-    CloseHandle(m_ov.hEvent);
-  }
-  // An overlapped request; returns its Win32 error (0 when it completed at once).
-  DWORD Call(DWORD dwIoctl, const void* pIn, DWORD dwIn, void* pOut, DWORD dwOut, HANDLE hDevice = nullptr)
-  {
-    DWORD dwReturned = 0;
-    HANDLE hEvent = m_ov.hEvent;
-    m_ov = {};
-    m_ov.hEvent = hEvent;
-    BOOL b = DevIoControl(hDevice ? hDevice : m_hDevice, dwIoctl, const_cast<void*>(pIn), dwIn, pOut, dwOut,
-                          &dwReturned, &m_ov);
-    return b ? 0 : GetLastError();
-  }
-
-  std::string m_sPath;
-  ULONG m_ulDevice = 0;
-  HANDLE m_hDevice = INVALID_HANDLE_VALUE;
-  OVERLAPPED m_ov{};
-};
-
-}  // namespace
-
 // Paths compare without case, as Windows paths do. Closing a handle ends its
 // pending requests; later ones on it fail as on any invalid handle. A vanished
 // device fails new requests on its open handles and takes no packets.
-TEST_F(SimDrvTest, HandlesOpenWithoutCaseAndEndWithTheirHandleOrDevice)
+TEST(SimDrv, HandlesOpenWithoutCaseAndEndWithTheirHandleOrDevice)
 {
+  SimDrvReset();
+  const std::string sPath = "\\\\?\\HID#VID_1A2B&PID_0009#simdrv#{5a486531-0201-43e0-bd81-d544bb08d0dc}";
+  const ULONG ulDevice = SimDrvAddDevice(sPath.c_str());
+  ASSERT_NE(0u, ulDevice);
+  HANDLE hFirst = DevIoOpen(sPath.c_str());
+  ASSERT_NE(INVALID_HANDLE_VALUE, hFirst);
   SetLastError(0);
   EXPECT_EQ(INVALID_HANDLE_VALUE, DevIoOpen("\\\\?\\nothing#here"));
   EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
   EXPECT_EQ(INVALID_HANDLE_VALUE, DevIoOpen(nullptr));
-  std::string sUpper = m_sPath;
+  std::string sUpper = sPath;
   for (char& c : sUpper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
   HANDLE hSecond = DevIoOpen(sUpper.c_str());
   ASSERT_NE(INVALID_HANDLE_VALUE, hSecond);
-  EXPECT_EQ(2u, SimDrvOpenHandleCount(m_ulDevice));
+  EXPECT_EQ(2u, SimDrvOpenHandleCount(ulDevice));
 
-  SimDrvSetMode(m_ulDevice, SIMDRV_NEVER_ANSWER, 0, 0);
+  // An overlapped get; its Win32 error (0 when it completed at once).
+  OVERLAPPED ov{};
+  ov.hEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   ULONG ulId = 3102;
   DWORD dw;
-  ASSERT_EQ(static_cast<DWORD>(ERROR_IO_PENDING), Call(IOCTL_GET, &ulId, 4, &ulId, 4, hSecond));
+  auto get = [&](HANDLE h) { return DevIoControl(h, 0x00220410, &ulId, 4, &ulId, 4, &dw, &ov) ? 0 : GetLastError(); };
+  SimDrvSetMode(ulDevice, SIMDRV_NEVER_ANSWER, 0, 0);
+  ASSERT_EQ(static_cast<DWORD>(ERROR_IO_PENDING), get(hSecond));
   ASSERT_TRUE(CloseHandle(hSecond));
-  EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(m_ov.hEvent, 2000));
-  EXPECT_FALSE(DevIoGetOverlappedResult(hSecond, &m_ov, &dw, FALSE));
+  EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(ov.hEvent, 2000));
+  EXPECT_FALSE(DevIoGetOverlappedResult(hSecond, &ov, &dw, FALSE));
   EXPECT_EQ(static_cast<DWORD>(ERROR_OPERATION_ABORTED), GetLastError());
-  EXPECT_EQ(0u, SimDrvPendingCount(m_ulDevice));
-  EXPECT_EQ(1u, SimDrvOpenHandleCount(m_ulDevice));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), Call(IOCTL_GET, &ulId, 4, &ulId, 4, hSecond));
+  EXPECT_EQ(0u, SimDrvPendingCount(ulDevice));
+  EXPECT_EQ(1u, SimDrvOpenHandleCount(ulDevice));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), get(hSecond));
   EXPECT_EQ(0u, SimDrvDeviceOfHandle(hSecond));
   EXPECT_FALSE(DevIoCancel(hSecond));
   EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
 
-  SimDrvRemoveDevice(m_ulDevice);
-  EXPECT_EQ(static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED), Call(IOCTL_GET, &ulId, 4, &ulId, 4));
-  EXPECT_FALSE(SimDrvQueueEvent(m_ulDevice, &ulId, 4));
+  SimDrvRemoveDevice(ulDevice);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED), get(hFirst));
+  EXPECT_FALSE(SimDrvQueueEvent(ulDevice, &ulId, 4));
+  CloseHandle(hFirst);
+  CloseHandle(ov.hEvent);
+  SimDrvReset();
 }
