@@ -8,7 +8,6 @@
 #include <utility>
 #include <vector>
 
-#include "diag/Trace.h"
 #include "mouio/MouIo.h"
 #include "plugin/LdCodes.h"
 #include "tests/shared/SettingsTable.h"
@@ -253,13 +252,9 @@ TEST_F(MouIoTest, HandlersRunAtOnceOnOneDeviceAndOnSeveral)
   SimDrvSetMode(ulSim, SIMDRV_COMPLETE_LATER, 0, 1);   // overlapped answers from the driver's thread
   SimDrvClearRequests();
   // Each worker sets its own speed and reads back a speed some worker set.
-  struct Worker {
-    RefHost* pHost;
-    tDevice* pDevice;
-    ULONG ulSpeed;
-    LONG lFailures;
-  } workers[4] = { { pHost, pMouse, 25, 0 }, { pHost, pMouse, 50, 0 }, { pHost, pMouse1, 75, 0 },
-                   { pHost, pMouse1, 100, 0 } };
+  struct Worker { RefHost* pHost; tDevice* pDevice; ULONG ulSpeed; LONG lFailures; } workers[4] = {
+    { pHost, pMouse, 25, 0 }, { pHost, pMouse, 50, 0 }, { pHost, pMouse1, 75, 0 }, { pHost, pMouse1, 100, 0 }
+  };
   HANDLE threads[4];
   for (int i = 0; i < 4; ++i) {
     threads[i] = CreateThread(nullptr, 0, [](void* pContext) -> DWORD {
