@@ -12,8 +12,8 @@ namespace {
 constexpr DWORD IOCTL_EVENT_READ = 0x0022040C, IOCTL_GET = 0x00220410;
 constexpr LONG STATUS_CANCELLED_ = static_cast<LONG>(0xC0000120);
 
-// Issues a request; returns 0, ERROR_IO_PENDING or the error.
-DWORD Issue(HANDLE h, DWORD dwIoctl, const void* pIn, DWORD dwIn, void* pOut, DWORD dwOut, OVERLAPPED* pOv)
+// Sends a request; returns 0, ERROR_IO_PENDING or the error.
+DWORD Send(HANDLE h, DWORD dwIoctl, const void* pIn, DWORD dwIn, void* pOut, DWORD dwOut, OVERLAPPED* pOv)
 {
   DWORD dw = 0;
   return DeviceIoControl(h, dwIoctl, const_cast<void*>(pIn), dwIn, pOut, dwOut, &dw, pOv) ? 0 : GetLastError();
@@ -42,8 +42,8 @@ TEST(TestDrv, CloseAndUnplugEndHeldRequests)
   read.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   const ULONG ulId = 3102;
   BYTE Buffer[100];
-  ASSERT_EQ(Issue(h[0], IOCTL_GET, &ulId, 4, Buffer, 4, &get), DWORD{ ERROR_IO_PENDING });
-  ASSERT_EQ(Issue(h[1], IOCTL_EVENT_READ, nullptr, 0, Buffer, sizeof Buffer, &read), DWORD{ ERROR_IO_PENDING });
+  ASSERT_EQ(Send(h[0], IOCTL_GET, &ulId, 4, Buffer, 4, &get), DWORD{ ERROR_IO_PENDING });
+  ASSERT_EQ(Send(h[1], IOCTL_EVENT_READ, nullptr, 0, Buffer, sizeof Buffer, &read), DWORD{ ERROR_IO_PENDING });
   CloseHandle(h[0]);
   EXPECT_EQ(WaitForSingleObject(get.hEvent, 10000), DWORD{ WAIT_OBJECT_0 });
   EXPECT_EQ(static_cast<LONG>(get.Internal), STATUS_CANCELLED_);
@@ -54,7 +54,7 @@ TEST(TestDrv, CloseAndUnplugEndHeldRequests)
   DWORD dwReturned;
   EXPECT_FALSE(GetOverlappedResult(h[1], &read, &dwReturned, TRUE));
   EXPECT_EQ(GetLastError(), DWORD{ ERROR_DEVICE_NOT_CONNECTED });
-  EXPECT_EQ(Issue(h[1], IOCTL_GET, &ulId, 4, Buffer, 4, &read), DWORD{ ERROR_DEVICE_NOT_CONNECTED });
+  EXPECT_EQ(Send(h[1], IOCTL_GET, &ulId, 4, Buffer, 4, &read), DWORD{ ERROR_DEVICE_NOT_CONNECTED });
   EXPECT_EQ(TestDrvPendingCount(0), 0u);
   for (HANDLE hEnd : { get.hEvent, read.hEvent, h[1] }) CloseHandle(hEnd);
   EXPECT_EQ(TestDrvOpenHandleCount(ulChild), 0u);   // the close reached the removed child

@@ -294,7 +294,7 @@ TEST_F(SlowTransportTest, TimeOutCancelsTheCallersOwnRequestOrLeavesItsStorageBe
 {
   // Another thread has a request of its own outstanding on the same handle.
   struct Other {
-    HANDLE hDevice, hEvent, hIssued, hCancel;
+    HANDLE hDevice, hEvent, hSent, hCancel;
     OVERLAPPED ov;
     ULONG ulValue;
   } other{ DevInfo()->hHandle, CreateEventA(nullptr, FALSE, FALSE, nullptr),
@@ -305,7 +305,7 @@ TEST_F(SlowTransportTest, TimeOutCancelsTheCallersOwnRequestOrLeavesItsStorageBe
     ULONG ulId = 3103;
     DWORD dw = 0;
     DevIoControl(o->hDevice, IOCTL_GET, &ulId, 4, &o->ulValue, 4, &dw, &o->ov);
-    SetEvent(o->hIssued);
+    SetEvent(o->hSent);
     WaitForSingleObject(o->hCancel, INFINITE);
     DevIoCancel(o->hDevice);
     DevIoGetOverlappedResult(o->hDevice, &o->ov, &dw, TRUE);
@@ -314,7 +314,7 @@ TEST_F(SlowTransportTest, TimeOutCancelsTheCallersOwnRequestOrLeavesItsStorageBe
   for (bool bIgnore : { false, true }) {
     SimDrvSetMode(m_ulSim, bIgnore ? SIMDRV_IGNORE_CANCEL : SIMDRV_NEVER_ANSWER, 0, 0);
     HANDLE hThread = bIgnore ? nullptr : CreateThread(nullptr, 0, otherThread, &other, 0, nullptr);
-    if (!bIgnore) { ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(other.hIssued, 5000)); }
+    if (!bIgnore) { ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(other.hSent, 5000)); }
     SimDrvClearRequests();
     TraceCapture capture;
     ULONGLONG ullStart = GetTickCount64();
@@ -338,7 +338,7 @@ TEST_F(SlowTransportTest, TimeOutCancelsTheCallersOwnRequestOrLeavesItsStorageBe
       CloseHandle(hThread);
     }
   }
-  for (HANDLE h : { other.hEvent, other.hIssued, other.hCancel }) CloseHandle(h);
+  for (HANDLE h : { other.hEvent, other.hSent, other.hCancel }) CloseHandle(h);
   // The driver finally ends it: it writes into the abandoned block and signals
   // the abandoned event, never into the caller's buffer.
   SimDrvRemoveDevice(m_ulSim);
