@@ -30,11 +30,9 @@ constexpr LONG STATUS_CANCELLED_VALUE = static_cast<LONG>(0xC0000120);
 // The NT status behind each Win32 error the settings table makes the driver fail with.
 LONG StatusOf(DWORD dwError)
 {
-  switch (dwError) {
-  case ERROR_INVALID_PARAMETER: return static_cast<LONG>(0xC000000D);
-  case ERROR_DEVICE_NOT_CONNECTED: return static_cast<LONG>(0xC000009D);
-  default: ADD_FAILURE() << "no status for error " << dwError; return 0;
-  }
+  if (dwError == ERROR_DEVICE_NOT_CONNECTED) return static_cast<LONG>(0xC000009D);
+  EXPECT_EQ(dwError, DWORD{ ERROR_INVALID_PARAMETER });
+  return static_cast<LONG>(0xC000000D);
 }
 
 // The settings table's view of the kernel driver's first mouse: its gets and
@@ -152,20 +150,19 @@ protected:
 // slot placed by its instance ID.
 TEST_F(DriverLaneTest, TwoMiceAreFoundStartedAndAnnounced)
 {
-  tDevice* pMouse = DeviceOf(children[0]);
-  tDevice* pSlot = DeviceOf(children[1]);
-  ASSERT_TRUE(pMouse != nullptr && pSlot != nullptr);
   EXPECT_EQ(RefHostDeviceCount(pHost), 2u);
   EXPECT_EQ(RefHostReportCount(REFHOST_REPORT_ANNOUNCE), 2u);
-  for (tDevice* pDevice : { pMouse, pSlot }) {
+  for (ULONG ulChild : children) {
+    tDevice* pDevice = DeviceOf(ulChild);
+    ASSERT_NE(pDevice, nullptr);
     EXPECT_EQ(pDevice->UMDPresent[UMD_MOUFILT], 1u);
     EXPECT_NE(RefHostDevInfo(pDevice)->hEventThread, nullptr);
+    EXPECT_EQ(TestDrvOpenHandleCount(ulChild), 1u);
   }
+  tDevice* pSlot = DeviceOf(children[1]);
   char sName[64];
   snprintf(sName, sizeof sName, "REFHOST-%08X-258", (unsigned)RefHostDevInfo(pSlot)->diDeviceNode);
   EXPECT_STREQ(pSlot->sPersistentName, sName);
-  EXPECT_EQ(TestDrvOpenHandleCount(children[0]), 1u);
-  EXPECT_EQ(TestDrvOpenHandleCount(children[1]), 1u);
 }
 
 // The same table the simulated driver answers, byte for byte at this driver;
@@ -198,9 +195,10 @@ TEST_F(DriverLaneTest, ChordingPressAndReleaseReachTheHostOnceEach)
   ASSERT_TRUE(AcquireRemoveLock(UMD_MOUFILT, LOCK_MainDeviceIoControlThread, pMouse));
   EXPECT_EQ(plugin.MouRegisterEvent(pMouse, pEvent, 0), (LD_STATUS)LD_SUCCESS);
   ReleaseRemoveLock(UMD_MOUFILT, LOCK_MainDeviceIoControlThread, pMouse);
-  const ULONG packets[3][2] = { { ID_EVENT_CHORDING_BUTTON, 1 }, { ID_EVENT_CHORDING_BUTTON, 0 },
-                                { ID_EVENT_CHORDING_BUTTON, 1 } };
-  for (const auto& packet : packets) ASSERT_TRUE(TestDrvQueueEvent(children[0], packet, sizeof packet));
+  for (ULONG ulDown : { 1, 0, 1 }) {
+    const ULONG packet[2] = { ID_EVENT_CHORDING_BUTTON, ulDown };
+    ASSERT_TRUE(TestDrvQueueEvent(children[0], packet, sizeof packet));
+  }
   ASSERT_TRUE(RefHostWaitReports(REFHOST_REPORT_HW_EVENT, 3, 10000));
   const ULONG_PTR expected[3] = { 0x10003, 0x20003, 0x10003 };
   for (ULONG i = 0; i < 3; ++i) {

@@ -13,9 +13,7 @@ class TraceCapture;
 
 using Words = std::vector<ULONG>;
 
-ULONG FloatWord(float f);
-Words Cat(Words a, const Words& b);
-// The published default points of curve 1..6, one (low | high << 16) word per point.
+// The built-in points of curve 1..6.
 Words DefaultPoints(ULONG ulCurve);
 // A curve record: size, curve number, point count, points.
 Words CurveWords(ULONG ulCurve, const Words& points);
@@ -38,9 +36,8 @@ struct LaneDriver {
 
 // Runs every case in order on pMouse (a get reads what the set before it left),
 // pKeyboard (needs no driver device) or no device, through the host's device
-// control. pCapture: the linked plug-in code's lines, checked per case; null
-// when a DLL writes its own log, whose expected lines are then added to
-// *pLogLines for the caller to find there.
+// control. The expected trace lines are checked per case in pCapture, or, for
+// a DLL that writes its own log, added to *pLogLines for ExpectLinesInLog.
 void RunSettingsTable(RefHost* pHost, tDevice* pMouse, tDevice* pKeyboard, const LaneDriver& driver,
                       TraceCapture* pCapture, std::vector<std::string>* pLogLines);
 

@@ -45,7 +45,6 @@ protected:
     memset(m_pDevice.get(), 0, sizeof *m_pDevice);
     m_pDevice->DUID = 0x00C0FFEE;
     m_pDevice->ulDuidHigh = 0x12345678;
-    strcpy(m_pDevice->sDeviceName, "Transport Mouse");
     m_pDevice->ulUMDCreated = 1u << UMD_MOUFILT;
     m_pDevice->ulDeviceType = LD_DEVICETYPE_MOUSE;
     memset(m_Block, 0, sizeof m_Block);
@@ -72,10 +71,6 @@ protected:
     m_ulValue = m_ulReturned = NOT_WRITTEN;
     return Send(IOCTL_GET, &ulId, 4, &m_ulValue, 4, bReturned ? &m_ulReturned : nullptr);
   }
-  LD_STATUS TimeStamp(ULONG64* pRecord, ULONG* pSize = nullptr)
-  {
-    return UmdMgrGetTimeStamp(&m_Global, m_pDevice.get(), pRecord, pSize);
-  }
   // Requests of this test's device that reached the driver; the last one in *pLast.
   ULONG DeviceRequests(SimDrvRequest* pLast = nullptr)
   {
@@ -98,34 +93,22 @@ protected:
 
 }  // namespace
 
-// Sets, gets and a request too short for an identifier, byte for byte at the
-// driver, with the lines that tell them apart; requests without a device.
+// A get and a request too short for an identifier, byte for byte at the driver
+// (sets are pinned by the settings table); requests without a device.
 TEST_F(TransportTest, RequestsReachTheDriverByteForByte)
 {
+  // The reply and its length are copied, nothing beyond; the request is the
+  // caller's own; pulReturned is optional.
   TraceCapture capture;
-  ULONG in[2] = { 3102, 0x0CCD0333 };
-  ULONG ulReturned = NOT_WRITTEN;
-  EXPECT_EQ(LD_SUCCESS, Send(IOCTL_SET, in, sizeof in, nullptr, 0, &ulReturned));
-  EXPECT_EQ(0u, ulReturned);
-  SimDrvRequest r{};
-  ASSERT_EQ(1u, DeviceRequests(&r));
-  EXPECT_TRUE(r.dwIoctl == IOCTL_SET && r.ulInSize == 8 && r.ulOutSize == 0 && memcmp(r.In, in, 8) == 0);
-  EXPECT_EQ(GetCurrentThreadId(), r.dwThreadId);
-  for (std::string sLine : { "Entry - pDevice:0x" + Hex(m_pDevice.get()) + " Ioctl:0x220414 In:8 Out:0.",
-                             std::string("id=3102"),
-                             "hDriver:0x" + Hex(DevInfo()->hHandle) + " - bStatus:1 - LastError:",
-                             std::string("DeviceIoControl( ) Success - Device:'Transport Mouse' - dwWritten:0."),
-                             std::string("Exit") }) {
-    EXPECT_TRUE(capture.Contains(sLine)) << sLine;
-  }
-  // The call's own event is closed plainly, not through the dead-handle path.
-  EXPECT_EQ(0u, capture.Count("Handle is 0x"));
-
-  // A get copies the reply and its length, and nothing beyond; pulReturned is optional.
-  ULONG ulId = 3116, out[3] = { NOT_WRITTEN, NOT_WRITTEN, NOT_WRITTEN };
+  ULONG ulId = 3116, out[3] = { NOT_WRITTEN, NOT_WRITTEN, NOT_WRITTEN }, ulReturned = NOT_WRITTEN;
   EXPECT_EQ(LD_SUCCESS, Send(IOCTL_GET, &ulId, 4, out, sizeof out, &ulReturned));
   EXPECT_TRUE(ulReturned == 8 && out[0] == 0 && out[1] == 1 && out[2] == NOT_WRITTEN);
+  SimDrvRequest r{};
+  ASSERT_EQ(1u, DeviceRequests(&r));
+  EXPECT_TRUE(r.dwIoctl == IOCTL_GET && r.ulInSize == 4 && r.ulOutSize == 12 && r.dwThreadId == GetCurrentThreadId());
+  EXPECT_TRUE(capture.Contains("id=3116"));
   EXPECT_EQ(LD_SUCCESS, Send(IOCTL_GET, &ulId, 4, out, 8, nullptr));
+  // Too short: its identifier is not read past its end.
   capture.Clear();
   SimDrvClearRequests();
   BYTE shortIn[3] = { 0x1E, 0x0C, 0 };
@@ -140,13 +123,13 @@ TEST_F(TransportTest, RequestsReachTheDriverByteForByte)
   // No device, device record or instance: an internal error, nothing sent.
   SimDrvClearRequests();
   ulReturned = NOT_WRITTEN;
-  EXPECT_EQ(LD_INTERNAL_ERROR, UmdSendIoctl(&m_Global, nullptr, IOCTL_SET, in, 8, nullptr, 0, &ulReturned));
+  EXPECT_EQ(LD_INTERNAL_ERROR, UmdSendIoctl(&m_Global, nullptr, IOCTL_GET, &ulId, 4, out, 4, &ulReturned));
   EXPECT_TRUE(capture.Contains("pDevice is NULL."));
   m_pDevice->pUMDinfo[UMD_MOUFILT] = nullptr;
-  EXPECT_EQ(LD_INTERNAL_ERROR, Send(IOCTL_SET, in, 8, nullptr, 0, &ulReturned));
+  EXPECT_EQ(LD_INTERNAL_ERROR, Send(IOCTL_GET, &ulId, 4, out, 4, &ulReturned));
   EXPECT_TRUE(capture.Contains("NULL == pDevInfo."));
   m_pDevice->pUMDinfo[UMD_MOUFILT] = m_Block;
-  EXPECT_EQ(LD_INTERNAL_ERROR, UmdSendIoctl(nullptr, m_pDevice.get(), IOCTL_SET, in, 8, nullptr, 0, &ulReturned));
+  EXPECT_EQ(LD_INTERNAL_ERROR, UmdSendIoctl(nullptr, m_pDevice.get(), IOCTL_GET, &ulId, 4, out, 4, &ulReturned));
   EXPECT_EQ(NOT_WRITTEN, ulReturned);
   EXPECT_EQ(0u, DeviceRequests());
 }
@@ -174,46 +157,38 @@ TEST_F(TransportTest, DeadOrInvalidHandleIsARemovalWithoutARequest)
   DevInfo()->hHandle = hOpen;   // TearDown's clean-up frees the slot without closing again
 }
 
-// A device unplugged while the request waits: a removal, with the warning only
-// when the removal notice has not been seen.
+// A device unplugged while the request waits, its removal notice seen: a
+// removal, without the warning that the notice may have been missed (which an
+// unseen removal gives, as the driver's errors below show).
 TEST_F(TransportTest, DeviceVanishingDuringAPendingRequest)
 {
-  for (bool bSeen : { false, true }) {
-    if (bSeen) {
-      TearDown();
-      SetUp();
-    }
-    SimDrvSetMode(m_ulSim, SIMDRV_NEVER_ANSWER, 0, 0);
-    TraceCapture capture;
-    // Once the request waits, the device goes; first its handle is recorded as
-    // the message window does on a removal notice, if seen, but not closed, so
-    // that the driver's own answer still decides the request.
-    struct Vanish {
-      HANDLE hWaiting;
-      ULONG ulSim;
-      HANDLE hGiveUp;
-    } vanish{ CreateEventA(nullptr, TRUE, FALSE, nullptr), m_ulSim, bSeen ? DevInfo()->hHandle : nullptr };
-    auto vanishThread = [](void* pv) -> DWORD {
-      auto* p = static_cast<Vanish*>(pv);
-      WaitForSingleObject(p->hWaiting, 10000);
-      g_DeadHandles[0] = static_cast<LONG64>(reinterpret_cast<ULONG_PTR>(p->hGiveUp));
-      g_ulDeadHandleCount = p->hGiveUp != nullptr;
-      SimDrvRemoveDevice(p->ulSim);
-      return 0;
-    };
-    capture.SignalOn("UmdSendIoctl - WAITING ON WRITE TO COMPLETE", vanish.hWaiting);
-    HANDLE hThread = CreateThread(nullptr, 0, vanishThread, &vanish, 0, nullptr);
-    EXPECT_EQ(LD_DEVICE_REMOVAL, Get()) << bSeen;
-    EXPECT_EQ(0u, m_ulReturned);
-    EXPECT_TRUE(capture.Contains("UmdSendIoctl - Write complete. bStatus = 0 dwLastError 1167"));
-    const std::string sMissed = "Handle (0x" + Hex(DevInfo()->hHandle) + ") removal event may have been missed.";
-    EXPECT_EQ(!bSeen, capture.Contains(sMissed));
-    EXPECT_FALSE(capture.Contains("WRITE TIMEOUT"));
-    WaitForSingleObject(hThread, 5000);
-    CloseHandle(hThread);
-    CloseHandle(vanish.hWaiting);
-    TestResetDeadHandles();   // the handle was never closed
-  }
+  SimDrvSetMode(m_ulSim, SIMDRV_NEVER_ANSWER, 0, 0);
+  TraceCapture capture;
+  // Once the request waits, its handle is recorded as the message window does
+  // on a removal notice, but not closed, so that the driver's own answer still
+  // decides the request; then the device goes.
+  struct Vanish {
+    HANDLE hWaiting, hGiveUp;
+    ULONG ulSim;
+  } vanish{ CreateEventA(nullptr, TRUE, FALSE, nullptr), DevInfo()->hHandle, m_ulSim };
+  capture.SignalOn("UmdSendIoctl - WAITING ON WRITE TO COMPLETE", vanish.hWaiting);
+  auto vanishThread = [](void* pv) -> DWORD {
+    auto* p = static_cast<Vanish*>(pv);
+    WaitForSingleObject(p->hWaiting, 10000);
+    g_DeadHandles[0] = static_cast<LONG64>(reinterpret_cast<ULONG_PTR>(p->hGiveUp));
+    g_ulDeadHandleCount = 1;
+    SimDrvRemoveDevice(p->ulSim);
+    return 0;
+  };
+  HANDLE hThread = CreateThread(nullptr, 0, vanishThread, &vanish, 0, nullptr);
+  EXPECT_EQ(LD_DEVICE_REMOVAL, Get());
+  EXPECT_EQ(0u, m_ulReturned);
+  EXPECT_TRUE(capture.Contains("UmdSendIoctl - Write complete. bStatus = 0 dwLastError 1167"));
+  EXPECT_FALSE(capture.Contains("removal event may have been missed"));
+  WaitForSingleObject(hThread, 5000);
+  CloseHandle(hThread);
+  CloseHandle(vanish.hWaiting);
+  TestResetDeadHandles();   // the handle was never closed
 }
 
 // The driver's errors by the table, and an answer that comes later, with its
@@ -253,19 +228,15 @@ TEST_F(TransportTest, TimeStampFillsTheRecordOrGivesTheDuidAndZero)
   TraceCapture capture;
   ULONG64 record[3] = { 0x1111111111111111ull, 0, 0 };
   ULONG ulSize = 0;
-  EXPECT_EQ(LD_SUCCESS, TimeStamp(record, &ulSize));
+  EXPECT_EQ(LD_SUCCESS, UmdMgrGetTimeStamp(&m_Global, m_pDevice.get(), record, &ulSize));
   EXPECT_TRUE(record[0] == 0x1111111111111111ull && record[1] == 0x1234567800C0FFEEull && record[2] > 0);
   ULONG64 ullFirst = record[2];
-  EXPECT_EQ(LD_SUCCESS, TimeStamp(record, &ulSize));
+  EXPECT_EQ(LD_SUCCESS, UmdMgrGetTimeStamp(&m_Global, m_pDevice.get(), record, &ulSize));
   EXPECT_GT(record[2], ullFirst);
   EXPECT_EQ(0u, ulSize);
   SimDrvRequest r{};
   ASSERT_EQ(2u, DeviceRequests(&r));
   EXPECT_TRUE(r.dwIoctl == IOCTL_GET && r.ulInSize == 4 && *reinterpret_cast<ULONG*>(r.In) == 4000 && r.ulOutSize == 8);
-  char sLine[96];
-  snprintf(sLine, sizeof sLine, "queried 0xC0FFEE Ioctl succeeded Timestamp: 0x%llX", (unsigned long long)record[2]);
-  EXPECT_TRUE(capture.Contains(sLine));
-  EXPECT_TRUE(capture.Contains("querying 0xC0FFEE "));
 
   const struct { bool bRejected; LD_STATUS status; const char* sLine; } rows[] = {
     { true, LD_IOCONTROL_ERROR, "queried 0xC0FFEE Ioctl Failed status: 80000010 error:5" },
@@ -277,7 +248,7 @@ TEST_F(TransportTest, TimeStampFillsTheRecordOrGivesTheDuidAndZero)
     capture.Clear();
     ULONG64 failed[3] = { 0x2222222222222222ull, 7, 7 };
     SetLastError(12345);
-    EXPECT_EQ(row.status, TimeStamp(failed)) << row.sLine;
+    EXPECT_EQ(row.status, UmdMgrGetTimeStamp(&m_Global, m_pDevice.get(), failed, nullptr)) << row.sLine;
     EXPECT_TRUE(failed[0] == 0x2222222222222222ull && failed[1] == 0x1234567800C0FFEEull && failed[2] == 0);
     EXPECT_TRUE(capture.Contains(row.sLine)) << row.sLine;
   }
@@ -323,7 +294,7 @@ TEST_F(SlowTransportTest, TimeOutCancelsTheCallersOwnRequestOrLeavesItsStorageBe
 {
   // Another thread has a request of its own outstanding on the same handle.
   struct Other {
-    HANDLE hDevice, hEvent, hIssued, hCancel;
+    HANDLE hDevice, hEvent, hSent, hCancel;
     OVERLAPPED ov;
     ULONG ulValue;
   } other{ DevInfo()->hHandle, CreateEventA(nullptr, FALSE, FALSE, nullptr),
@@ -334,7 +305,7 @@ TEST_F(SlowTransportTest, TimeOutCancelsTheCallersOwnRequestOrLeavesItsStorageBe
     ULONG ulId = 3103;
     DWORD dw = 0;
     DevIoControl(o->hDevice, IOCTL_GET, &ulId, 4, &o->ulValue, 4, &dw, &o->ov);
-    SetEvent(o->hIssued);
+    SetEvent(o->hSent);
     WaitForSingleObject(o->hCancel, INFINITE);
     DevIoCancel(o->hDevice);
     DevIoGetOverlappedResult(o->hDevice, &o->ov, &dw, TRUE);
@@ -343,7 +314,7 @@ TEST_F(SlowTransportTest, TimeOutCancelsTheCallersOwnRequestOrLeavesItsStorageBe
   for (bool bIgnore : { false, true }) {
     SimDrvSetMode(m_ulSim, bIgnore ? SIMDRV_IGNORE_CANCEL : SIMDRV_NEVER_ANSWER, 0, 0);
     HANDLE hThread = bIgnore ? nullptr : CreateThread(nullptr, 0, otherThread, &other, 0, nullptr);
-    if (!bIgnore) { ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(other.hIssued, 5000)); }
+    if (!bIgnore) { ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(other.hSent, 5000)); }
     SimDrvClearRequests();
     TraceCapture capture;
     ULONGLONG ullStart = GetTickCount64();
@@ -351,7 +322,6 @@ TEST_F(SlowTransportTest, TimeOutCancelsTheCallersOwnRequestOrLeavesItsStorageBe
     EXPECT_GE(GetTickCount64() - ullStart, 1900u);
     EXPECT_TRUE(m_ulReturned == 0 && m_ulValue == NOT_WRITTEN);
     EXPECT_EQ(1u, SimDrvPendingCount(m_ulSim));   // the other thread's, or the one that survived
-    EXPECT_TRUE(capture.Contains("UmdSendIoctl - WRITE TIMEOUT - I/O is going to be canceled"));
     EXPECT_EQ(bIgnore, capture.Contains("cancelled request on 0x" + Hex(DevInfo()->hHandle) + " still outstanding"));
     EXPECT_EQ(bIgnore, capture.Contains("left behind"));
     EXPECT_EQ(0u, capture.Count("Handle is 0x"));
@@ -359,7 +329,6 @@ TEST_F(SlowTransportTest, TimeOutCancelsTheCallersOwnRequestOrLeavesItsStorageBe
       SimDrvRequest r{};
       ASSERT_EQ(1u, DeviceRequests(&r));
       EXPECT_EQ(static_cast<DWORD>(ERROR_OPERATION_ABORTED), r.dwResult);
-      EXPECT_TRUE(capture.Contains("UmdSendIoctl - Write failed. value = 258 dwLastError:"));
       EXPECT_TRUE(capture.Contains("We shouldn't get this status again. We waited already."));
       EXPECT_FALSE(capture.Contains("CancelIo("));
       EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(other.hEvent, 0));
@@ -369,7 +338,7 @@ TEST_F(SlowTransportTest, TimeOutCancelsTheCallersOwnRequestOrLeavesItsStorageBe
       CloseHandle(hThread);
     }
   }
-  for (HANDLE h : { other.hEvent, other.hIssued, other.hCancel }) CloseHandle(h);
+  for (HANDLE h : { other.hEvent, other.hSent, other.hCancel }) CloseHandle(h);
   // The driver finally ends it: it writes into the abandoned block and signals
   // the abandoned event, never into the caller's buffer.
   SimDrvRemoveDevice(m_ulSim);
