@@ -155,6 +155,18 @@ TEST_F(BugShowTest, AHeadReadBeforeOthersMovedIsReadAgain)
   EXPECT_EQ(Texts(), std::vector<std::string>{std::string(80, 'w')});
 }
 
+// Four slots taken: the child takes the fifth, quietly. All ten taken: it warns and overwrites the tenth.
+TEST_F(BugShowTest, EleventhProcessClobbersTheLastSlot)
+{
+  for (uint32_t nTaken : {4u, BS_PID_SLOTS}) {
+    memset(p->ulPid, 0, sizeof p->ulPid);
+    for (uint32_t i = 0; i < nTaken; ++i) p->ulPid[i] = 0x7FFF0001 + i;
+    EXPECT_EQ(TestRunProgram("drav_child.exe bsslot"), nTaken == 4 ? 5u : 0x100u | 10u);
+  }
+  for (uint32_t i = 0; i < BS_PID_SLOTS - 1; ++i) EXPECT_EQ(p->ulPid[i], 0x7FFF0001 + i);
+  EXPECT_TRUE(p->ulPid[9] != 0x7FFF000A && p->ulPid[9] != 0);
+}
+
 // Each line tries again, and says again that it failed (a new process, on a region of another layout).
 TEST_F(BugShowTest, ChannelFailuresAreSaidOnEveryAttempt)
 {

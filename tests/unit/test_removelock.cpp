@@ -83,7 +83,9 @@ TEST_F(RemoveLockDevice, AcquireTakesTheSelectedEntriesOrNone)
     for (ULONG ulAsked : { c.ulUmd, LD_ALL_UMDS, LD_DEVICE_LOCK }) {
       EXPECT_EQ(c.bResult && ulAsked == c.ulUmd, IsRemoveLockOwned(ulAsked, &dev) != FALSE) << ulAsked;
     }
-    if (c.bResult) EXPECT_TRUE(Release(c.ulUmd));
+    if (c.bResult) {
+      EXPECT_TRUE(Release(c.ulUmd));
+    }
     EXPECT_EQ(kNone, Counts(false));
   }
 }
