@@ -125,43 +125,31 @@ TEST_F(CallbackTest, InitCallsModelDeviceOnlyForAMintermNamingThePlugInWithoutCa
   EXPECT_TRUE(capture.Contains(": assert pDevice\n"));
 }
 
+// A packet shorter than its id, or one of a device on its way out (the lock is
+// refused), is dropped; the lock is never left held.
 TEST_F(CallbackTest, ChordingPacketsBecomeReportsOnlyWhileRegisteredWholeAndTheDeviceStays)
 {
   int hwEvent = 0;   // stands for the host's record; only its address travels
-  struct Case {
-    ULONG ulId, ulState;
-    bool bRegistered;
-    ULONG ulBytes;
-    LONG lRemove;      // the device is on its way out: the lock is refused
-    ULONG_PTR value;   // of the report, if there is one
-  } cases[] = {
+  struct { ULONG ulId, ulState; bool bRegistered; ULONG ulBytes; LONG lRemove; ULONG_PTR value; } const cases[] = {
     { 3112, 1, true, 8, 0, 0x10003 }, { 3112, 0, true, 8, 0, 0x20003 }, { 3112, 5, true, 8, 0, 0 },
     { 3112, 1, false, 8, 0, 0 },      { 3110, 1, true, 8, 0, 0 },       { 3112, 1, true, 2, 0, 0 },
     { 3112, 1, true, 8, 1, 0 },       { 3112, 1, true, 2, 1, 0 },
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.ulId << "/" << c.ulState << " bytes " << c.ulBytes << " remove " << c.lRemove);
     RefHostReportsReset();
-    TraceCapture capture;
     Block()->pChordingEvent = c.bRegistered ? &hwEvent : nullptr;
     pMouse->RemoveLock[UMD_MOUFILT].lRemove = c.lRemove;
     ULONG packet[25] = { c.ulId, c.ulState };
     UmdCallbackProcessEvent(pMouse, packet, c.ulBytes);
     pMouse->RemoveLock[UMD_MOUFILT].lRemove = 0;
-    bool bWhole = c.ulBytes >= 4, bLocked = bWhole && c.lRemove == 0;
-    bool bReported = bLocked && c.ulId == 3112 && c.bRegistered;
+    bool bReported = c.ulBytes >= 4 && c.lRemove == 0 && c.ulId == 3112 && c.bRegistered;
     ASSERT_EQ(RefHostReportCount(REFHOST_REPORT_HW_EVENT), bReported ? 1u : 0u);
     RefHostReport r = {};
     if (bReported) {
       ASSERT_TRUE(RefHostGetReport(REFHOST_REPORT_HW_EVENT, 0, &r));
-      EXPECT_EQ(std::make_tuple(r.pDevice, r.pRecord, r.value),
-                std::make_tuple(pMouse, (const void*)&hwEvent, c.value));
+      EXPECT_EQ(std::make_tuple(r.pDevice, r.pRecord, r.value), std::make_tuple(pMouse, (const void*)&hwEvent, c.value));
     }
-    EXPECT_EQ(capture.Contains("UmdCallbackProcessEvent -  missing id\n"), !bWhole);
-    EXPECT_EQ(capture.Contains("UmdCallbackProcessEvent -  Failed to acquire the remove lock.\n"), bWhole && !bLocked);
-    EXPECT_EQ(capture.Contains("UmdCallbackProcessEvent -  device name: "), bLocked);
-    EXPECT_EQ(capture.Contains("UmdCallbackProcessEvent - Unexpected Id: 3110\n"), bLocked && c.ulId == 3110);
-    EXPECT_EQ(capture.Contains("UmdCallbackProcessEvent - Exit.\n"), bWhole);
     EXPECT_EQ(pMouse->RemoveLock[UMD_MOUFILT].lLock, 0);
   }
 }

@@ -50,31 +50,27 @@ public:
   RegBackup(HKEY hRoot, const char* sKey, std::vector<std::string> names)
       : m_hRoot(hRoot), m_sKey(sKey), m_names(std::move(names)), m_bKeyExisted(KeyExists(hRoot, sKey))
   {
-    for (const auto& name : m_names) m_values.push_back(ReadRaw(hRoot, sKey, name.c_str()));
-    Put(false);
+    for (const auto& name : m_names) {
+      m_values.push_back(ReadRaw(hRoot, sKey, name.c_str()));
+      RegDeleteKeyValueA(hRoot, sKey, name.c_str());
+    }
   }
   ~RegBackup()
   {
-    Put(true);
+    HKEY hKey;
+    if (RegCreateKeyExA(m_hRoot, m_sKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey, nullptr) == ERROR_SUCCESS) {
+      for (size_t i = 0; i < m_names.size(); ++i) {
+        const RawValue& v = m_values[i];
+        v.bPresent ? RegSetValueExA(hKey, m_names[i].c_str(), 0, v.dwType, v.data.data(), (DWORD)v.data.size())
+                   : RegDeleteValueA(hKey, m_names[i].c_str());
+      }
+      RegCloseKey(hKey);
+    }
     if (!m_bKeyExisted) RegDeleteKeyA(m_hRoot, m_sKey.c_str());   // only succeeds when it has no subkeys
   }
   RegBackup(const RegBackup&) = delete;
 
 private:
-  void Put(bool bRestore)
-  {
-    HKEY hKey;
-    if ((bRestore ? RegCreateKeyExA(m_hRoot, m_sKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey, nullptr)
-                  : RegOpenKeyExA(m_hRoot, m_sKey.c_str(), 0, KEY_ALL_ACCESS, &hKey)) != ERROR_SUCCESS) {
-      return;
-    }
-    for (size_t i = 0; i < m_names.size(); ++i) {
-      const RawValue& v = m_values[i];
-      bRestore && v.bPresent ? RegSetValueExA(hKey, m_names[i].c_str(), 0, v.dwType, v.data.data(), (DWORD)v.data.size())
-                             : RegDeleteValueA(hKey, m_names[i].c_str());
-    }
-    RegCloseKey(hKey);
-  }
   HKEY m_hRoot;
   std::string m_sKey;
   std::vector<std::string> m_names;
