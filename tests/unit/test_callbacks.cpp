@@ -203,11 +203,9 @@ TEST_F(CallbackTest, TheChordingEventIsRegisteredUnregisteredAndMovedOutOfTheDri
   ReleaseRemoveLock(UMD_MOUFILT, kTestLock, pMouse);
   tDevice bare = {};
   bare.ulUMDCreated = 1u << UMD_MOUFILT;
-  tHWEvent event = {};
-  event.ulEventType = HW_EVENT_CHORDING_BUTTON;
-  event.EventUMDFlag = 0x200;
-  EXPECT_EQ(MouUnregisterEvent(&bare, &event, 0), (LD_STATUS)LD_INTERNAL_ERROR);
-  EXPECT_EQ(MouRegisterEvent(&bare, &event, 0), (LD_STATUS)LD_INTERNAL_ERROR);
+  other.ulEventType = HW_EVENT_CHORDING_BUTTON;
+  EXPECT_EQ(MouUnregisterEvent(&bare, &other, 0), (LD_STATUS)LD_INTERNAL_ERROR);
+  EXPECT_EQ(MouRegisterEvent(&bare, &other, 0), (LD_STATUS)LD_INTERNAL_ERROR);
   EXPECT_EQ(capture.Count("Invalid request to DRAVMOU UMD."), 2u);
   EXPECT_EQ(SimDrvRequestCount(), 0u);
   EXPECT_EQ(Block()->pChordingEvent, nullptr);

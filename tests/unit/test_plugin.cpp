@@ -2,6 +2,7 @@
 // bind by ordinal in the instance tests).
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <tuple>
@@ -33,23 +34,18 @@ struct FakeHost {
     // instead of sweeping through its remove operation on another thread.
     Main.ulSessionFlags = HOST_SESSION_NOT_RUNNING;
   }
-  // The last remove-devices call and how many there were.
-  struct RemoveCall { int count; PFN_HOST_DEVICE_FILTER pfnFilter; void* pContext; ULONG ulUmdIndex, ulFlag; };
-  static RemoveCall s_remove;
+  // The remove-devices calls so far, "filter? context? plug-in flag;" each;
+  // kRemoveAll removes every device of the plug-in.
+  static inline std::string s_sRemoves;
   static BOOL RemoveDevices(PFN_HOST_DEVICE_FILTER pfnFilter, ULONG_PTR, void* pContext, ULONG ulUmdIndex, ULONG ulFlag)
   {
-    s_remove = { s_remove.count + 1, pfnFilter, pContext, ulUmdIndex, ulFlag };
+    char s[64];
+    snprintf(s, sizeof s, "%d %d %lu %lu;", pfnFilter != nullptr, pContext != nullptr, ulUmdIndex, ulFlag);
+    s_sRemoves += s;
     return TRUE;
   }
-  // Calls so far, the last one removing every device of the plug-in.
-  static void ExpectRemoveAll(int count)
-  {
-    EXPECT_EQ(s_remove.count, count);
-    EXPECT_EQ(std::make_tuple(s_remove.pfnFilter, s_remove.pContext, s_remove.ulUmdIndex, s_remove.ulFlag),
-              std::make_tuple((PFN_HOST_DEVICE_FILTER) nullptr, (void*)nullptr, (ULONG)UMD_MOUFILT, 1ul));
-  }
 };
-FakeHost::RemoveCall FakeHost::s_remove;
+const std::string kRemoveAll = "0 0 9 1;";
 
 class PluginTest : public testing::Test {
 protected:
@@ -64,36 +60,31 @@ protected:
 
 }  // namespace
 
+// Without the record or one of its words: refused, asserted once by the
+// unit's own line, and the framework is not started.
 TEST_F(PluginTest, MainInitRefusesANullRecordAndEachNullWord)
 {
-  struct Case { int word; const char* sLine; } cases[] = {   // -1: no record at all
-    { -1, "MouMainInit - exit, NULL pDevMgrApi" }, { 0, "MouMainInit - exit NULL g_pMainShare" },
-    { 1, "MouMainInit - exit NULL g_pGbl" }, { 2, "MouMainInit - exit NULL g_pMain" },
-  };
-  for (const Case& c : cases) {
+  for (int word : { -1, 0, 1, 2 }) {   // -1: no record at all
     FakeHost host;
-    if (c.word >= 0) host.Api[c.word] = 0;
+    if (word >= 0) host.Api[word] = 0;
     TraceCapture capture;
-    EXPECT_EQ(MouMainInit(c.word >= 0 ? host.Api : nullptr, 0, 0), 0u) << c.sLine;
-    EXPECT_TRUE(capture.Contains(c.sLine)) << c.sLine;
-    // Asserted once, by the unit's own line, and the framework is not started.
-    EXPECT_EQ(capture.Count("<error> MouMainInit - MouMainInit - DravMou.cpp line"), 1u) << c.sLine;
-    EXPECT_EQ(capture.Count("assert FALSE"), 1u) << c.sLine;
-    EXPECT_FALSE(capture.Contains("UmdMainInit - entry")) << c.sLine;
+    EXPECT_EQ(MouMainInit(word >= 0 ? host.Api : nullptr, 0, 0), 0u) << word;
+    EXPECT_EQ(std::make_tuple(capture.Count("<error> MouMainInit - MouMainInit - DravMou.cpp line"),
+                              capture.Count("assert FALSE"), capture.Contains("UmdMainInit - entry")),
+              std::make_tuple(1u, 1u, false)) << word;
   }
 }
 
 TEST_F(PluginTest, MainInitBindsControlCommandsAnswerAndMainExitReleasesTheInstance)
 {
   FakeHost host;
-  FakeHost::s_remove = {};
+  FakeHost::s_sRemoves.clear();
   ASSERT_EQ(MouMainInit(host.Api, 0, 0), 1u);
   ASSERT_NE(g_pUmdGlobal, nullptr);
   UmdGlobal* pInstance = g_pUmdGlobal;
-  EXPECT_TRUE(pInstance->bInUse);
-  EXPECT_EQ(std::make_tuple(pInstance->ulUmdIndex, pInstance->ulDevInfoSize, std::string(pInstance->sName),
-                            pInstance->ulDefaultDeviceType, g_pDevMgrApi, g_pMain),
-            std::make_tuple((ULONG)UMD_MOUFILT, 352ul, std::string("MOU"), (ULONG)LD_DEVICETYPE_MOUSE,
+  EXPECT_EQ(std::make_tuple(pInstance->bInUse, pInstance->ulUmdIndex, pInstance->ulDevInfoSize,
+                            std::string(pInstance->sName), pInstance->ulDefaultDeviceType, g_pDevMgrApi, g_pMain),
+            std::make_tuple(TRUE, (ULONG)UMD_MOUFILT, 352ul, std::string("MOU"), (ULONG)LD_DEVICETYPE_MOUSE,
                             (PDEVMGRAPI)host.Api, &host.Main));
   EXPECT_EQ(memcmp(&pInstance->InterfaceGuid, &GUID_INTERFACE_RAWPDO_VMOUFILT, 16), 0);
   char sClass[64] = {};
@@ -111,20 +102,19 @@ TEST_F(PluginTest, MainInitBindsControlCommandsAnswerAndMainExitReleasesTheInsta
   EXPECT_EQ(std::vector<ULONG>(words, words + 2), (std::vector<ULONG>{ 5, 1 }));
   for (ULONG cmd = 1; cmd <= 6; ++cmd) {
     EXPECT_EQ(MouControl(cmd, nullptr, 0, 0), 1u) << cmd;
-    EXPECT_EQ(FakeHost::s_remove.count, cmd >= 5 ? 1 : 0) << cmd;
+    EXPECT_EQ(FakeHost::s_sRemoves, cmd >= 5 ? kRemoveAll : "") << cmd;   // command 5 alone
   }
-  FakeHost::ExpectRemoveAll(1);   // command 5 alone
 
   // Unbinding asks the host to remove every device of the plug-in.
   EXPECT_EQ(MouMainExit(0, 0), 1u);
   EXPECT_FALSE(pInstance->bInUse);
   EXPECT_EQ(g_pUmdGlobal, nullptr);
-  FakeHost::ExpectRemoveAll(2);
+  EXPECT_EQ(FakeHost::s_sRemoves, kRemoveAll + kRemoveAll);
   // Unbound: a second unbind and a remove-all command reach neither the
   // released record nor the host.
   EXPECT_EQ(MouMainExit(0, 0), 1u);
   EXPECT_EQ(MouControl(LD_API_REMOVE_ALL_DEVICES, nullptr, 0, 0), 1u);
-  EXPECT_EQ(FakeHost::s_remove.count, 2);
+  EXPECT_EQ(FakeHost::s_sRemoves, kRemoveAll + kRemoveAll);
 }
 
 // The settings codes are driven through the dispatch by the settings tests;

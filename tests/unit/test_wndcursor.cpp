@@ -66,32 +66,25 @@ protected:
 
 // The first clear snapshots and neutralises all but the wheel; a second one
 // keeps the snapshot and touches nothing; the restore brings back speed,
-// acceleration in order and buttons; once restored, one without force sets nothing.
+// acceleration in order and buttons; once restored, one without force sets
+// nothing. A forced clear leaves the previous snapshot, or writes none.
 TEST_F(WndCursorTest, ClearSnapshotsOnceAndRestoreBringsItBack)
 {
-  SetSystem({ 14, 4, 9, 2, 1, 5, 7 });
-  EXPECT_TRUE(WndClearCursorSettings(FALSE));
-  EXPECT_EQ(Snapshot(kDravKey), Values({ 1, 1, 5, 3, 14, 4, 9, 2 }));   // horizontal recorded as 3, whatever it is
-  EXPECT_TRUE(WndAreMouseSettingsCleared());
-  EXPECT_EQ(System(), Values({ 10, 0, 0, 0, 0, 5, 7 }));
-  SetSystem({ 12, 1, 2, 1, 1, 3, 3 });   // the user changes something while cleared
-  EXPECT_TRUE(WndClearCursorSettings(FALSE));
-  EXPECT_EQ(System(), Values({ 12, 1, 2, 1, 1, 3, 3 }));
-  EXPECT_EQ(Snapshot(kDravKey), Values({ 1, 1, 5, 3, 14, 4, 9, 2 }));
-
-  SetSystem({ 10, 0, 0, 0, 0, 3, 3 });
-  EXPECT_TRUE(WndRestoreCursorSettings(FALSE, FALSE));
-  EXPECT_EQ(System(), Values({ 14, 4, 9, 2, 1, 3, 3 }));
-  EXPECT_TRUE(Snapshot(kDravKey)[0] == 0 && !WndAreMouseSettingsCleared());
-  SetSystem({ 13, 1, 2, 1, 0, 3, 3 });
-  EXPECT_TRUE(WndRestoreCursorSettings(FALSE, FALSE));
-  EXPECT_EQ(System(), Values({ 13, 1, 2, 1, 0, 3, 3 }));
-
-  // A forced clear leaves the previous snapshot, or writes none.
-  SetSystem({ 15, 5, 8, 2, 1, 3, 3 });
-  EXPECT_TRUE(WndClearCursorSettings(TRUE));
-  EXPECT_EQ(Snapshot(kDravKey), Values({ 1, 1, 5, 3, 14, 4, 9, 2 }));
-  EXPECT_EQ(System(), Values({ 10, 0, 0, 0, 0, 3, 3 }));
+  enum { CLEAR, FORCED_CLEAR, RESTORE };
+  // The system before and after, the snapshot after (the horizontal wheel is recorded as 3, whatever it is).
+  struct { int op; Values before, after, snapshot; } const steps[] = {
+      { CLEAR, { 14, 4, 9, 2, 1, 5, 7 }, { 10, 0, 0, 0, 0, 5, 7 }, { 1, 1, 5, 3, 14, 4, 9, 2 } },
+      { CLEAR, { 12, 1, 2, 1, 1, 3, 3 }, { 12, 1, 2, 1, 1, 3, 3 }, { 1, 1, 5, 3, 14, 4, 9, 2 } },   // changed while cleared
+      { RESTORE, { 10, 0, 0, 0, 0, 3, 3 }, { 14, 4, 9, 2, 1, 3, 3 }, { 0, 1, 5, 3, 14, 4, 9, 2 } },
+      { RESTORE, { 13, 1, 2, 1, 0, 3, 3 }, { 13, 1, 2, 1, 0, 3, 3 }, { 0, 1, 5, 3, 14, 4, 9, 2 } },
+      { FORCED_CLEAR, { 15, 5, 8, 2, 1, 3, 3 }, { 10, 0, 0, 0, 0, 3, 3 }, { 1, 1, 5, 3, 14, 4, 9, 2 } } };
+  for (const auto& step : steps) {
+    SetSystem(step.before);
+    EXPECT_TRUE(step.op == RESTORE ? WndRestoreCursorSettings(FALSE, FALSE) : WndClearCursorSettings(step.op == FORCED_CLEAR));
+    EXPECT_EQ(System(), step.after) << &step - steps;
+    EXPECT_EQ(Snapshot(kDravKey), step.snapshot) << &step - steps;
+    EXPECT_EQ(WndAreMouseSettingsCleared(), step.snapshot[0] == 1) << &step - steps;
+  }
   WriteSnapshot(kDravKey, Values(8, -1));
   EXPECT_TRUE(WndClearCursorSettings(TRUE));
   EXPECT_EQ(Snapshot(kDravKey), Values({ 1, -1, -1, -1, -1, -1, -1, -1 }));

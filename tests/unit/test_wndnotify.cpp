@@ -31,9 +31,7 @@ protected:
   static ULONG Add(const char* sPath, const char* sInstanceId = nullptr, const GUID* pClass = &kRawClass, DWORD diNode = 0,
                    std::vector<DWORD> parents = {})
   {
-    SimDrvDeviceDesc desc{};
-    desc.sPath = sPath, desc.sInstanceId = sInstanceId, desc.diNode = diNode, desc.pInterfaceClass = pClass;
-    desc.ulParentCount = static_cast<ULONG>(parents.size());
+    SimDrvDeviceDesc desc = { sPath, sInstanceId, diNode, static_cast<ULONG>(parents.size()), {}, pClass, nullptr };
     std::copy(parents.begin(), parents.end(), desc.Parents);
     return SimDrvAddDeviceEx(&desc);
   }
@@ -103,8 +101,7 @@ TEST_F(WndEnum, PresentInterfacesOfTheClassInOrderUntilTheCallbackStops)
 TEST_F(WndEnum, PresentDevicesOfASetupClassAndWalksWithoutCallbackOrList)
 {
   const GUID kMouseSetupClass = { 0x4D36E96F, 0xE325, 0x11CE, { 0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18 } };
-  SimDrvDeviceDesc keyboard{};
-  keyboard.sPath = "\\\\?\\hid#kbd", keyboard.pSetupClass = &kOtherClass;
+  SimDrvDeviceDesc keyboard = { "\\\\?\\hid#kbd", nullptr, 0, 0, {}, nullptr, &kOtherClass };
   SimDrvAddDeviceEx(&keyboard);
   for (ULONG ulStop : { kNoStop, ULONG(1) }) {
     EnumLog log{ ulStop, {} };
@@ -267,12 +264,6 @@ class WndNotify : public WndNotifyBase {
 protected:
   void SetUp() override { WndNotifyBase::SetUp(); g_Broadcasts.clear(); }
   void TearDown() override { DestroyWindow(m_hWnd), WndNotifyBase::TearDown(); }
-  static SimDrvDeviceDesc Desc(const char* sPath, const GUID* pClass = &kRawClass)
-  {
-    SimDrvDeviceDesc desc{};
-    desc.sPath = sPath, desc.pInterfaceClass = pClass;
-    return desc;
-  }
   HWND m_hWnd = CreateHiddenWindow();
 };
 
@@ -284,7 +275,8 @@ TEST_F(WndNotify, ClassRegistrationGetsArrivalsOfItsClassUntilWithdrawn)
   HDEVNOTIFY hNotify = WndRegisterClassChangeNotifications(m_hWnd, &kRawClass);
   ASSERT_TRUE(m_hWnd != nullptr && hNotify != nullptr);
   EXPECT_EQ(Filter(32, 5, &kRawClass, 12, 16), FilterOf(hNotify));
-  SimDrvDeviceDesc mine = Desc("\\\\?\\hid#arrives"), other = Desc("\\\\?\\hid#elsewhere", &kOtherClass);
+  SimDrvDeviceDesc mine = { "\\\\?\\hid#arrives", nullptr, 0, 0, {}, &kRawClass, nullptr };
+  SimDrvDeviceDesc other = { "\\\\?\\hid#elsewhere", nullptr, 0, 0, {}, &kOtherClass, nullptr };
   ULONG ulMine = SimDrvPlugDevice(&mine);
   ASSERT_TRUE(ulMine != 0 && SimDrvPlugDevice(&other) != 0);
   ASSERT_EQ(1u, g_Broadcasts.size());
