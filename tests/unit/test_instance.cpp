@@ -227,9 +227,8 @@ TEST_F(InstanceTest, TwentyBindCyclesOfEachDllLeaveHandleThreadAndWindowCounts)
       std::vector<HWND> windows = BindingWindows();
       ASSERT_EQ(windows.size(), 1u);
       HWND hWnd = windows[0];
-      EXPECT_EQ(GetWindowLongA(hWnd, GWL_STYLE) & WS_POPUP, WS_POPUP);
+      EXPECT_EQ(GetWindowLongA(hWnd, GWL_STYLE) & (WS_POPUP | WS_VISIBLE), WS_POPUP);
       EXPECT_EQ(GetWindowLongA(hWnd, GWL_EXSTYLE) & WS_EX_TOOLWINDOW, WS_EX_TOOLWINDOW);
-      EXPECT_FALSE(IsWindowVisible(hWnd));
       ULONG version[2] = { 9, 9 };
       EXPECT_TRUE(RefHostThreadControl(&s_Thread, &plugin, LD_API_GET_VERSION, version) == 1 && version[1] == 1);
       EXPECT_EQ(RefHostThreadControl(&s_Thread, &plugin, LD_API_ENUMERATE, nullptr), 1u);

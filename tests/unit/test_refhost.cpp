@@ -1,6 +1,5 @@
-// The reference host's device records and the operations it hands the
-// plug-in, where the plug-in's own tests do not reach: its limits, a removal
-// during a walk, and what its removals take.
+// The reference host's device operations where the plug-in's own tests do not
+// reach: its limits, a removal during a walk, and what its removals take.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -12,12 +11,8 @@ namespace {
 
 class RefHostTest : public testing::Test {
 protected:
-  RefHost* pHost = nullptr;
-  void SetUp() override
-  {
-    pHost = RefHostGet();
-    ASSERT_TRUE(RefHostInit(pHost));
-  }
+  RefHost* pHost = RefHostGet();
+  void SetUp() override { ASSERT_TRUE(RefHostInit(pHost)); }
   void TearDown() override { RefHostShutdown(pHost); }
 
   // A device of the plug-in, its creation hold let go unless bHeld.
