@@ -67,7 +67,6 @@ protected:
   }
 };
 
-
 constexpr ULONG kTestLock = LOCK_MainDeviceIoControlThread;
 
 // Requests at the driver with this control code, in order, as (first payload
@@ -116,6 +115,7 @@ protected:
     return bResult;
   }
 };
+
 }  // namespace
 
 // Without the record or one of its words: refused, asserted once by the
