@@ -175,9 +175,9 @@ TEST_F(PluginTest, MainInitBindsControlCommandsAnswerAndMainExitReleasesTheInsta
   EXPECT_EQ(FakeHost::s_sRemoves, kRemoveAll + kRemoveAll);
 }
 
-// The settings codes are driven through the dispatch by the settings tests;
-// here the codes outside them: the time stamp, codes not served, and the
-// plug-in-wide driver type.
+// The settings codes and the plug-in-wide driver type are driven through the
+// dispatch by the settings tests; here the time stamp, codes not served, and
+// the driver type refused for a device.
 TEST_F(PluginTest, DispatchServesTheTimeStampRefusesOtherCodesAndTheDriverTypeForADevice)
 {
   FakeHost host;
@@ -191,30 +191,21 @@ TEST_F(PluginTest, DispatchServesTheTimeStampRefusesOtherCodesAndTheDriverTypeFo
   EXPECT_TRUE(capture.Contains("UmdMgrGetTimeStamp - querying 0x0"));
 
   // Codes of other groups, the get beside a served set, and the last possible
-  // one: refused by name, nothing written.
+  // one: refused, nothing written.
   for (ULONG code : { 0ul, (ULONG)LD_GET_MOUSE_DRIVER_TYPE, (ULONG)LD_GET_MOUSE_BUTTON_MAPPING, 0x2000000ul,
                       0x6000000ul, 0xFFFFFFFFul }) {
     ULONG words[4] = { 8, 0x55 };
     size = 0xDEAD;
-    capture.Clear();
     EXPECT_EQ(MouDeviceControl(&device, code, words, &size, 2), (LD_STATUS)LD_INVALID_FUNCTION) << std::hex << code;
     EXPECT_EQ(std::make_tuple(size, words[1]), std::make_tuple(0ul, 0x55ul)) << std::hex << code;
-    EXPECT_TRUE(capture.Contains("MouDeviceControl - exit, status=LD_INVALID_FUNCTION")) << std::hex << code;
   }
 
-  // The driver type needs no device, and refuses one (no exit line); a null
-  // returned-size pointer is asserted, not written.
+  // The plug-in-wide driver type refuses a device; a null returned-size
+  // pointer is asserted, not written.
   ULONG type[2] = { 8, 1 };
   size = 0xDEAD;
-  capture.Clear();
-  EXPECT_EQ(MouDeviceControl(nullptr, LD_SET_MOUSE_DRIVER_TYPE, type, &size, 0), (LD_STATUS)LD_SUCCESS);
-  EXPECT_TRUE(capture.Contains("MouIoSetDriverType - "));
-  EXPECT_EQ(size, 0u);
-  size = 0xDEAD;
-  capture.Clear();
   EXPECT_EQ(MouDeviceControl(&device, LD_SET_MOUSE_DRIVER_TYPE, type, &size, 0), (LD_STATUS)LD_INVALID_PARAMETER);
   EXPECT_EQ(size, 0u);
-  EXPECT_FALSE(capture.Contains("exit"));
   EXPECT_EQ(MouDeviceControl(nullptr, LD_GET_MOUSE_BUTTON_MAPPING, nullptr, nullptr, 0),
             (LD_STATUS)LD_INVALID_FUNCTION);
   EXPECT_TRUE(capture.Contains("assert NULL != pReturnedSize"));
@@ -350,7 +341,6 @@ TEST_F(CallbackTest, TheChordingEventIsRegisteredUnregisteredAndMovedOutOfTheDri
   other.ulEventType = 0x1000000;
   EXPECT_EQ(MouRegisterEvent(pMouse, &other, 0), (LD_STATUS)LD_INVALID_EVENT);
   EXPECT_EQ(MouUnregisterEvent(pMouse, &other, 0), (LD_STATUS)LD_INVALID_EVENT);
-  EXPECT_TRUE(capture.Contains("MouRegisterEvent - Unsupported HW event type 0x01000000\n"));
   ReleaseRemoveLock(UMD_MOUFILT, kTestLock, pMouse);
   tDevice bare = {};
   bare.ulUMDCreated = 1u << UMD_MOUFILT;

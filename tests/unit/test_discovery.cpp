@@ -203,17 +203,14 @@ BOOL VanishOnLookup(PFN_HOST_DEVICE_CALLBACK pfn, ULONG_PTR second, ULONG_PTR ar
 TEST_F(DiscoveryTest, AFailedVisitLeavesNoDeviceHandleOrRegistrationAndAFailedStartIsSwept)
 {
   g_pfnForEachDevice = reinterpret_cast<PFN_HOST_FOR_EACH_DEVICE>(pHost->Api[HOST_FOR_EACH_DEVICE]);
-  struct { ULONG ulWord; ULONG_PTR pfnReplacement; const char* sLine; } const cases[] = {
-    { HOST_FOR_EACH_DEVICE, reinterpret_cast<ULONG_PTR>(&VanishOnLookup),
-      "UmdFoundDevice - FoundDevice - Failed to open interface. Error: 2\n" },
-    { HOST_CREATE_DEVICE, reinterpret_cast<ULONG_PTR>(&RefuseCreation),
-      "InteractWithOpenedDevice - FoundDevice - failed to create a new device\n" },
+  struct { ULONG ulWord; ULONG_PTR pfnReplacement; } const cases[] = {
+    { HOST_FOR_EACH_DEVICE, reinterpret_cast<ULONG_PTR>(&VanishOnLookup) },
+    { HOST_CREATE_DEVICE, reinterpret_cast<ULONG_PTR>(&RefuseCreation) },
   };
   Enumerate();   // the process's lazily made resources
   ULONG ulMouse = 0;
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.sLine);
-    TraceCapture capture;
+    SCOPED_TRACE(c.ulWord);
     DWORD dwHandles = TestHandleCount();
     ULONG ulRegistrations = SimDrvNotificationCount(g_pUmdGlobal->hWnd);
     ulMouse = g_ulVanishing = Add(kMousePath, "HID\\VID_3F1D&PID_C01E\\7&1&0&0000", 0x2001);
@@ -221,7 +218,6 @@ TEST_F(DiscoveryTest, AFailedVisitLeavesNoDeviceHandleOrRegistrationAndAFailedSt
     ULONG_PTR saved = std::exchange(pHost->Api[c.ulWord], c.pfnReplacement);
     Enumerate();
     pHost->Api[c.ulWord] = saved;
-    EXPECT_TRUE(capture.Contains(c.sLine));
     EXPECT_EQ(std::make_tuple(RefHostDeviceCount(pHost), SimDrvOpenHandleCount(ulMouse),
                               SimDrvNotificationCount(g_pUmdGlobal->hWnd)), std::make_tuple(0ul, 0ul, ulRegistrations));
     EXPECT_EQ(TestHandleCount(), dwHandles);

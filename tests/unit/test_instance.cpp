@@ -111,22 +111,18 @@ TEST_F(InstanceTest, NineSlotsFailedStartGivesItsSlotBackTenthIsRefused)
     for (ULONG i = 0; i + 1 < UMD_MAX_INSTANCES; ++i) {
       ASSERT_TRUE(StartInstance(&instances[i]) && instances[i] == &g_UmdInstances[i]) << i;
     }
-    TraceCapture capture;
     const auto before = TestSettledCounts();
     UmdGlobal *pFailed = nullptr, *pTenth = nullptr, *pAgain = nullptr;
     EXPECT_FALSE(StartInstance(&pFailed, std::string(300, 'c').c_str()));   // no such window class can exist
-    EXPECT_TRUE(capture.Contains("UmdMainInit - exit, FAILED to create the Main Window. "));
     EXPECT_TRUE(pFailed == nullptr && !g_UmdInstances[UMD_MAX_INSTANCES - 1].bInUse && TestSettledCounts() == before);
     ASSERT_TRUE(StartInstance(&instances[UMD_MAX_INSTANCES - 1]));
     EXPECT_EQ(instances[UMD_MAX_INSTANCES - 1], &g_UmdInstances[UMD_MAX_INSTANCES - 1]);
     EXPECT_FALSE(StartInstance(&pTenth) || pTenth != nullptr);
-    EXPECT_TRUE(capture.Contains("UmdMainInit - exit, no more instance slots available"));
     UmdMainExit(instances[4]);
     EXPECT_FALSE(instances[4]->bInUse);
     EXPECT_TRUE(StartInstance(&pAgain) && pAgain == instances[4]);
-    capture.Clear();
     for (UmdGlobal* p : instances) UmdMainExit(p);
-    EXPECT_EQ(capture.Count("UmdMainExit - Posting WM_CLOSE.\n"), (size_t)UMD_MAX_INSTANCES);
+    TraceCapture capture;
     UmdMainExit(instances[0]);   // a second stop of a released record touches nothing
     EXPECT_TRUE(capture.Contains("UmdMainExit - instance is not running"));
   });
