@@ -84,15 +84,12 @@ TEST_F(WndEnum, PresentInterfacesOfTheClassInOrderUntilTheCallbackStops)
       { kNoStop, SIMDRV_DETAIL_SIZE_FAILS, 3, { 0, 2 } } };
   for (const auto& r : rows) {
     SimDrvSetDetailFault(r.ulDevice, r.ulFault);
-    m_capture.Clear();
     EnumLog log{ r.ulStop, {} };
     WndEnumerateInterfaces(&kRawClass, RecordInterface, &log);
     std::vector<std::string> expected;
     for (size_t i : r.seen) expected.push_back(m_all[i]);
     EXPECT_EQ(log.Items, expected) << r.ulStop << " " << r.ulFault << " " << r.ulDevice;
     EXPECT_EQ(SimDrvDeviceListCount(), 0u);   // the list is destroyed however the walk ends
-    EXPECT_EQ(r.ulFault == SIMDRV_DETAIL_SIZE_FAILS,
-              m_capture.Contains("WndEnumerateInterfaces - No detail size for item 1, error -536870389.\n"));
     SimDrvSetDetailFault(r.ulDevice, 0);
   }
 }
@@ -120,8 +117,6 @@ TEST_F(WndEnum, PresentDevicesOfASetupClassAndWalksWithoutCallbackOrList)
   WndEnumerateInterfaces(&kRawClass, RecordInterface, &log);
   WndEnumerateDevices(&kRawClass, RecordDevice, &log);
   EXPECT_TRUE(log.Items.empty() && SimDrvDeviceListCount() == 0);
-  EXPECT_TRUE(m_capture.Contains("WndEnumerateInterfaces - SetupDiGetClassDevs returned NULL.\n"));
-  EXPECT_TRUE(m_capture.Contains("WndEnumerateDevices - SetupDiGetClassDevs returned NULL.\n"));
 }
 
 // ---- Device tree and installation wait through the host's words ----------------------------
