@@ -7,6 +7,8 @@
 
 #include <cstdio>
 #include <string>
+#include <tuple>
+#include <utility>
 
 #include "framework/UmdLookup.h"
 #include "framework/UmdMgr.h"
@@ -65,13 +67,9 @@ protected:
   }
 
   // A device with its node and ulParents ancestors node+1, node+2, ...
-  ULONG Add(const char* sPath, const char* sInstanceId, DWORD diNode, ULONG ulParents = 1)
+  static ULONG Add(const char* sPath, const char* sInstanceId, DWORD diNode, ULONG ulParents = 1)
   {
-    SimDrvDeviceDesc desc = {};
-    desc.sPath = sPath;
-    desc.sInstanceId = sInstanceId;
-    desc.diNode = diNode;
-    desc.ulParentCount = ulParents;
+    SimDrvDeviceDesc desc = { sPath, sInstanceId, diNode, ulParents, {}, nullptr, nullptr };
     for (ULONG i = 0; i < ulParents; ++i) desc.Parents[i] = diNode + i + 1;
     return SimDrvAddDeviceEx(&desc);
   }
@@ -80,15 +78,6 @@ protected:
     ULONG n = RefHostReportCount(REFHOST_REPORT_END_OF_ENUMERATION);
     EXPECT_EQ(MouControl(6, nullptr, 0, 0), 1u);
     EXPECT_TRUE(WaitFor([&] { return RefHostReportCount(REFHOST_REPORT_END_OF_ENUMERATION) > n; }));
-  }
-  tDevice* DeviceOf(const std::string& sPath)
-  {
-    return RefHostFindDevice(
-      pHost,
-      [](tDevice* pDevice, const void* p) -> BOOL {
-        return *static_cast<const std::string*>(p) == RefHostDevInfo(pDevice)->sPath;
-      },
-      &sPath);
   }
 };
 
@@ -105,25 +94,20 @@ TEST_F(DiscoveryTest, AMouseIsFoundIdentifiedStartedAndItsPacketsReachTheHost)
   Enumerate();   // the second one only marks it present again
 
   // Only the mouse with a model became a device; the maker's unknown one is reported.
+  RefHostReport announce = {}, unknown = {};
   ASSERT_EQ(RefHostDeviceCount(pHost), 1u);
   ASSERT_EQ(RefHostReportCount(REFHOST_REPORT_ANNOUNCE), 1u);
-  RefHostReport announce = {}, unknown = {};
   ASSERT_TRUE(RefHostGetReport(REFHOST_REPORT_ANNOUNCE, 0, &announce));
-  tDevice* pMouse = announce.pDevice;
-  ASSERT_EQ(pMouse, DeviceOf(kMousePath));
-  EXPECT_EQ(pMouse->ulDeviceType, (ULONG)LD_DEVICETYPE_MOUSE);
-  EXPECT_EQ(pMouse->UMDPresent[UMD_MOUFILT], 1u);
-  EXPECT_EQ(pMouse->RemoveLock[UMD_MOUFILT].lLock, 0);
-  UmdDevInfo* pInfo = RefHostDevInfo(pMouse);
-  EXPECT_EQ(pInfo->ulVendorID, 0x3F1Du);
-  EXPECT_EQ(pInfo->ulProductID, 0xC01Eu);
-  EXPECT_EQ(pInfo->ulVersion, 0x100u);
-  EXPECT_EQ(pInfo->diDeviceNode, 0x2001u);
-  EXPECT_NE(pInfo->hEventThread, nullptr);
-  EXPECT_EQ(SimDrvOpenHandleCount(ulMouse), 1u);
   ASSERT_TRUE(RefHostGetReport(REFHOST_REPORT_EVENT, 0, &unknown));
-  EXPECT_EQ(unknown.ulUmdIndex, (ULONG)LD_EVENT_UNKNOWN_DEVICE);
-  EXPECT_EQ(unknown.value, 0x9999u);
+  tDevice* pMouse = announce.pDevice;
+  ASSERT_EQ(pMouse, RefHostFindDeviceByPath(pHost, kMousePath));
+  const UmdDevInfo* pInfo = RefHostDevInfo(pMouse);
+  char s[200];
+  snprintf(s, sizeof s, "type %lu present %lu lock %ld %lX:%lX v%lX node %lX thread %d handles %lu; event %lu %lX",
+           pMouse->ulDeviceType, pMouse->UMDPresent[UMD_MOUFILT], pMouse->RemoveLock[UMD_MOUFILT].lLock,
+           pInfo->ulVendorID, pInfo->ulProductID, pInfo->ulVersion, pInfo->diDeviceNode, pInfo->hEventThread != nullptr,
+           SimDrvOpenHandleCount(ulMouse), unknown.ulUmdIndex, (ULONG)unknown.value);
+  EXPECT_STREQ(s, "type 1 present 1 lock 0 3F1D:C01E v100 node 2001 thread 1 handles 1; event 3 9999");
 
   // A chording press reaches the host once, through the device's event thread.
   tHWEvent* pEvent = RefHostAddHWEvent(pHost, pMouse->DUID, pMouse->DeviceKey, HW_EVENT_CHORDING_BUTTON, 0x200);
@@ -132,50 +116,39 @@ TEST_F(DiscoveryTest, AMouseIsFoundIdentifiedStartedAndItsPacketsReachTheHost)
   ReleaseRemoveLock(UMD_MOUFILT, LOCK_MainDeviceIoControlThread, pMouse);
   ULONG packet[2] = { 3112, 1 };
   ASSERT_TRUE(SimDrvQueueEvent(ulMouse, packet, sizeof packet));
-  ASSERT_TRUE(RefHostWaitReports(REFHOST_REPORT_HW_EVENT, 1, 10000));
   RefHostReport press = {};
+  ASSERT_TRUE(RefHostWaitReports(REFHOST_REPORT_HW_EVENT, 1, 10000));
   ASSERT_TRUE(RefHostGetReport(REFHOST_REPORT_HW_EVENT, 0, &press));
-  EXPECT_EQ(press.value, 0x10003u);
-  EXPECT_EQ(press.pRecord, pEvent);
-  EXPECT_EQ(RefHostReportCount(REFHOST_REPORT_HW_EVENT), 1u);
+  EXPECT_EQ(std::make_tuple(press.value, press.pRecord, RefHostReportCount(REFHOST_REPORT_HW_EVENT)),
+            std::make_tuple((ULONG_PTR)0x10003, (const void*)pEvent, 1ul));
 }
 
 // The host's persistent name "REFHOST-<node>-<index>" shows the node and index
 // the device was created with.
 TEST_F(DiscoveryTest, TheModelsDepthValueReceiverSlotAndTypePlaceTheDevice)
 {
-  struct Case {
-    const char* sInstanceId;
-    ULONG ulParents;
-    ULONG ulType;
-    DWORD diCreatedNode;   // relative to the device's own node
-    ULONG ulIndex;
-    bool bDepthAsserted;
-  } cases[] = {
-    { "HID\\VID_3F1D&PID_D001&MI_02\\deep", 3, LD_DEVICETYPE_MOUSE, 3, 1, false },
+  struct { const char* sInstanceId; DWORD diNode; ULONG ulParents; const char* sExpected; } const cases[] = {
+    { "HID\\VID_3F1D&PID_D001&MI_02\\deep", 0x5010, 3, "REFHOST-00005013-1 type 1 node 5010" },
     // A tree of two nodes cannot reach depth 3: the device's own node instead.
-    { "HID\\VID_3F1D&PID_D001&MI_02\\short", 1, LD_DEVICETYPE_MOUSE, 0, 1, true },
-    { "HID\\VID_3F1D&PID_C01E&WI_04\\slot", 1, LD_DEVICETYPE_MOUSE, 0, 260, false },
+    { "HID\\VID_3F1D&PID_D001&MI_02\\short", 0x5020, 1, "REFHOST-00005020-1 type 1 node 5020 depth asserted" },
+    { "HID\\VID_3F1D&PID_C01E&WI_04\\slot", 0x5030, 1, "REFHOST-00005030-260 type 1 node 5030" },
     // A receiver gets its interface number + 1, whatever its slot.
-    { "HID\\VID_3F1D&PID_D003&MI_01&WI_04\\receiver", 1, LD_DEVICETYPE_RECEIVER, 0, 2, false },
+    { "HID\\VID_3F1D&PID_D003&MI_01&WI_04\\receiver", 0x5040, 1, "REFHOST-00005040-2 type 3 node 5040" },
     // The "DEPTH" type wins over the minterm's.
-    { "HID\\VID_3F1D&PID_D004&MI_02\\typed", 1, LD_DEVICETYPE_RECEIVER, 0, 3, false },
+    { "HID\\VID_3F1D&PID_D004&MI_02\\typed", 0x5050, 1, "REFHOST-00005050-3 type 3 node 5050" },
   };
-  DWORD diNode = 0x5000;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.sInstanceId);
+  for (const auto& c : cases) {
     std::string sPath = std::string("\\\\?\\HID#placement#") + c.sInstanceId;
-    ASSERT_NE(Add(sPath.c_str(), c.sInstanceId, diNode += 0x10, c.ulParents), 0u);
+    ASSERT_NE(Add(sPath.c_str(), c.sInstanceId, c.diNode, c.ulParents), 0u) << c.sInstanceId;
     TraceCapture capture;
     Enumerate();
-    tDevice* pDevice = DeviceOf(sPath);
-    ASSERT_NE(pDevice, nullptr);
-    char sName[64];
-    snprintf(sName, sizeof sName, "REFHOST-%08X-%u", (unsigned)(diNode + c.diCreatedNode), (unsigned)c.ulIndex);
-    EXPECT_STREQ(pDevice->sPersistentName, sName);
-    EXPECT_EQ(pDevice->ulDeviceType, c.ulType);
-    EXPECT_EQ(RefHostDevInfo(pDevice)->diDeviceNode, diNode);
-    EXPECT_EQ(capture.Contains(": assert AncestorDepth < ulTreeSize\n"), c.bDepthAsserted);
+    tDevice* pDevice = RefHostFindDeviceByPath(pHost, sPath.c_str());
+    ASSERT_NE(pDevice, nullptr) << c.sInstanceId;
+    char s[100];
+    bool bAsserted = capture.Contains(": assert AncestorDepth < ulTreeSize\n");
+    snprintf(s, sizeof s, "%s type %lu node %lX%s", pDevice->sPersistentName, pDevice->ulDeviceType,
+             RefHostDevInfo(pDevice)->diDeviceNode, bAsserted ? " depth asserted" : "");
+    EXPECT_STREQ(s, c.sExpected);
   }
 }
 
@@ -186,15 +159,12 @@ TEST_F(DiscoveryTest, ArrivalsCreateOnlyTheirOwnDeviceAndAHundredCyclesLeaveNoHa
   ULONG ulOther = Add(kForeignPath, "HID\\VID_3F1D&PID_C031\\x", 0x3011);
   ASSERT_NE(ulOther, 0u);
   auto cycle = [&](int n) {
-    SimDrvDeviceDesc desc = {};
     std::string sPath = std::string(kMousePath) + "#" + std::to_string(n);
-    desc.sPath = sPath.c_str();
-    desc.sInstanceId = "hid\\vid_3f1d&pid_c01e&mi_00\\cycle";
-    desc.diNode = 0x4000 + n;
+    SimDrvDeviceDesc desc = { sPath.c_str(), "hid\\vid_3f1d&pid_c01e&mi_00\\cycle", DWORD(0x4000 + n), 0, {}, nullptr, nullptr };
     ULONG ulAnnounced = RefHostReportCount(REFHOST_REPORT_ANNOUNCE);
     ULONG ulDevice = SimDrvPlugDevice(&desc);
     bool bIn = ulDevice != 0 && WaitFor([&] { return RefHostReportCount(REFHOST_REPORT_ANNOUNCE) > ulAnnounced; });
-    tDevice* pDevice = DeviceOf(sPath);
+    tDevice* pDevice = RefHostFindDeviceByPath(pHost, sPath.c_str());
     bIn = bIn && RefHostDeviceCount(pHost) == 1 && pDevice != nullptr && !RefHostDevInfo(pDevice)->bSingleInterface;
     bool bOut = SimDrvUnplugDevice(ulDevice, n % 2 == 0) && WaitFor([&] { return RefHostDeviceCount(pHost) == 0; });
     return bIn && bOut && SimDrvOpenHandleCount(ulDevice) == 0;
@@ -202,16 +172,13 @@ TEST_F(DiscoveryTest, ArrivalsCreateOnlyTheirOwnDeviceAndAHundredCyclesLeaveNoHa
   // One cycle first, so that lazily made process resources are in the baseline.
   ASSERT_TRUE(cycle(0));
   RefHostReportsReset();
-  DWORD dwHandles = TestHandleCount();
-  ULONG ulThreads = TestThreadCount();
+  std::pair<DWORD, ULONG> before = TestSettledCounts();
   for (int n = 1; n <= 100; ++n) {
     ASSERT_TRUE(cycle(n)) << n;
   }
   EXPECT_EQ(RefHostReportCount(REFHOST_REPORT_ANNOUNCE), 100u);
-  EXPECT_EQ(TestThreadCount(), ulThreads);
-  EXPECT_EQ(TestHandleCount(), dwHandles);
-  EXPECT_EQ(SimDrvOpenHandleCount(0), 0u);
-  EXPECT_EQ(SimDrvOpenHandleCount(ulOther), 0u);
+  EXPECT_EQ(TestSettledCounts(), before);
+  EXPECT_EQ(SimDrvOpenHandleCount(0) + SimDrvOpenHandleCount(ulOther), 0u);
 }
 
 namespace {
@@ -236,33 +203,23 @@ BOOL VanishOnLookup(PFN_HOST_DEVICE_CALLBACK pfn, ULONG_PTR second, ULONG_PTR ar
 TEST_F(DiscoveryTest, AFailedVisitLeavesNoDeviceHandleOrRegistrationAndAFailedStartIsSwept)
 {
   g_pfnForEachDevice = reinterpret_cast<PFN_HOST_FOR_EACH_DEVICE>(pHost->Api[HOST_FOR_EACH_DEVICE]);
-  struct Case {
-    ULONG ulWord;
-    ULONG_PTR pfnReplacement;
-    const char* sLine;
-  } cases[] = {
-    { HOST_FOR_EACH_DEVICE, reinterpret_cast<ULONG_PTR>(&VanishOnLookup),
-      "UmdFoundDevice - FoundDevice - Failed to open interface. Error: 2\n" },
-    { HOST_CREATE_DEVICE, reinterpret_cast<ULONG_PTR>(&RefuseCreation),
-      "InteractWithOpenedDevice - FoundDevice - failed to create a new device\n" },
+  struct { ULONG ulWord; ULONG_PTR pfnReplacement; } const cases[] = {
+    { HOST_FOR_EACH_DEVICE, reinterpret_cast<ULONG_PTR>(&VanishOnLookup) },
+    { HOST_CREATE_DEVICE, reinterpret_cast<ULONG_PTR>(&RefuseCreation) },
   };
   Enumerate();   // the process's lazily made resources
   ULONG ulMouse = 0;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.sLine);
-    TraceCapture capture;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.ulWord);
     DWORD dwHandles = TestHandleCount();
     ULONG ulRegistrations = SimDrvNotificationCount(g_pUmdGlobal->hWnd);
     ulMouse = g_ulVanishing = Add(kMousePath, "HID\\VID_3F1D&PID_C01E\\7&1&0&0000", 0x2001);
     ASSERT_NE(ulMouse, 0u);
-    ULONG_PTR saved = pHost->Api[c.ulWord];
-    pHost->Api[c.ulWord] = c.pfnReplacement;
+    ULONG_PTR saved = std::exchange(pHost->Api[c.ulWord], c.pfnReplacement);
     Enumerate();
     pHost->Api[c.ulWord] = saved;
-    EXPECT_TRUE(capture.Contains(c.sLine));
-    EXPECT_EQ(RefHostDeviceCount(pHost), 0u);
-    EXPECT_EQ(SimDrvOpenHandleCount(ulMouse), 0u);
-    EXPECT_EQ(SimDrvNotificationCount(g_pUmdGlobal->hWnd), ulRegistrations);
+    EXPECT_EQ(std::make_tuple(RefHostDeviceCount(pHost), SimDrvOpenHandleCount(ulMouse),
+                              SimDrvNotificationCount(g_pUmdGlobal->hWnd)), std::make_tuple(0ul, 0ul, ulRegistrations));
     EXPECT_EQ(TestHandleCount(), dwHandles);
   }
 
@@ -270,7 +227,6 @@ TEST_F(DiscoveryTest, AFailedVisitLeavesNoDeviceHandleOrRegistrationAndAFailedSt
   // enumeration's sweep has the host remove it again, handle closed.
   RefHostSetAnnounceResult(FALSE);
   Enumerate();
-  EXPECT_EQ(RefHostReportCount(REFHOST_REPORT_ANNOUNCE), 1u);
-  EXPECT_EQ(RefHostDeviceCount(pHost), 0u);
-  EXPECT_EQ(SimDrvOpenHandleCount(ulMouse), 0u);
+  EXPECT_EQ(std::make_tuple(RefHostReportCount(REFHOST_REPORT_ANNOUNCE), RefHostDeviceCount(pHost),
+                            SimDrvOpenHandleCount(ulMouse)), std::make_tuple(1ul, 0ul, 0ul));
 }

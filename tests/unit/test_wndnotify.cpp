@@ -31,9 +31,7 @@ protected:
   static ULONG Add(const char* sPath, const char* sInstanceId = nullptr, const GUID* pClass = &kRawClass, DWORD diNode = 0,
                    std::vector<DWORD> parents = {})
   {
-    SimDrvDeviceDesc desc{};
-    desc.sPath = sPath, desc.sInstanceId = sInstanceId, desc.diNode = diNode, desc.pInterfaceClass = pClass;
-    desc.ulParentCount = static_cast<ULONG>(parents.size());
+    SimDrvDeviceDesc desc = { sPath, sInstanceId, diNode, static_cast<ULONG>(parents.size()), {}, pClass, nullptr };
     std::copy(parents.begin(), parents.end(), desc.Parents);
     return SimDrvAddDeviceEx(&desc);
   }
@@ -86,15 +84,12 @@ TEST_F(WndEnum, PresentInterfacesOfTheClassInOrderUntilTheCallbackStops)
       { kNoStop, SIMDRV_DETAIL_SIZE_FAILS, 3, { 0, 2 } } };
   for (const auto& r : rows) {
     SimDrvSetDetailFault(r.ulDevice, r.ulFault);
-    m_capture.Clear();
     EnumLog log{ r.ulStop, {} };
     WndEnumerateInterfaces(&kRawClass, RecordInterface, &log);
     std::vector<std::string> expected;
     for (size_t i : r.seen) expected.push_back(m_all[i]);
     EXPECT_EQ(log.Items, expected) << r.ulStop << " " << r.ulFault << " " << r.ulDevice;
     EXPECT_EQ(SimDrvDeviceListCount(), 0u);   // the list is destroyed however the walk ends
-    EXPECT_EQ(r.ulFault == SIMDRV_DETAIL_SIZE_FAILS,
-              m_capture.Contains("WndEnumerateInterfaces - No detail size for item 1, error -536870389.\n"));
     SimDrvSetDetailFault(r.ulDevice, 0);
   }
 }
@@ -103,8 +98,7 @@ TEST_F(WndEnum, PresentInterfacesOfTheClassInOrderUntilTheCallbackStops)
 TEST_F(WndEnum, PresentDevicesOfASetupClassAndWalksWithoutCallbackOrList)
 {
   const GUID kMouseSetupClass = { 0x4D36E96F, 0xE325, 0x11CE, { 0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18 } };
-  SimDrvDeviceDesc keyboard{};
-  keyboard.sPath = "\\\\?\\hid#kbd", keyboard.pSetupClass = &kOtherClass;
+  SimDrvDeviceDesc keyboard = { "\\\\?\\hid#kbd", nullptr, 0, 0, {}, nullptr, &kOtherClass };
   SimDrvAddDeviceEx(&keyboard);
   for (ULONG ulStop : { kNoStop, ULONG(1) }) {
     EnumLog log{ ulStop, {} };
@@ -123,8 +117,6 @@ TEST_F(WndEnum, PresentDevicesOfASetupClassAndWalksWithoutCallbackOrList)
   WndEnumerateInterfaces(&kRawClass, RecordInterface, &log);
   WndEnumerateDevices(&kRawClass, RecordDevice, &log);
   EXPECT_TRUE(log.Items.empty() && SimDrvDeviceListCount() == 0);
-  EXPECT_TRUE(m_capture.Contains("WndEnumerateInterfaces - SetupDiGetClassDevs returned NULL.\n"));
-  EXPECT_TRUE(m_capture.Contains("WndEnumerateDevices - SetupDiGetClassDevs returned NULL.\n"));
 }
 
 // ---- Device tree and installation wait through the host's words ----------------------------
@@ -267,12 +259,6 @@ class WndNotify : public WndNotifyBase {
 protected:
   void SetUp() override { WndNotifyBase::SetUp(); g_Broadcasts.clear(); }
   void TearDown() override { DestroyWindow(m_hWnd), WndNotifyBase::TearDown(); }
-  static SimDrvDeviceDesc Desc(const char* sPath, const GUID* pClass = &kRawClass)
-  {
-    SimDrvDeviceDesc desc{};
-    desc.sPath = sPath, desc.pInterfaceClass = pClass;
-    return desc;
-  }
   HWND m_hWnd = CreateHiddenWindow();
 };
 
@@ -284,7 +270,8 @@ TEST_F(WndNotify, ClassRegistrationGetsArrivalsOfItsClassUntilWithdrawn)
   HDEVNOTIFY hNotify = WndRegisterClassChangeNotifications(m_hWnd, &kRawClass);
   ASSERT_TRUE(m_hWnd != nullptr && hNotify != nullptr);
   EXPECT_EQ(Filter(32, 5, &kRawClass, 12, 16), FilterOf(hNotify));
-  SimDrvDeviceDesc mine = Desc("\\\\?\\hid#arrives"), other = Desc("\\\\?\\hid#elsewhere", &kOtherClass);
+  SimDrvDeviceDesc mine = { "\\\\?\\hid#arrives", nullptr, 0, 0, {}, &kRawClass, nullptr };
+  SimDrvDeviceDesc other = { "\\\\?\\hid#elsewhere", nullptr, 0, 0, {}, &kOtherClass, nullptr };
   ULONG ulMine = SimDrvPlugDevice(&mine);
   ASSERT_TRUE(ulMine != 0 && SimDrvPlugDevice(&other) != 0);
   ASSERT_EQ(1u, g_Broadcasts.size());
