@@ -1,17 +1,14 @@
 // Second process for the multi-process tests. At a <gate> the child releases
 // the semaphore "<gate>_ready" once and waits for the event "<gate>"; "-" is no gate.
-//   log <count> <tag> <gate> <hold>  at <gate>, then writes <count> trace lines, then at <hold>
+//   log <count> <tag> <gate>         at <gate>, then writes <count> trace lines
 //   error <count> <gate>             at <gate>, writes <count> error lines; exit: bit 0 warning switch,
-//                                    bit 1 info switch, bit 2 a line launched the viewer, from bit 4
-//                                    how many lines said the region failed to open
+//                                    bit 1 info switch, bit 2 a line launched the viewer, bit 3 it warned
+//                                    about clobbering the last process slot, from bit 4 how many lines
+//                                    said the region failed to open
 //   bspost <count> <tag> [gate [yield]]  opens the viewer channel, at <gate>, posts <count> lines
-//                                    (with yield: yielding between its reads of head and tail);
-//                                    exit 0, 3 without a region
-//   bsslot                           opens the channel; exit: slot index of its process id + 1
-//                                    (0 = none), 0x100 if it warned about clobbering the last slot
+//                                    (with yield: yielding between its reads of head and tail); exit 0
 #include <windows.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -45,27 +42,18 @@ static void ChildCount(DWORD, const char* sLine, void* pContext)
   }
 }
 
-// Between the reads of head and tail: others move the ring meanwhile.
-static void ChildYield(BsTestPointId point, void*)
-{
-  if (point == BS_POINT_HEAD_READ) {
-    SwitchToThread();
-  }
-}
-
 int main(int argc, char** argv)
 {
   std::string sMode = argc >= 2 ? argv[1] : "";
   volatile LONG counts[3] = {};   // viewer launched, slot clobbered, region failed to open
   TraceInit("CHILD");
   TraceSetObserver(&ChildCount, const_cast<LONG*>(counts));
-  if (sMode == "log" && argc >= 6) {
+  if (sMode == "log" && argc >= 5) {
     ChildAtGate(argv[4]);
     for (int i = 0; i < atoi(argv[2]); ++i) {
       TraceSetFunction("ChildWriter");
       TraceInfo("%s line %05d xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx", argv[3], i);
     }
-    ChildAtGate(argv[5]);
     return 0;
   }
   if (sMode == "error" && argc >= 4) {
@@ -74,28 +62,23 @@ int main(int argc, char** argv)
     for (int i = 0; i < atoi(argv[2]); ++i) {
       TraceError("error line %d", i);
     }
-    return (g_bTraceInfo ? 2 : 0) | (g_bTraceWarnings ? 1 : 0) | (counts[0] ? 4 : 0) | (int)counts[2] << 4;
+    return (g_bTraceInfo ? 2 : 0) | (g_bTraceWarnings ? 1 : 0) | (counts[0] ? 4 : 0) | (counts[1] ? 8 : 0) |
+           (int)counts[2] << 4;
   }
   if (sMode == "bspost" && argc >= 4) {
-    OpenChannelQuietly();
-    if (g_pBsData == nullptr) {
-      return 3;
-    }
+    OpenChannelQuietly();   // without a region its lines go nowhere: neither shown nor counted as dropped
     ChildAtGate(argc >= 5 ? argv[4] : "-");
-    if (argc >= 6 && strcmp(argv[5], "yield") == 0) {
-      BsSetTestHook(&ChildYield, nullptr);
+    if (argc >= 6 && strcmp(argv[5], "yield") == 0) {   // others move the ring between its reads of head and tail
+      BsSetTestHook([](BsTestPointId point, void*) {
+        if (point == BS_POINT_HEAD_READ) {
+          SwitchToThread();
+        }
+      }, nullptr);
     }
     for (int i = 0; i < atoi(argv[2]); ++i) {
       BsPostLine(i % 3 == 0 ? TRACE_CAT_WARNING : TRACE_CAT_INFO, ChildBsLine(argv[3], i).c_str());
     }
     return 0;
-  }
-  if (sMode == "bsslot") {
-    OpenChannelQuietly();
-    auto* p = static_cast<BsSharedData*>(g_pBsData);
-    uint32_t* pSlot = p != nullptr ? std::find(p->ulPid, p->ulPid + BS_PID_SLOTS, GetCurrentProcessId()) : nullptr;
-    int iSlot = pSlot != nullptr && pSlot != p->ulPid + BS_PID_SLOTS ? (int)(pSlot - p->ulPid) + 1 : 0;
-    return (counts[1] ? 0x100 : 0) | iSlot;
   }
   fprintf(stderr, "usage: see the head of drav_child.cpp\n");
   return 2;
