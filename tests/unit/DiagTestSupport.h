@@ -7,7 +7,6 @@
 #include <future>
 #include <sstream>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "diag/BugShow.h"

@@ -92,27 +92,17 @@ TEST_F(TraceTest, SettingsFromTheRegistry)
     EXPECT_EQ(TestRunProgram("drav_child.exe error 1 -") & 3, dwExit) << dwValue;
   }
   TestRegDelete(HKEY_CURRENT_USER, kBsKey, "BsDrav");
-  g_dwBsFlags = 0x71A;
-  EXPECT_EQ(TraceSetOutputFlags(0x0F5, 0x00F), 0x71Au);
-  EXPECT_EQ(g_dwBsFlags, 0x715u);
-  TraceClearOutputFlags();
-  EXPECT_EQ(g_dwBsFlags, 0u);
-  TraceCapture capture;
-  for (size_t nShown : {1, 5}) {   // the default level hides all of these but the system's lines
-    capture.Clear();
-    for (DWORD cat : {TRACE_CAT_LIST, TRACE_CAT_FIFO, TRACE_CAT_LOCK, TRACE_CAT_INI, TRACE_CAT_SYSTEM}) TRACE_CATEGORY(cat, "category");
-    EXPECT_EQ(capture.Count("category"), nShown);
-    TestRegSetDword(HKEY_LOCAL_MACHINE, kDravKey, "DebugLevel", 0xFFFFFFFF);
-    TraceInit("DRAVMOU");
-  }
-  // Larger than its buffer: the default stays. Shorter: a whole number, zero-extended.
-  const BYTE bytes[8] = {0x34, 0x12, 3, 4, 5, 6, 7, 8};
-  TestRegSetBinary(HKEY_LOCAL_MACHINE, kDravKey, "DebugLevel", bytes, 8);
-  TestRegSetBinary(HKEY_LOCAL_MACHINE, kDravKey, "DebugFlags", bytes, 1);
+  // Shorter: a whole number, zero-extended (0x110: the list's and the system's lines). Larger than its buffer: the default stays.
+  const BYTE bytes[8] = {0x10, 0x01, 0, 0, 5, 6, 7, 8};
+  TestRegSetBinary(HKEY_LOCAL_MACHINE, kDravKey, "DebugLevel", bytes, 2);
+  TestRegSetBinary(HKEY_LOCAL_MACHINE, kDravKey, "DebugFlags", bytes, 8);
   TestRegSetString(HKEY_LOCAL_MACHINE, kDravKey, "DebugLogFile", std::string(300, 'p').c_str());
   TraceInit("DRAVMOU");
   EXPECT_EQ(std::tuple(g_dwDebugLevel, g_dwDebugFlags, std::string(g_szDebugLogFile)),
-            std::tuple(TRACE_DEFAULT_LEVEL, DWORD(0x34), std::string("trace.txt")));
+            std::tuple(DWORD(0x110), DWORD(1), std::string("trace.txt")));
+  TraceCapture capture;
+  for (DWORD cat : {TRACE_CAT_LIST, TRACE_CAT_FIFO, TRACE_CAT_LOCK, TRACE_CAT_INI, TRACE_CAT_SYSTEM}) TRACE_CATEGORY(cat, "category %lx", cat);
+  EXPECT_EQ(capture.Lines(), (std::vector<std::string>{TraceHead("TestBody") + "category 100\n", TraceHead("TestBody") + "category 10\n"}));
 }
 
 // Ten slots (odd ids: no real thread's): an eleventh thread takes the least recently used, afresh.
