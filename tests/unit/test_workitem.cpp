@@ -56,13 +56,14 @@ struct FifoRegion {
   LONG Get() { return memset(out, 0xAB, sizeof out), FifoGet(&global, pFifo, out, hMutex); }
 };
 
-TEST(Fifo, CountAcrossWrapAroundAndGetOnEmpty)
+TEST(Fifo, CountAcrossWrapAroundGetOnEmptyAndAddWithoutMutex)
 {
   struct { ULONG ulIn, ulOut; LONG lCount; } rows[] = { {2, 60, 6}, {0, 0, 0}, {63, 0, 63}, {0, 1, 63}, {60, 2, 58} };
   for (const auto& r : rows) EXPECT_EQ(FifoCount(r.ulIn, r.ulOut, 64), r.lCount) << r.ulIn << "/" << r.ulOut;
   FifoRegion f;
   EXPECT_EQ(f.Get(), 0);
   EXPECT_EQ(std::vector<BYTE>(f.out, f.out + 16), std::vector<BYTE>(16, 0xAB));
+  EXPECT_EQ(f.Add(nullptr), -1);
   EXPECT_TRUE(f.Add(f.hMutex) == 1 && f.Add(f.hMutex) == 2);
   EXPECT_EQ(f.Get(), 2);
   EXPECT_EQ(memcmp(f.out, f.in, sizeof f.in), 0);
