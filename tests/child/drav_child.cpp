@@ -1,10 +1,9 @@
 // Second process for the multi-process tests. At a <gate> the child releases
 // the semaphore "<gate>_ready" once and waits for the event "<gate>"; "-" is no gate.
 //   log <count> <tag> <gate>         at <gate>, then writes <count> trace lines
-//   error <count> <gate>             at <gate>, writes <count> error lines; exit: bit 0 warning switch,
-//                                    bit 1 info switch, bit 2 a line launched the viewer, bit 3 it warned
-//                                    about clobbering the last process slot, from bit 4 how many lines
-//                                    said the region failed to open
+//   error <count> <gate>             at <gate>, writes <count> error lines; exit: bit 0 the warning switch,
+//                                    bit 1 the info switch, bit 2 it launched the viewer, bit 3 it clobbered
+//                                    the last process slot, bits 4+ how many lines failed to open the region
 //   bspost <count> <tag> [gate [yield]]  opens the viewer channel, at <gate>, posts <count> lines
 //                                    (with yield: yielding between its reads of head and tail); exit 0
 #include <windows.h>

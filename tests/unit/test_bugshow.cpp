@@ -16,7 +16,6 @@
 
 namespace {
 
-const char kDravKey[] = "Software\\Vantorix\\DRAV";
 const std::string kViewer = "VantBshw.exe MEM:Local\\VantBugShow -t 60000 -o ";
 
 class BugShowTest : public testing::Test {
@@ -38,7 +37,7 @@ protected:
     p->ulRegionSize = BS_REGION_SIZE;
     g_dwBsFlags = m_dwSavedFlags;
     TestRegDelete(HKEY_LOCAL_MACHINE, kDravKey, "Path");
-    TestRegDelete(HKEY_CURRENT_USER, "SOFTWARE\\Vantorix", "BsDrav");
+    TestRegDelete(HKEY_CURRENT_USER, kBsKey, "BsDrav");
   }
   bool ViewerClaimed()   // bounded poll: the viewer says it runs, through the region only
   {
@@ -154,7 +153,7 @@ TEST_F(BugShowTest, AHeadReadBeforeOthersMovedIsReadAgain)
 // Four slots taken: the child takes the fifth, quietly. All ten taken: it warns and overwrites the tenth.
 TEST_F(BugShowTest, EleventhProcessClobbersTheLastSlot)
 {
-  TestRegSetDword(HKEY_CURRENT_USER, "SOFTWARE\\Vantorix", "BsDrav", 0x200);   // warnings on, no viewer started
+  TestRegSetDword(HKEY_CURRENT_USER, kBsKey, "BsDrav", 0x200);   // warnings on, no viewer started
   for (uint32_t nTaken : {4u, BS_PID_SLOTS}) {
     memset(p->ulPid, 0, sizeof p->ulPid);
     for (uint32_t i = 0; i < nTaken; ++i) p->ulPid[i] = 0x7FFF0001 + i;
@@ -169,10 +168,8 @@ TEST_F(BugShowTest, EleventhProcessClobbersTheLastSlot)
 // holds the code; a failed start gives the claim back; two processes at once start it once.
 TEST_F(BugShowTest, ViewerStartedOnceFromPathOrBesideTheModule)
 {
-  // A BsDrav value not a REG_DWORD leaves the default 0x710: an error line starts it. The child's exit 7:
-  // both switches on, it launched the viewer (bit 3, a full slot table, depends on earlier cases).
-  const DWORD dwNotTaken = 0x001;
-  TestRegSetBinary(HKEY_CURRENT_USER, "SOFTWARE\\Vantorix", "BsDrav", &dwNotTaken, 4);
+  // BsDrav not a REG_DWORD: the default 0x710 stays, an error line starts it. Exit 7: both switches, launched.
+  TestRegSetBinary(HKEY_CURRENT_USER, kBsKey, "BsDrav", "\x01\0\0", 4);
   TestRegSetString(HKEY_LOCAL_MACHINE, kDravKey, "Path", TestScratchDir("bugshow_noviewer").c_str());
   EXPECT_EQ(TestRunProgram("drav_child.exe error 1 -") & 7, 7u);
   EXPECT_TRUE(p->bBsPresent == 0 && p->bViewerRunning == 0);
@@ -205,11 +202,10 @@ TEST_P(BugShowViewerTest, ShowsEveryRecordOrCountsItDropped)
   ResetRing(BS_RING_SIZE - 3000);
   constexpr int kPosters = 6, kLines = 1000;
   std::future<DWORD> viewer = StartProgram(kViewer + out + " -lag " + std::to_string(GetParam()), 180000);
-  std::vector<std::future<DWORD>> posters;
   Gate gate("DravBsGate_Viewer");
-  std::string args = std::string(" DravBsGate_Viewer") + (GetParam() == 0 ? " yield" : "");
-  for (int i = 0; i < kPosters; ++i)
-    posters.push_back(StartProgram("drav_child.exe bspost 1000 V" + std::string(1, char('A' + i)) + args));
+  std::vector<std::future<DWORD>> posters;
+  for (char c = 'A'; c < 'A' + kPosters; ++c)
+    posters.push_back(StartProgram(std::string("drav_child.exe bspost 1000 V") + c + " DravBsGate_Viewer" + (GetParam() ? "" : " yield")));
   ASSERT_TRUE(gate.AwaitReady(kPosters));
   gate.Open();
   for (auto& poster : posters) EXPECT_EQ(poster.get(), 0u);
@@ -238,8 +234,6 @@ TEST_P(BugShowViewerTest, ShowsEveryRecordOrCountsItDropped)
   }
   EXPECT_TRUE(bEnd && p->ulDroppedErrors == 0);
   uint32_t dropped = p->ulDroppedInfo + p->ulDroppedWarnings;
-  std::printf("[ figures  ] viewer showed %d lines, %u dropped%s\n", nShown, dropped,
-              p->bDisabled ? "; posting was switched off by the attempt bound" : "");
   // A starved poster may run out of attempts (by design): its later lines are neither shown nor counted.
   EXPECT_TRUE(nShown + (int)dropped == kPosters * kLines || (p->bDisabled && nShown + (int)dropped < kPosters * kLines))
       << "shown " << nShown << " dropped " << dropped;
@@ -287,11 +281,10 @@ TEST_F(SlowBugShowTest, ViewerSurvivesACorruptRegion)
   EXPECT_EQ(TestRunProgram("VantBshw.exe NOTMEM", 20000), 1u);
 }
 
-// Switched off, a region of another layout, positions no sound ring can have, or a full ring
-// whose tail record has an impossible length: the line is given up (said once), nothing is
-// written, and posting resumes once the region is sound again. A tail record never finished (its
-// writer died) or of no type is waited on in 30 ms steps, until the attempt bound switches posting
-// off. A new process on a region of another layout tries again with each line, and says so each time.
+// Switched off, a region of another layout, positions no sound ring can have, or a full ring whose tail
+// record has an impossible length: the line is given up (said once), nothing is written, and posting resumes
+// once the region is sound again. A tail record unfinished (its writer died) or of no type is waited on in
+// 30 ms steps until the attempt bound switches posting off. A new process retries (and says so) each line.
 TEST_F(SlowBugShowTest, LinesNotPostedLeaveTheRegionAsItWas)
 {
   TraceCapture capture;

@@ -18,8 +18,6 @@ static_assert(offsetof(tMainShare, dwDebugLevel) == offsetof(TraceHostWords, dwD
 static_assert(offsetof(tMainShare, dwModuleCategory) == offsetof(TraceHostWords, dwModuleCategory));
 static_assert(offsetof(tDevice, sDeviceName) == TRACE_DEVICE_NAME_OFFSET);
 
-static const char kDravKey[] = "SOFTWARE\\Vantorix\\DRAV";
-
 namespace {
 
 class TraceTest : public testing::Test {
@@ -85,7 +83,6 @@ TEST_F(TraceTest, LinesCarryModuleThreadFunctionAndLevel)
 // Level, flags and file name from the registry; the viewer switches (read once per process) in fresh ones.
 TEST_F(TraceTest, SettingsFromTheRegistry)
 {
-  const char kBsKey[] = "SOFTWARE\\Vantorix";
   // The child's switches (exit bit 1 info, bit 0 warnings); a value not a REG_DWORD: BugShowTest.ViewerStarted*.
   for (auto [dwValue, dwExit] : {std::pair(0x001ul, 0ul), {0x200ul, 1ul}}) {
     TestRegSetDword(HKEY_CURRENT_USER, kBsKey, "BsDrav", dwValue);
@@ -113,7 +110,6 @@ TEST_F(TraceTest, EleventhThreadEvictsTheLeastRecentlyUsedSlot)
   EXPECT_EQ(TraceFindThreadSlot(1, FALSE), &g_TraceSlots[0]);   // used again: the second slot is now the oldest
   EXPECT_EQ(TraceFindThreadSlot(21, TRUE)->sFunction, nullptr);
   for (DWORD i = 0; i < 10; ++i) EXPECT_EQ((DWORD)g_TraceSlots[i].ulThreadId, i == 1 ? 21 : 2 * i + 1);
-  memset(g_TraceSlots, 0, sizeof g_TraceSlots);
 }
 
 // A trace line between a failing call and the line that prints its code.
