@@ -1,5 +1,5 @@
-// Helpers of the trace and viewer-channel tests and of drav_child: programs
-// run on threads of their own, their start gate, the channel opened quietly.
+// Helpers of the trace and viewer-channel tests and of drav_child: the registry keys of the trace's settings
+// (HKLM) and switches (HKCU), programs run on threads of their own, their start gate, the channel opened quietly.
 #pragma once
 #include <windows.h>
 
@@ -7,12 +7,13 @@
 #include <future>
 #include <sstream>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "diag/BugShow.h"
 #include "diag/TraceInternal.h"
 #include "tests/unit/TestSupport.h"
+
+inline constexpr char kDravKey[] = "SOFTWARE\\Vantorix\\DRAV", kBsKey[] = "SOFTWARE\\Vantorix";
 
 // Line i of drav_child's bspost mode: the padding varies so records straddle the ring's end.
 inline std::string ChildBsLine(const std::string& sTag, int i)

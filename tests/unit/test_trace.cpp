@@ -18,8 +18,6 @@ static_assert(offsetof(tMainShare, dwDebugLevel) == offsetof(TraceHostWords, dwD
 static_assert(offsetof(tMainShare, dwModuleCategory) == offsetof(TraceHostWords, dwModuleCategory));
 static_assert(offsetof(tDevice, sDeviceName) == TRACE_DEVICE_NAME_OFFSET);
 
-static const char kDravKey[] = "SOFTWARE\\Vantorix\\DRAV";
-
 namespace {
 
 class TraceTest : public testing::Test {
@@ -85,35 +83,23 @@ TEST_F(TraceTest, LinesCarryModuleThreadFunctionAndLevel)
 // Level, flags and file name from the registry; the viewer switches (read once per process) in fresh ones.
 TEST_F(TraceTest, SettingsFromTheRegistry)
 {
-  const char kBsKey[] = "SOFTWARE\\Vantorix";
-  // The child's exit code: bit 1 the info switch, bit 0 the warnings'. Not a REG_DWORD: the default 0x710 stays.
-  for (auto [bDword, dwValue, dwExit] : {std::tuple(true, 0x001ul, 0ul), {true, 0x200ul, 1ul}, {false, 0x001ul, 3ul}}) {
-    bDword ? TestRegSetDword(HKEY_CURRENT_USER, kBsKey, "BsDrav", dwValue)
-           : TestRegSetBinary(HKEY_CURRENT_USER, kBsKey, "BsDrav", &dwValue, 4);
-    EXPECT_EQ(TestRunProgram("drav_child.exe switches"), dwExit) << dwValue;
+  // The child's switches (exit bit 1 info, bit 0 warnings); a value not a REG_DWORD: BugShowTest.ViewerStarted*.
+  for (auto [dwValue, dwExit] : {std::pair(0x001ul, 0ul), {0x200ul, 1ul}}) {
+    TestRegSetDword(HKEY_CURRENT_USER, kBsKey, "BsDrav", dwValue);
+    EXPECT_EQ(TestRunProgram("drav_child.exe error 1 -") & 3, dwExit) << dwValue;
   }
   TestRegDelete(HKEY_CURRENT_USER, kBsKey, "BsDrav");
-  g_dwBsFlags = 0x71A;
-  EXPECT_EQ(TraceSetOutputFlags(0x0F5, 0x00F), 0x71Au);
-  EXPECT_EQ(g_dwBsFlags, 0x715u);
-  TraceClearOutputFlags();
-  EXPECT_EQ(g_dwBsFlags, 0u);
-  TraceCapture capture;
-  for (size_t nShown : {1, 5}) {   // the default level hides all of these but the system's lines
-    capture.Clear();
-    for (DWORD cat : {TRACE_CAT_LIST, TRACE_CAT_FIFO, TRACE_CAT_LOCK, TRACE_CAT_INI, TRACE_CAT_SYSTEM}) TRACE_CATEGORY(cat, "category");
-    EXPECT_EQ(capture.Count("category"), nShown);
-    TestRegSetDword(HKEY_LOCAL_MACHINE, kDravKey, "DebugLevel", 0xFFFFFFFF);
-    TraceInit("DRAVMOU");
-  }
-  // Larger than its buffer: the default stays. Shorter: a whole number, zero-extended.
-  const BYTE bytes[8] = {0x34, 0x12, 3, 4, 5, 6, 7, 8};
-  TestRegSetBinary(HKEY_LOCAL_MACHINE, kDravKey, "DebugLevel", bytes, 8);
-  TestRegSetBinary(HKEY_LOCAL_MACHINE, kDravKey, "DebugFlags", bytes, 1);
+  // Shorter: a whole number, zero-extended (0x110: the list's and the system's lines). Larger than its buffer: the default stays.
+  const BYTE bytes[8] = {0x10, 0x01, 0, 0, 5, 6, 7, 8};
+  TestRegSetBinary(HKEY_LOCAL_MACHINE, kDravKey, "DebugLevel", bytes, 2);
+  TestRegSetBinary(HKEY_LOCAL_MACHINE, kDravKey, "DebugFlags", bytes, 8);
   TestRegSetString(HKEY_LOCAL_MACHINE, kDravKey, "DebugLogFile", std::string(300, 'p').c_str());
   TraceInit("DRAVMOU");
   EXPECT_EQ(std::tuple(g_dwDebugLevel, g_dwDebugFlags, std::string(g_szDebugLogFile)),
-            std::tuple(TRACE_DEFAULT_LEVEL, DWORD(0x34), std::string("trace.txt")));
+            std::tuple(DWORD(0x110), DWORD(1), std::string("trace.txt")));
+  TraceCapture capture;
+  for (DWORD cat : {TRACE_CAT_LIST, TRACE_CAT_FIFO, TRACE_CAT_LOCK, TRACE_CAT_INI, TRACE_CAT_SYSTEM}) TRACE_CATEGORY(cat, "category %lx", cat);
+  EXPECT_EQ(capture.Lines(), (std::vector<std::string>{TraceHead("TestBody") + "category 100\n", TraceHead("TestBody") + "category 10\n"}));
 }
 
 // Ten slots (odd ids: no real thread's): an eleventh thread takes the least recently used, afresh.
@@ -124,7 +110,6 @@ TEST_F(TraceTest, EleventhThreadEvictsTheLeastRecentlyUsedSlot)
   EXPECT_EQ(TraceFindThreadSlot(1, FALSE), &g_TraceSlots[0]);   // used again: the second slot is now the oldest
   EXPECT_EQ(TraceFindThreadSlot(21, TRUE)->sFunction, nullptr);
   for (DWORD i = 0; i < 10; ++i) EXPECT_EQ((DWORD)g_TraceSlots[i].ulThreadId, i == 1 ? 21 : 2 * i + 1);
-  memset(g_TraceSlots, 0, sizeof g_TraceSlots);
 }
 
 // A trace line between a failing call and the line that prints its code.
@@ -133,16 +118,14 @@ TEST_F(TraceTest, TraceOperationsKeepTheLastError)
   UseLogFile("trace_lasterror", TRACE_FLAG_LOGFILE, true, "");   // the first line opens the file: ERROR_ALREADY_EXISTS
   g_dwBsFlags = 0x707;   // every sink but the viewer's start
   BsCloseEvent();   // the next line opens the channel's event again: ERROR_ALREADY_EXISTS
-  TraceCapture capture;
   auto operations = {+[] { TRACE_INFO("between"); }, +[] { TRACE_ERROR("between"); },
                      +[] { TraceDump("between", "ab", 2); }, +[] { TraceStart("DRAVMOU", TRACE_CAT_MODULE); },
                      +[] { TraceStop(); }};
   for (auto operation : operations) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     operation();
-    TRACE_INFO("exit, UmdMainInit FAILED 0x%x", (unsigned)GetLastError());
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
   }
-  EXPECT_EQ(capture.Count("exit, UmdMainInit FAILED 0x2\n"), operations.size());
 }
 
 // The level goes into the host's region while bound, never after: it may be gone (a record on a finished stack).
@@ -168,14 +151,15 @@ TEST_F(TraceTest, NoHostRegionAfterUnbindingOrAFailedBind)
 }
 
 // Three other processes write at once to a log kept apart (0x8) that this one opened first: it moved the
-// old one aside and wrote the one header; every line whole, in order per writer. Append (0x4): kept, no header.
+// old one aside and wrote the one header; every line whole, in order per writer; any reader can read it
+// while they have it open. Append (0x4): kept, no header.
 TEST_F(TraceTest, ProcessesShareTheLogFileLineByLine)
 {
   std::string path = UseLogFile("trace_share", 0xA, true, "OLD CONTENT\r\n");
   TraceInfo("opens the log first");   // and keeps its mutex: one that opens after all others left is first again
   Gate gate("DravTraceGate_Share");
   std::vector<std::future<DWORD>> children;
-  for (int i = 0; i < 3; ++i) children.push_back(StartProgram("drav_child.exe log 500 P" + std::to_string(i + 1) + " DravTraceGate_Share -"));
+  for (int i = 0; i < 3; ++i) children.push_back(StartProgram("drav_child.exe log 500 P" + std::to_string(i + 1) + " DravTraceGate_Share"));
   ASSERT_TRUE(gate.AwaitReady(3));
   gate.Open();
   for (auto& child : children) EXPECT_EQ(child.get(), 0u);
@@ -190,40 +174,21 @@ TEST_F(TraceTest, ProcessesShareTheLogFileLineByLine)
   }
   EXPECT_EQ(next, (std::map<std::string, int>{{"P1", 500}, {"P2", 500}, {"P3", 500}}));
   EXPECT_EQ(pids.size(), 3u);
-  std::string text = TestReadFile(path);
+  std::ifstream reader(path, std::ios::binary);   // shares no delete access: the writers' handles must not ask for it
+  std::string text{std::istreambuf_iterator<char>(reader), {}};
   std::regex header(R"(^\r\nLogFile started on \d\d/\d\d/\d{4} at \d\d:\d\d:\d\d - g_dwDebugFlags:0xA - g_dwDebugLevel:FFFDECFF\r\n\r\n)");
   EXPECT_TRUE(std::regex_search(text, header)) << text.substr(0, 200);
   EXPECT_EQ(text.find("LogFile started"), text.rfind("LogFile started"));   // one header only
-  // The previous file kept beside it under a time-stamped name.
-  std::vector<std::string> kept;
+  std::map<std::string, std::string> files;   // the previous file kept beside it under a time-stamped name
   for (const auto& entry : std::filesystem::directory_iterator(path.substr(0, path.rfind('\\')))) {
-    if (std::regex_match(entry.path().filename().string(), std::regex(R"(trace\.txt-\d\d-\d\d-\d{4}-\d\d-\d\d-\d\d\.txt)"))) {
-      kept.push_back(entry.path().string());
-    }
+    std::regex kept(R"(trace\.txt-\d\d-\d\d-\d{4}-\d\d-\d\d-\d\d\.txt)");
+    files[std::regex_replace(entry.path().filename().string(), kept, "kept")] = TestReadFile(entry.path().string());
   }
-  ASSERT_EQ(kept.size(), 1u);
-  EXPECT_EQ(TestReadFile(kept[0]), "OLD CONTENT\r\n");
+  EXPECT_TRUE(files.size() == 2 && files["kept"] == "OLD CONTENT\r\n") << files.size();
   path = UseLogFile("trace_append", 0x6, false, "KEPT\r\n");
-  EXPECT_EQ(TestRunProgram("drav_child.exe log 2 APPENDED - -"), 0u);
+  EXPECT_EQ(TestRunProgram("drav_child.exe log 2 APPENDED -"), 0u);
   EXPECT_TRUE(std::regex_match(TestReadFile(path), std::regex(R"(KEPT\r\n(?!\r\nLogFile)[\s\S]*APPENDED line 00001[\s\S]*)")));
   path = UseLogFile("trace_off", 0x1, false);
-  EXPECT_EQ(TestRunProgram("drav_child.exe log 2 NOFILE - -"), 0u);
+  EXPECT_EQ(TestRunProgram("drav_child.exe log 2 NOFILE -"), 0u);
   EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);
-}
-
-// Any reader can read the log while the plug-in writing it is bound, and after it is unloaded (still open).
-TEST_F(TraceTest, LogFileReadableByAnyReaderWhileBoundAndAfterUnload)
-{
-  std::string path = UseLogFile("trace_reader", TRACE_FLAG_LOGFILE, false);
-  Gate bound("DravTraceGate_Dll"), unloaded("DravTraceGate_Dll2");
-  std::future<DWORD> child = StartProgram("drav_child.exe dll DravTraceGate_Dll");
-  for (Gate* pGate : {&bound, &unloaded}) {
-    ASSERT_TRUE(pGate->AwaitReady(1));
-    FILE* f = fopen(path.c_str(), "rb");   // shares neither delete nor anything beyond read and write
-    char text[4096] = {};
-    EXPECT_TRUE(f != nullptr && fread(text, 1, sizeof text - 1, f) > 0 && strstr(text, "DRAVMOU <")) << (pGate == &bound);
-    if (f != nullptr) fclose(f);
-    pGate->Open();
-  }
-  EXPECT_EQ(child.get(), 0u);
 }
