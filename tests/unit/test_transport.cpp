@@ -81,7 +81,7 @@ protected:
 }  // namespace
 
 // A get and a request too short for an identifier, byte for byte at the driver
-// (sets are pinned by the settings table); requests without a device.
+// (sets are pinned by the settings table).
 TEST_F(TransportTest, RequestsReachTheDriverByteForByte)
 {
   // The reply and its length are copied, nothing beyond; the request is the caller's own.
@@ -104,37 +104,33 @@ TEST_F(TransportTest, RequestsReachTheDriverByteForByte)
   EXPECT_EQ(0u, ulReturned);
   ASSERT_EQ(1u, DeviceRequests(&r));
   EXPECT_TRUE(r.ulInSize == 3 && memcmp(r.In, shortIn, 3) == 0);
-
-  // No device, or no instance to find its record: an internal error, nothing sent.
-  SimDrvClearRequests();
-  ulReturned = NOT_WRITTEN;
-  EXPECT_EQ(LD_INTERNAL_ERROR, UmdSendIoctl(&m_Global, nullptr, IOCTL_GET, &ulId, 4, out, 4, &ulReturned));
-  EXPECT_TRUE(capture.Contains("pDevice is NULL."));
-  EXPECT_EQ(LD_INTERNAL_ERROR, UmdSendIoctl(nullptr, m_pDevice.get(), IOCTL_GET, &ulId, 4, out, 4, &ulReturned));
-  EXPECT_TRUE(capture.Contains("NULL == pDevInfo."));
-  EXPECT_EQ(NOT_WRITTEN, ulReturned);
-  EXPECT_EQ(0u, DeviceRequests());
 }
 
-// A handle given up on a removal notice, or none at all: a removal at once,
-// nothing sent, nothing returned, and the last error tells why.
-TEST_F(TransportTest, DeadOrInvalidHandleIsARemovalWithoutARequest)
+// Refused before the driver: no device, no instance to find its record, a handle given up
+// on a removal notice, or none at all. Nothing sent or returned; the last error tells why.
+TEST_F(TransportTest, RequestsWithoutADeviceOrAnOpenHandleNeverReachTheDriver)
 {
   HANDLE hOpen = DevInfo()->hHandle;
-  for (bool bDead : { true, false }) {
-    if (bDead) {
-      ASSERT_TRUE(CloseHandleCleanupLater(hOpen));
-    } else {
-      DevInfo()->hHandle = INVALID_HANDLE_VALUE;
-    }
+  ASSERT_TRUE(CloseHandleCleanupLater(hOpen));
+  const char* sNoHandle = "hDriver == INVALID_HANDLE_VALUE.";
+  const struct { UmdGlobal* pGlobal; tDevice* pDevice; HANDLE hHandle; LD_STATUS status; DWORD dwError; const char* sLine; }
+    rows[] = {
+    { &m_Global, nullptr, hOpen, LD_INTERNAL_ERROR, ERROR_INVALID_PARAMETER, "pDevice is NULL." },
+    { nullptr, m_pDevice.get(), hOpen, LD_INTERNAL_ERROR, ERROR_INVALID_PARAMETER, "NULL == pDevInfo." },
+    { &m_Global, m_pDevice.get(), hOpen, LD_DEVICE_REMOVAL, ERROR_INVALID_HANDLE, sNoHandle },
+    { &m_Global, m_pDevice.get(), INVALID_HANDLE_VALUE, LD_DEVICE_REMOVAL, ERROR_INVALID_HANDLE, sNoHandle },
+  };
+  for (const auto& row : rows) {
+    DevInfo()->hHandle = row.hHandle;
     TraceCapture capture;
+    ULONG ulId = 3102;
+    m_ulValue = m_ulReturned = NOT_WRITTEN;
     SetLastError(12345);
-    EXPECT_EQ(LD_DEVICE_REMOVAL, Get()) << bDead;
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
-    EXPECT_TRUE(m_ulReturned == NOT_WRITTEN && m_ulValue == NOT_WRITTEN);
-    EXPECT_EQ(0u, DeviceRequests());
-    EXPECT_TRUE(capture.Contains("hDriver == INVALID_HANDLE_VALUE."));
-    EXPECT_FALSE(capture.Contains("removal event may have been missed"));
+    EXPECT_EQ(row.status, UmdSendIoctl(row.pGlobal, row.pDevice, IOCTL_GET, &ulId, 4, &m_ulValue, 4, &m_ulReturned))
+      << row.sLine;
+    EXPECT_EQ(row.dwError, GetLastError()) << row.sLine;
+    EXPECT_TRUE(m_ulReturned == NOT_WRITTEN && m_ulValue == NOT_WRITTEN && DeviceRequests() == 0) << row.sLine;
+    EXPECT_TRUE(capture.Contains(row.sLine) && !capture.Contains("removal event may have been missed")) << row.sLine;
   }
   DevInfo()->hHandle = hOpen;   // TearDown's clean-up frees the slot without closing again
 }
