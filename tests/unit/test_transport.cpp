@@ -243,25 +243,24 @@ class SlowTransportTest : public TransportTest {};
 // on return. One that survives the cancel keeps the request's storage, not the caller's buffer.
 TEST_F(SlowTransportTest, TimeOutCancelsTheCallersOwnRequestOrLeavesItsStorageBehind)
 {
-  // Another thread has a request of its own outstanding on the same handle.
-  struct Other { HANDLE hDevice, hSent, hCancel; OVERLAPPED ov; ULONG ulValue; } other{
-    DevInfo()->hHandle, CreateEventA(nullptr, TRUE, FALSE, nullptr), CreateEventA(nullptr, TRUE, FALSE, nullptr), {}, 0 };
-  other.ov.hEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  auto otherThread = [](void* pv) -> DWORD {
-    auto* o = static_cast<Other*>(pv);
-    ULONG ulId = 3103;
+  // Another thread has a request of its own outstanding on the same handle until told to end it.
+  HANDLE hSent = CreateEventA(nullptr, TRUE, FALSE, nullptr), hEnd = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  SimDrvSetMode(m_ulSim, SIMDRV_NEVER_ANSWER, 0, 0);
+  std::thread other([&] {
+    ULONG ulId = 3103, ulValue = 0;
     DWORD dw = 0;
-    DevIoControl(o->hDevice, IOCTL_GET, &ulId, 4, &o->ulValue, 4, &dw, &o->ov);
-    SetEvent(o->hSent);
-    WaitForSingleObject(o->hCancel, INFINITE);
-    DevIoCancel(o->hDevice);
-    DevIoGetOverlappedResult(o->hDevice, &o->ov, &dw, TRUE);
-    return 0;
-  };
+    OVERLAPPED ov{};
+    ov.hEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    DevIoControl(DevInfo()->hHandle, IOCTL_GET, &ulId, 4, &ulValue, 4, &dw, &ov);
+    SetEvent(hSent);
+    WaitForSingleObject(hEnd, 10000);
+    DevIoCancel(DevInfo()->hHandle);
+    DevIoGetOverlappedResult(DevInfo()->hHandle, &ov, &dw, TRUE);
+    CloseHandle(ov.hEvent);
+  });
+  EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(hSent, 5000));
   for (bool bIgnore : { false, true }) {
     SimDrvSetMode(m_ulSim, bIgnore ? SIMDRV_IGNORE_CANCEL : SIMDRV_NEVER_ANSWER, 0, 0);
-    HANDLE hThread = bIgnore ? nullptr : CreateThread(nullptr, 0, otherThread, &other, 0, nullptr);
-    if (!bIgnore) { ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(other.hSent, 5000)); }
     SimDrvClearRequests();
     TraceCapture capture;
     ULONGLONG ullStart = GetTickCount64();
@@ -275,15 +274,14 @@ TEST_F(SlowTransportTest, TimeOutCancelsTheCallersOwnRequestOrLeavesItsStorageBe
     EXPECT_EQ(bIgnore, capture.Contains("left behind"));
     if (!bIgnore) {
       SimDrvRequest r{};
-      ASSERT_EQ(1u, DeviceRequests(&r));
+      EXPECT_EQ(1u, DeviceRequests(&r));
       EXPECT_EQ(static_cast<DWORD>(ERROR_OPERATION_ABORTED), r.dwResult);
       EXPECT_TRUE(capture.Contains("We shouldn't get this status again. We waited already."));
-      SetEvent(other.hCancel);
-      ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(hThread, 5000));
-      CloseHandle(hThread);
+      SetEvent(hEnd);
+      other.join();
     }
   }
-  for (HANDLE h : { other.ov.hEvent, other.hSent, other.hCancel }) CloseHandle(h);
+  for (HANDLE h : { hSent, hEnd }) CloseHandle(h);
   // The driver finally ends it: into the abandoned block, never the caller's buffer.
   SimDrvRemoveDevice(m_ulSim);
   EXPECT_EQ(NOT_WRITTEN, m_ulValue);
