@@ -77,23 +77,19 @@ TEST_F(ChangeQueueTest, NotificationsForOnePathCoalesceAsTheTableSays)
 
 TEST_F(ChangeQueueTest, ProducersOnTwoThreadsLoseNothing)
 {
-  struct Args { ChangeQueueTest* pTest; char cTag; HANDLE hGo; };
+  struct Args { ChangeQueueTest* pTest; char cTag; } args[2] = { { this, 'x' }, { this, 'y' } };
   auto producer = [](void* p) -> DWORD {
     Args* a = static_cast<Args*>(p);
-    WaitForSingleObject(a->hGo, INFINITE);
     for (int i = 0; i < 200; ++i) a->pTest->Queue(A, a->cTag + std::to_string(i));
     return 0;
   };
-  HANDLE hGo = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  Args args[2] = { { this, 'x', hGo }, { this, 'y', hGo } };
-  HANDLE h[2] = { CreateThread(nullptr, 0, producer, &args[0], 0, nullptr),
-                  CreateThread(nullptr, 0, producer, &args[1], 0, nullptr) };
-  SetEvent(hGo);
+  HANDLE h[2];
+  for (int i = 0; i < 2; ++i) h[i] = CreateThread(nullptr, 0, producer, &args[i], CREATE_SUSPENDED, nullptr);
+  for (HANDLE hThread : h) ResumeThread(hThread);   // both at once
   ASSERT_EQ(WaitForMultipleObjects(2, h, TRUE, 30000), WAIT_OBJECT_0);
   // All there, and each producer's entries in their order.
   int next[2] = { 0, 0 };
-  Changes drained = Drain();
-  EXPECT_EQ(drained.size(), 400u);
-  for (const auto& e : drained) EXPECT_EQ(e.second.substr(1), std::to_string(next[e.second[0] == 'y']++));
-  for (HANDLE hClose : { h[0], h[1], hGo }) CloseHandle(hClose);
+  for (const auto& e : Drain()) EXPECT_EQ(e.second.substr(1), std::to_string(next[e.second[0] == 'y']++));
+  EXPECT_TRUE(next[0] == 200 && next[1] == 200);
+  for (HANDLE hThread : h) CloseHandle(hThread);
 }
