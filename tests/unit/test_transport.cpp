@@ -132,6 +132,27 @@ TEST_F(TransportTest, RequestsWithoutADeviceOrAnOpenHandleNeverReachTheDriver)
   DevInfo()->hHandle = hOpen;   // TearDown's clean-up frees the slot without closing again
 }
 
+// A device unplugged while the request waits, its removal notice seen: a removal, without
+// the warning that the notice may have been missed (an unseen removal's, as below).
+TEST_F(TransportTest, DeviceVanishingDuringAPendingRequest)
+{
+  SimDrvSetMode(m_ulSim, SIMDRV_NEVER_ANSWER, 0, 0);
+  TraceCapture capture;
+  // The handle is recorded as on a removal notice, not closed: the driver's answer decides.
+  std::thread vanish([&] {
+    for (ULONGLONG ullEnd = GetTickCount64() + 10000; SimDrvPendingCount(m_ulSim) == 0 && GetTickCount64() < ullEnd;) {
+      Sleep(1);
+    }
+    g_DeadHandles[0] = static_cast<LONG64>(reinterpret_cast<ULONG_PTR>(DevInfo()->hHandle));
+    g_ulDeadHandleCount = 1;
+    SimDrvRemoveDevice(m_ulSim);
+  });
+  EXPECT_EQ(LD_DEVICE_REMOVAL, Get());
+  vanish.join();
+  EXPECT_TRUE(m_ulReturned == 0 && !capture.Contains("removal event may have been missed"));
+  TestResetDeadHandles();   // the handle was never closed
+}
+
 // The driver's errors by the table; an answer that comes later gives the completed length.
 TEST_F(TransportTest, DriverAnswersMapByTheTable)
 {
