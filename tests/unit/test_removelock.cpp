@@ -17,7 +17,7 @@ namespace {
 
 HANDLE NewEvent() { return CreateEventA(nullptr, TRUE, FALSE, nullptr); }
 
-class RemoveLockDevice : public testing::Test {
+class RemoveLock : public testing::Test {
 protected:
   void SetUp() override { Reset(1u << UMD_MOUFILT); }
   void Reset(ULONG ulCreated)
@@ -31,10 +31,8 @@ protected:
   std::string Counts(bool bRemove) const
   {
     std::string s;
-    for (const tRemoveLock& l : dev.RemoveLock) {
-      LONG lCount = bRemove ? l.lRemove : l.lLock;
-      s += "-0123456789+"[std::clamp<LONG>(lCount, -1, 10) + 1];
-    }
+    for (const tRemoveLock& l : dev.RemoveLock)
+      s += "-0123456789+"[std::clamp<LONG>(static_cast<LONG>(bRemove ? l.lRemove : l.lLock), -1, 10) + 1];
     return s;
   }
   BOOL Request(ULONG ulUmd, BOOL bRelease = FALSE) { return RequestRemoval(ulUmd, &dev, bRelease, LOCK_UmdFoundDevice); }
@@ -45,20 +43,15 @@ protected:
   TraceLevel level{ TRACE_CAT_LOCK };
   TraceCapture capture;
 };
-class SlowRemoveLockDevice : public RemoveLockDevice {};
+class SlowRemoveLock : public RemoveLock {};
 
 }  // namespace
 
-TEST_F(RemoveLockDevice, AcquireTakesTheSelectedEntriesOrNone)
+TEST_F(RemoveLock, AcquireTakesTheSelectedEntriesOrNone)
 {
   BYTE block[MOU_DEVINFO_SIZE] = {};
-  const struct {
-    ULONG ulUmd, ulCreated;
-    int iMarked;      // entry with a removal pending, or -1
-    bool bInfoBlock;  // a per-device block without the created bit: asserted
-    BOOL bResult;
-    const char *sLocks, *sLine;
-  } cases[] = {
+  // iMarked: an entry with a removal pending, or -1; bInfoBlock: a per-device block without the created bit (asserted).
+  const struct { ULONG ulUmd, ulCreated; int iMarked; bool bInfoBlock; BOOL bResult; const char *sLocks, *sLine; } cases[] = {
     { LD_ALL_UMDS, 0, -1, false, TRUE, "11111111111110", "AquireRemoveLock - Locking UMDs 0 to 13." },
     { LD_ALL_UMDS, 1u << UMD_MOUFILT, 5, false, FALSE, kNone, "AcquireRemoveLock - REMOVAL is pending for UMD 5." },
     { UMD_MOUFILT, 1u << UMD_MOUFILT, -1, false, TRUE, "00000000010000", "Locking UMDs 9 to 10." },
@@ -80,9 +73,8 @@ TEST_F(RemoveLockDevice, AcquireTakesTheSelectedEntriesOrNone)
     EXPECT_TRUE(capture.Contains(c.sLine));
     EXPECT_EQ(c.bInfoBlock, capture.Contains("assert pDevice->pUMDinfo"));
     // Owned only with every entry of the range held.
-    for (ULONG ulAsked : { c.ulUmd, LD_ALL_UMDS, LD_DEVICE_LOCK }) {
+    for (ULONG ulAsked : { c.ulUmd, LD_ALL_UMDS, LD_DEVICE_LOCK })
       EXPECT_EQ(c.bResult && ulAsked == c.ulUmd, IsRemoveLockOwned(ulAsked, &dev) != FALSE) << ulAsked;
-    }
     if (c.bResult) {
       EXPECT_TRUE(Release(c.ulUmd));
     }
@@ -90,7 +82,7 @@ TEST_F(RemoveLockDevice, AcquireTakesTheSelectedEntriesOrNone)
   }
 }
 
-TEST_F(RemoveLockDevice, MisuseChangesNothingAndIsReported)
+TEST_F(RemoveLock, MisuseChangesNothingAndIsReported)
 {
   EXPECT_FALSE(AcquireRemoveLock(UMD_MOUFILT, LOCK_DeviceParseList, nullptr));
   EXPECT_FALSE(ReleaseRemoveLock(UMD_MOUFILT, LOCK_DeviceParseList, nullptr));
@@ -115,7 +107,7 @@ TEST_F(RemoveLockDevice, MisuseChangesNothingAndIsReported)
   EXPECT_TRUE(capture.Contains("assert pDevice->RemoveLock[ i ].lLock >= 0"));
 }
 
-TEST_F(RemoveLockDevice, SecondRequesterReturnsAtOnceWhileTheFirstWaitsForTheHolder)
+TEST_F(RemoveLock, SecondRequesterReturnsAtOnceWhileTheFirstWaitsForTheHolder)
 {
   ASSERT_TRUE(Acquire());   // the holder
   // The first requester gives up its own hold after marking the entry: its
@@ -144,68 +136,38 @@ TEST_F(RemoveLockDevice, SecondRequesterReturnsAtOnceWhileTheFirstWaitsForTheHol
   CloseHandle(hMarked);
 }
 
-TEST_F(RemoveLockDevice, NoHoldSurvivesARemovalRacingWithAcquires)
-{
-  g_dwDebugLevel &= ~TRACE_CAT_LOCK;   // the race as it runs untraced
-  volatile LONG lRemoved = 0, lHeldAfterRemoval = 0;
-  HANDLE hStarted[4] = { NewEvent(), NewEvent(), NewEvent(), NewEvent() };
-  // Each acquires and releases until it has tried 1000 times after the removal.
-  // A hold that sees the removal done began after it, or was ignored by it.
-  auto work = [&](HANDLE hStarted) {
-    for (int iAfter = 0; iAfter < 1000; iAfter += lRemoved) {
-      if (AcquireRemoveLock(UMD_MOUFILT, LOCK_UmdProcessEvent, &dev)) {
-        InterlockedExchangeAdd(&lHeldAfterRemoval, lRemoved);
-        ReleaseRemoveLock(UMD_MOUFILT, LOCK_UmdProcessEvent, &dev);
-      }
-      SetEvent(hStarted);
-    }
-  };
-  {
-    std::jthread workers[4] = { std::jthread(work, hStarted[0]), std::jthread(work, hStarted[1]),
-                                std::jthread(work, hStarted[2]), std::jthread(work, hStarted[3]) };
-    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForMultipleObjects(4, hStarted, TRUE, 10000));
-    EXPECT_TRUE(Request(UMD_MOUFILT));
-    InterlockedExchange(&lRemoved, 1);
-  }
-  for (HANDLE h : hStarted) CloseHandle(h);
-  EXPECT_EQ(0, lHeldAfterRemoval);
-  EXPECT_EQ(kNone, Counts(false));
-}
-
 // The device's own entry is marked only while no plug-in has the device, tested
 // under the device-list mutex: the one set, else the bound host's; without
 // either the removal goes on.
-TEST_F(RemoveLockDevice, DeviceLockTestsTheCreatedMaskUnderTheDeviceListMutex)
+TEST_F(RemoveLock, DeviceLockTestsTheCreatedMaskUnderTheDeviceListMutex)
 {
   tGbl* pSaved = g_pGbl;
   tGbl gbl{ CreateMutexA(nullptr, FALSE, nullptr) };
-  g_pGbl = &gbl;
   HANDLE hSet = CreateMutexA(nullptr, FALSE, nullptr);
-  SynchSetDeviceListMutex(hSet);
-  for (HANDLE hMutex : { hSet, gbl.hDeviceListMutex, static_cast<HANDLE>(nullptr) }) {
-    if (hMutex != hSet) SynchSetDeviceListMutex(nullptr);
-    if (hMutex == nullptr) g_pGbl = nullptr;
-    Reset(0);
+  const char* sLines[] = { "couldn't acquire mutex pDevice->hDeviceListMutex",
+                           "there is still a UMD created, or a new UMD just attached to this device and revived it",
+                           "assert bReleaseRemoveLock == FALSE" };
+  const struct { HANDLE hMutex; ULONG ulCreated; BOOL bRelease; int iLines; /* bits: sLines written */ } cases[] = {
+    { hSet, 0, FALSE, 0 },
+    { gbl.hDeviceListMutex, 0, FALSE, 0 },
+    { nullptr, 0, FALSE, 1 },
+    { hSet, 1u << UMD_MOUFILT, FALSE, 2 },
+    { hSet, 1u << UMD_MOUFILT, TRUE, 6 },   // nobody holds the device's own entry to give it up
+  };
+  for (const auto& c : cases) {
+    SynchSetDeviceListMutex(c.hMutex == hSet ? hSet : nullptr);
+    g_pGbl = c.hMutex != nullptr ? &gbl : nullptr;
+    Reset(c.ulCreated);
     capture.Clear();
-    EXPECT_TRUE(Request(LD_DEVICE_LOCK));
-    EXPECT_EQ("00000000000001", Counts(true));
+    EXPECT_EQ(c.ulCreated == 0, Request(LD_DEVICE_LOCK, c.bRelease) != FALSE);
+    EXPECT_EQ(c.ulCreated == 0 ? "00000000000001" : kNone, Counts(true));
     char sLine[64];
     snprintf(sLine, sizeof sLine, "CriticalRegionEnter( %08X, 00000000 ) - Entry.",
-             static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(hMutex)));
+             static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(c.hMutex)));
     EXPECT_TRUE(capture.Contains(sLine)) << sLine;
-    EXPECT_EQ(hMutex == nullptr, capture.Contains("couldn't acquire mutex pDevice->hDeviceListMutex"));
-    EXPECT_FALSE(ReleaseMutex(hMutex));   // the region was left
+    for (int i = 0; i < 3; ++i) EXPECT_EQ((c.iLines >> i & 1) != 0, capture.Contains(sLines[i])) << sLine << sLines[i];
+    EXPECT_FALSE(ReleaseMutex(c.hMutex));   // the region was left
   }
-  g_pGbl = pSaved;
-  SynchSetDeviceListMutex(hSet);
-
-  Reset(1u << UMD_MOUFILT);
-  EXPECT_FALSE(Request(LD_DEVICE_LOCK));
-  EXPECT_TRUE(capture.Contains("there is still a UMD created, or a new UMD just attached to this device and revived it"));
-  EXPECT_FALSE(capture.Contains("assert bReleaseRemoveLock == FALSE"));
-  EXPECT_FALSE(Request(LD_DEVICE_LOCK, TRUE));   // nobody holds the device's own entry to give it up
-  EXPECT_TRUE(capture.Contains("assert bReleaseRemoveLock == FALSE"));
-  EXPECT_FALSE(ReleaseMutex(hSet));
   // A plug-in that attaches while the removal enters the region is seen (the
   // observer runs on the removing thread, just before it waits for the mutex).
   Reset(0);
@@ -217,11 +179,12 @@ TEST_F(RemoveLockDevice, DeviceLockTestsTheCreatedMaskUnderTheDeviceListMutex)
   EXPECT_FALSE(Request(LD_DEVICE_LOCK));
   TraceSetObserver(nullptr, nullptr);
   EXPECT_EQ(kNone, Counts(true));
+  g_pGbl = pSaved;
   SynchSetDeviceListMutex(nullptr);
   for (HANDLE h : { hSet, gbl.hDeviceListMutex }) CloseHandle(h);
 }
 
-TEST_F(SlowRemoveLockDevice, HolderThatNeverReleasesCostsThirtySeconds)
+TEST_F(SlowRemoveLock, HolderThatNeverReleasesCostsThirtySeconds)
 {
   ASSERT_TRUE(Acquire());
   ULONGLONG ullStart = GetTickCount64();
@@ -233,7 +196,7 @@ TEST_F(SlowRemoveLockDevice, HolderThatNeverReleasesCostsThirtySeconds)
 
 // Lone form. A holder's removal goes on at once when it is the only one, else
 // once the other lets go; a second request is refused, and an acquire backs out.
-TEST(RemoveLockLone, RemovalWaitsForTheOtherHolderOnlyAndIsRequestedOnce)
+TEST_F(RemoveLock, LoneRemovalWaitsForTheOtherHolderOnlyAndIsRequestedOnce)
 {
   for (int nOthers : { 0, 1 }) {
     SCOPED_TRACE(nOthers);
@@ -241,18 +204,13 @@ TEST(RemoveLockLone, RemovalWaitsForTheOtherHolderOnlyAndIsRequestedOnce)
     auto counts = [&] { return std::to_string(lock.lLock) + " held, " + std::to_string(lock.lRemove) + " removals"; };
     for (int i = 0; i <= nOthers; ++i) ASSERT_TRUE(AcquireRemoveLock(&lock));
     HANDLE hWaiting = NewEvent();
-    TraceCapture capture;
+    capture.Clear();
     capture.SignalOn("Lock is held. Waiting for 100 ms... (1/300)", hWaiting);
-    {
-      std::jthread other;
-      if (nOthers != 0) {
-        other = std::jthread([&] {
-          WaitForSingleObject(hWaiting, 10000);
-          ReleaseRemoveLock(&lock);
-        });
-      }
-      EXPECT_TRUE(RequestLockRemoval(&lock));
-    }
+    std::jthread other([&] {
+      if (nOthers != 0 && WaitForSingleObject(hWaiting, 10000) != WAIT_FAILED) ReleaseRemoveLock(&lock);
+    });
+    EXPECT_TRUE(RequestLockRemoval(&lock));
+    other.join();
     EXPECT_EQ("1 held, 1 removals", counts());
     EXPECT_EQ(nOthers != 0, capture.Contains("Lock is held. Waiting"));
     EXPECT_FALSE(capture.Contains("assert ulTimeOut < REMOVAL_TIMEOUT"));
