@@ -79,12 +79,7 @@ TEST(SynchCriticalRegion, EnterOwnsTheMutexOrFailsWithTheReason)
   TraceLevel lines(TRACE_CAT_LOCK | TRACE_CAT_SYSTEM);
   enum Mutex { NONE, FREE, HELD, ABANDONED };
   enum Cancel { NO_EVENT, UNSIGNALLED, SIGNALLED };
-  const struct {
-    Mutex mutex;
-    Cancel cancel;
-    DWORD dwError;   // 0: entered
-    const char* sLine;
-  } cases[] = {
+  const struct { Mutex mutex; Cancel cancel; DWORD dwError; /* 0: entered */ const char* sLine; } cases[] = {
     { NONE, NO_EVENT, ERROR_INVALID_HANDLE, "CriticalRegionEnter - hMutex is NULL." },
     { FREE, NO_EVENT, 0, "CriticalRegionEnter - Exit - bStatus:1 - dwStatus:0x1." },
     { FREE, UNSIGNALLED, 0, "CriticalRegionEnter - Exit - bStatus:1 - dwStatus:0x1." },
@@ -112,9 +107,7 @@ TEST(SynchCriticalRegion, EnterOwnsTheMutexOrFailsWithTheReason)
     if (hMutex != nullptr) {
       EXPECT_TRUE(FreeForOthers(hMutex) && !CriticalRegionLeave(hMutex) && capture.Contains("assert bStatus"));
     }
-    for (HANDLE h : { hMutex, hCancel }) {
-      if (h != nullptr) CloseHandle(h);
-    }
+    for (HANDLE h : { hMutex, hCancel }) CloseHandle(h);   // null: refused, harmless
   }
 }
 
@@ -215,8 +208,7 @@ TEST(SynchStopNiceThread, ThreadEndsByItselfOrIsTerminatedAtOnceWithoutAStopEven
     }
     EXPECT_TRUE(HandleIsOpen(hThread));
     EXPECT_EQ(bStopEvent, HandleIsOpen(hStop));
-    CloseHandle(hThread);
-    if (hStop != nullptr) CloseHandle(hStop);
+    for (HANDLE h : { hThread, hStop }) CloseHandle(h);
   }
 }
 
@@ -231,7 +223,8 @@ TEST(SlowSynch, WaitsEndAtTheirBound)
   EXPECT_FALSE(CriticalRegionEnter(hMutex, nullptr));
   EXPECT_GE(GetTickCount64() - ullStart, 9500u);
   char sLine[64];
-  snprintf(sLine, sizeof sLine, "Failed to enter critical region 0x%X, dwStatus=0x102", static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(hMutex)));
+  snprintf(sLine, sizeof sLine, "Failed to enter critical region 0x%X, dwStatus=0x102",
+           static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(hMutex)));
   EXPECT_TRUE(capture.Contains(sLine)) << sLine;
   EXPECT_FALSE(OwnsMutex(hMutex));
   holder = {};
