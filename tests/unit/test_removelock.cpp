@@ -147,7 +147,12 @@ TEST_F(RemoveLock, DeviceLockTestsTheCreatedMaskUnderTheDeviceListMutex)
   const char* sLines[] = { "couldn't acquire mutex pDevice->hDeviceListMutex",
                            "there is still a UMD created, or a new UMD just attached to this device and revived it",
                            "assert bReleaseRemoveLock == FALSE" };
-  const struct { HANDLE hMutex; ULONG ulCreated; BOOL bRelease; int iLines; /* bits: sLines written */ } cases[] = {
+  const struct {
+    HANDLE hMutex;
+    ULONG ulCreated;
+    BOOL bRelease;
+    int iLines;   // bits: which of sLines are written
+  } cases[] = {
     { hSet, 0, FALSE, 0 },
     { gbl.hDeviceListMutex, 0, FALSE, 0 },
     { nullptr, 0, FALSE, 1 },

@@ -79,7 +79,12 @@ TEST(SynchCriticalRegion, EnterOwnsTheMutexOrFailsWithTheReason)
   TraceLevel lines(TRACE_CAT_LOCK | TRACE_CAT_SYSTEM);
   enum Mutex { NONE, FREE, HELD, ABANDONED };
   enum Cancel { NO_EVENT, UNSIGNALLED, SIGNALLED };
-  const struct { Mutex mutex; Cancel cancel; DWORD dwError; /* 0: entered */ const char* sLine; } cases[] = {
+  const struct {
+    Mutex mutex;
+    Cancel cancel;
+    DWORD dwError;   // 0: entered
+    const char* sLine;
+  } cases[] = {
     { NONE, NO_EVENT, ERROR_INVALID_HANDLE, "CriticalRegionEnter - hMutex is NULL." },
     { FREE, NO_EVENT, 0, "CriticalRegionEnter - Exit - bStatus:1 - dwStatus:0x1." },
     { FREE, UNSIGNALLED, 0, "CriticalRegionEnter - Exit - bStatus:1 - dwStatus:0x1." },
