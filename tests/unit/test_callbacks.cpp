@@ -1,13 +1,12 @@
-// The linked plug-in code: binding, control commands and dispatch against a
-// host record of the test's own (the DLLs bind by ordinal in the instance
-// tests), and the device callbacks on a bound host: initialisation, start (what
+// The linked plug-in code bound to the reference host with one simulated
+// mouse (the DLLs bind by ordinal in the instance tests): binding, control
+// commands, dispatch, and the device callbacks: initialisation, start (what
 // reaches the driver and what is announced), event packets and hardware-event
 // registration.
 #include <gtest/gtest.h>
 
 #include "tests/unit/BoundHost.h"
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <tuple>
@@ -24,48 +23,6 @@
 #include "tests/unit/TestSupport.h"
 
 namespace {
-
-
-// A host record whose operations record how the plug-in called them.
-struct FakeHost {
-  ULONG_PTR Api[HOST_WORD_COUNT] = {};
-  tMainShare Share = {};
-  tGbl Gbl = {};
-  tMain Main = {};
-  FakeHost()
-  {
-    Api[HOST_MAIN_SHARE] = reinterpret_cast<ULONG_PTR>(&Share);
-    Api[HOST_GBL] = reinterpret_cast<ULONG_PTR>(&Gbl);
-    Api[HOST_MAIN] = reinterpret_cast<ULONG_PTR>(&Main);
-    Api[HOST_REMOVE_DEVICES] = reinterpret_cast<ULONG_PTR>(&RemoveDevices);
-    Main.hInstance = GetModuleHandleA(nullptr);
-    // This host has no devices: enumerations the commands queue skip at once
-    // instead of sweeping through its remove operation on another thread.
-    Main.ulSessionFlags = HOST_SESSION_NOT_RUNNING;
-  }
-  // The remove-devices calls so far, "filter? context? plug-in flag;" each;
-  // kRemoveAll removes every device of the plug-in.
-  static inline std::string s_sRemoves;
-  static BOOL RemoveDevices(PFN_HOST_DEVICE_FILTER pfnFilter, ULONG_PTR, void* pContext, ULONG ulUmdIndex, ULONG ulFlag)
-  {
-    char s[64];
-    snprintf(s, sizeof s, "%d %d %lu %lu;", pfnFilter != nullptr, pContext != nullptr, ulUmdIndex, ulFlag);
-    s_sRemoves += s;
-    return TRUE;
-  }
-};
-const std::string kRemoveAll = "0 0 9 1;";
-
-class PluginTest : public testing::Test {
-protected:
-  void TearDown() override
-  {
-    if (g_pUmdGlobal != nullptr && g_pUmdGlobal->bInUse) {
-      MouMainExit(0, 0);
-    }
-    g_pUmdGlobal = nullptr;
-  }
-};
 
 constexpr ULONG kTestLock = LOCK_MainDeviceIoControlThread;
 
@@ -120,68 +77,60 @@ protected:
 
 // Without the record or one of its words: refused, asserted once by the
 // unit's own line, and the framework is not started.
-TEST_F(PluginTest, MainInitRefusesANullRecordAndEachNullWord)
+TEST_F(CallbackTest, MainInitRefusesANullRecordAndEachNullWord)
 {
+  MouMainExit(0, 0);
   for (int word : { -1, 0, 1, 2 }) {   // -1: no record at all
-    FakeHost host;
-    if (word >= 0) host.Api[word] = 0;
+    std::vector<ULONG_PTR> api(pHost->Api, pHost->Api + HOST_WORD_COUNT);
+    if (word >= 0) api[word] = 0;
     TraceCapture capture;
-    EXPECT_EQ(MouMainInit(word >= 0 ? host.Api : nullptr, 0, 0), 0u) << word;
+    EXPECT_EQ(MouMainInit(word >= 0 ? api.data() : nullptr, 0, 0), 0u) << word;
     EXPECT_EQ(std::make_tuple(capture.Count("<error> MouMainInit - MouMainInit - DravMou.cpp line"),
                               capture.Count("assert FALSE"), capture.Contains("UmdMainInit - entry")),
               std::make_tuple(1u, 1u, false)) << word;
   }
 }
 
-TEST_F(PluginTest, MainInitBindsControlCommandsAnswerAndMainExitReleasesTheInstance)
+TEST_F(CallbackTest, MainInitBindsControlCommandsAnswerAndMainExitReleasesTheInstance)
 {
-  FakeHost host;
-  FakeHost::s_sRemoves.clear();
-  ASSERT_EQ(MouMainInit(host.Api, 0, 0), 1u);
-  ASSERT_NE(g_pUmdGlobal, nullptr);
   UmdGlobal* pInstance = g_pUmdGlobal;
+  ASSERT_NE(pInstance, nullptr);
   EXPECT_EQ(std::make_tuple(pInstance->bInUse, pInstance->ulUmdIndex, pInstance->ulDevInfoSize,
                             std::string(pInstance->sName), pInstance->ulDefaultDeviceType, g_pDevMgrApi, g_pMain),
             std::make_tuple(TRUE, (ULONG)UMD_MOUFILT, 352ul, std::string("MOU"), (ULONG)LD_DEVICETYPE_MOUSE,
-                            (PDEVMGRAPI)host.Api, &host.Main));
+                            (PDEVMGRAPI)pHost->Api, &pHost->Main));
   EXPECT_EQ(memcmp(&pInstance->InterfaceGuid, &GUID_INTERFACE_RAWPDO_VMOUFILT, 16), 0);
   char sClass[64] = {};
   GetClassNameA(pInstance->hWnd, sClass, sizeof sClass);
   EXPECT_STREQ(sClass, "DRAVMOU_MainWindow");
 
-  // The version takes two words; other commands touch none, unknown ones answer 0.
+  // The version takes two words, the other commands none (a null record);
+  // unknown ones answer 0; command 5 alone removes the plug-in's devices.
   ULONG words[3] = { 7, 7, 0xABCDEF };
   EXPECT_EQ(MouControl(LD_API_GET_VERSION, words, 0, 0), 1u);
   EXPECT_EQ(std::vector<ULONG>(words, words + 3), (std::vector<ULONG>{ 0, 1, 0xABCDEF }));
-  words[0] = 5;
-  EXPECT_EQ(MouControl(LD_API_SUSPEND, words, 0, 0), 1u);
-  EXPECT_EQ(MouControl(7, words, 0, 0), 0u);
-  EXPECT_EQ(MouControl(0xFFFFFFFF, words, 0, 0), 0u);
-  EXPECT_EQ(std::vector<ULONG>(words, words + 2), (std::vector<ULONG>{ 5, 1 }));
-  for (ULONG cmd = 1; cmd <= 6; ++cmd) {
-    EXPECT_EQ(MouControl(cmd, nullptr, 0, 0), 1u) << cmd;
-    EXPECT_EQ(FakeHost::s_sRemoves, cmd >= 5 ? kRemoveAll : "") << cmd;   // command 5 alone
+  pHost->Main.ulSessionFlags = HOST_SESSION_NOT_RUNNING;   // the enumerations queued skip at once
+  for (ULONG cmd : { 1ul, 2ul, 3ul, 4ul, 5ul, 6ul, 7ul, 0xFFFFFFFFul }) {
+    EXPECT_EQ(MouControl(cmd, nullptr, 0, 0), cmd <= 6 ? 1u : 0u) << cmd;
+    EXPECT_EQ(RefHostDeviceCount(pHost), cmd >= 5 ? 0u : 1u) << cmd;
   }
 
-  // Unbinding asks the host to remove every device of the plug-in.
+  // Unbinding asks the host to remove every device of the plug-in. Unbound, a
+  // second unbind and a remove-all reach neither the released record nor the host.
+  ASSERT_NE(RefHostAddSimDevice(pHost, "\\\\?\\HID#VID_1A2B&PID_0001#cb#mouse1"), nullptr);
   EXPECT_EQ(MouMainExit(0, 0), 1u);
-  EXPECT_FALSE(pInstance->bInUse);
-  EXPECT_EQ(g_pUmdGlobal, nullptr);
-  EXPECT_EQ(FakeHost::s_sRemoves, kRemoveAll + kRemoveAll);
-  // Unbound: a second unbind and a remove-all command reach neither the
-  // released record nor the host.
+  EXPECT_TRUE(!pInstance->bInUse && g_pUmdGlobal == nullptr && RefHostDeviceCount(pHost) == 0);
+  ASSERT_NE(RefHostAddSimDevice(pHost, "\\\\?\\HID#VID_1A2B&PID_0001#cb#mouse2"), nullptr);
   EXPECT_EQ(MouMainExit(0, 0), 1u);
   EXPECT_EQ(MouControl(LD_API_REMOVE_ALL_DEVICES, nullptr, 0, 0), 1u);
-  EXPECT_EQ(FakeHost::s_sRemoves, kRemoveAll + kRemoveAll);
+  EXPECT_EQ(RefHostDeviceCount(pHost), 1u);
 }
 
 // The settings codes and the plug-in-wide driver type are driven through the
 // dispatch by the settings tests; here the time stamp, codes not served, and
 // the driver type refused for a device.
-TEST_F(PluginTest, DispatchServesTheTimeStampRefusesOtherCodesAndTheDriverTypeForADevice)
+TEST_F(CallbackTest, DispatchServesTheTimeStampRefusesOtherCodesAndTheDriverTypeForADevice)
 {
-  FakeHost host;
-  ASSERT_EQ(MouMainInit(host.Api, 0, 0), 1u);
   tDevice device = {};
   device.ulDeviceType = LD_DEVICETYPE_MOUSE;
   TraceCapture capture;
@@ -209,7 +158,6 @@ TEST_F(PluginTest, DispatchServesTheTimeStampRefusesOtherCodesAndTheDriverTypeFo
   EXPECT_EQ(MouDeviceControl(nullptr, LD_GET_MOUSE_BUTTON_MAPPING, nullptr, nullptr, 0),
             (LD_STATUS)LD_INVALID_FUNCTION);
   EXPECT_TRUE(capture.Contains("assert NULL != pReturnedSize"));
-  MouMainExit(0, 0);
 }
 
 TEST_F(CallbackTest, StartPushesProcessingAndByDriverTypeTheInUseEventThenAnnounces)
