@@ -52,8 +52,7 @@ bool KeyExists(HKEY hRoot, const char* sKey)
 
 // Saves named values of one key and whether the key existed, deletes the
 // values so that a case starts without them, and puts them back.
-class RegBackup {
-public:
+struct RegBackup {
   RegBackup(HKEY hRoot, const char* sKey, const std::vector<std::string>& names)
       : m_hRoot(hRoot), m_sKey(sKey), m_bKeyExisted(KeyExists(hRoot, sKey))
   {
@@ -65,20 +64,17 @@ public:
   ~RegBackup()
   {
     HKEY hKey;
-    if (RegCreateKeyExA(m_hRoot, m_sKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey, nullptr) == ERROR_SUCCESS) {
+    if (RegCreateKeyExA(m_hRoot, m_sKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey, nullptr) == ERROR_SUCCESS) {
       for (const auto& [name, v] : m_saved) {
         v.bPresent ? RegSetValueExA(hKey, name.c_str(), 0, v.dwType, v.data.data(), (DWORD)v.data.size())
                    : RegDeleteValueA(hKey, name.c_str());
       }
       RegCloseKey(hKey);
     }
-    if (!m_bKeyExisted) RegDeleteKeyA(m_hRoot, m_sKey.c_str());   // only succeeds when it has no subkeys
+    if (!m_bKeyExisted) RegDeleteKeyA(m_hRoot, m_sKey);   // only succeeds when it has no subkeys
   }
-  RegBackup(const RegBackup&) = delete;
-
-private:
   HKEY m_hRoot;
-  std::string m_sKey;
+  const char* m_sKey;
   bool m_bKeyExisted;
   std::vector<std::pair<std::string, RawValue>> m_saved;
 };
@@ -122,24 +118,39 @@ Values Snapshot(const char* sKey)
   for (const auto& name : kSnapshotNames) v.push_back(ReadDword(HKEY_CURRENT_USER, sKey, name.c_str()));
   return v;
 }
+// A settings record's fields in the order of the snapshot's names after the flag.
+Values Fields(const tCursorSettings& s) { return Values(&s.lButtonSwap, &s.lSpeed + 1); }
 void SetRaw(const char* sName, const std::string& s) { TestRegSetBinary(HKEY_CURRENT_USER, kDravKey, sName, s.data(), (DWORD)s.size()); }
 
-// Every case starts with no flag and no snapshot, and leaves the user's
-// system settings and registry values as it found them.
-class WndCursorTest : public testing::Test {
+bool IsFolder(const std::string& sPath)
+{
+  DWORD dw = GetFileAttributesA(sPath.c_str());
+  return dw != INVALID_FILE_ATTRIBUTES && (dw & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Every case starts without the values it uses (no flag, no snapshot), and
+// leaves the user's system settings and registry values as it found them.
+class WndStateTest : public testing::Test {
 protected:
-  ~WndCursorTest() override { SetSystem(m_saved); }
+  ~WndStateTest() override { SetSystem(m_saved); }
   Values m_saved = System();
-  RegBackup m_dravBackup{HKEY_CURRENT_USER, kDravKey, kSnapshotNames};
-  RegBackup m_cplBackup{HKEY_CURRENT_USER, kCplKey, kSnapshotNames};   // put back first: a subkey of the other
+  RegBackup m_user{HKEY_CURRENT_USER, kDravKey, kSnapshotNames};
+  RegBackup m_userState{HKEY_CURRENT_USER, kDravKey, {"DriverType", "FMode"}};
+  RegBackup m_machine{HKEY_LOCAL_MACHINE, kDravKey, {"DriverType", "FMode"}};
+  RegBackup m_cpl{HKEY_CURRENT_USER, kCplKey, kSnapshotNames};   // put back first: a subkey of the other
   TraceCapture m_capture;
+  const std::string m_sDrav = [] {
+    char s[MAX_PATH] = "";
+    SHGetSpecialFolderPathA(nullptr, s, CSIDL_COMMON_APPDATA, TRUE);
+    return std::string(s) + "\\Vantorix\\DRAV";
+  }();
 };
 
 // The first clear snapshots and neutralises all but the wheel; a second one
 // keeps the snapshot and touches nothing; the restore brings back speed,
 // acceleration in order and buttons; once restored, one without force sets
 // nothing. A forced clear leaves the previous snapshot, or writes none.
-TEST_F(WndCursorTest, ClearSnapshotsOnceAndRestoreBringsItBack)
+TEST_F(WndStateTest, ClearSnapshotsOnceAndRestoreBringsItBack)
 {
   enum { CLEAR, FORCED_CLEAR, RESTORE };
   // The system before and after, the snapshot after (the horizontal wheel is recorded as 3, whatever it is).
@@ -161,9 +172,11 @@ TEST_F(WndCursorTest, ClearSnapshotsOnceAndRestoreBringsItBack)
   EXPECT_EQ(Snapshot(kDravKey), Values({ 1, -1, -1, -1, -1, -1, -1, -1 }));
 }
 
-// The control panel's snapshot has a flag of its own; without its key a
-// restore and a variation fail and set nothing.
-TEST_F(WndCursorTest, ControlPanelSnapshotRestoreAndVariation)
+// The control panel's snapshot has a flag of its own. The variation is current
+// minus snapshot, but only whether the buttons are swapped counts and the
+// thresholds are not part of it. Without the key a restore and a variation
+// fail and set nothing.
+TEST_F(WndStateTest, ControlPanelSnapshotRestoreAndVariation)
 {
   TestRegSetDword(HKEY_CURRENT_USER, kDravKey, "MouseSettingsCleared", 1);
   WriteSnapshot(kCplKey, { 1, 0, 3, 3, 8, 2, 5, 1 });
@@ -172,12 +185,20 @@ TEST_F(WndCursorTest, ControlPanelSnapshotRestoreAndVariation)
   EXPECT_EQ(System(), Values({ 8, 2, 5, 1, 0, 3, 3 }));
   EXPECT_TRUE(Snapshot(kCplKey)[0] == 0 && Snapshot(kDravKey)[0] == 1);
 
-  SetSystem({ 12, 6, 10, 2, 1, 5, 9 });
-  WriteSnapshot(kCplKey, { 0, 0, 3, 3, 10, 6, 10, 1 });
-  tCursorSettings v{};
-  ASSERT_TRUE(WndGetCursorSettingsVariation(&v));
-  EXPECT_EQ(Values({ v.lSensitivity, v.lSpeed, v.lButtonSwap, v.lVerticalScroll, v.lHorizontalScroll }),
-            Values({ 2, 1, 1, 2, 0 }));   // horizontal recorded as 3 on both sides
+  const LONG t = 0x11111111;   // as the variation record was given
+  struct { Values system, snapshot, variation; } const rows[] = {   // horizontal recorded as 3 on both sides
+      { { 12, 6, 10, 2, 1, 5, 9 }, { 0, 0, 3, 3, 10, 6, 10, 1 }, { 1, 2, 0, 2, t, t, 1 } },
+      { { 12, 6, 10, 2, 1, 5, 9 }, { 0, 2, 1, 3, 13, 0, 0, 5 }, { 0, 4, 0, -1, t, t, -3 } },
+      { { 12, 6, 10, 2, 0, 5, 9 }, { 0, 1, 5, 3, 12, 0, 0, 2 }, { 1, 0, 0, 0, t, t, 0 } } };
+  tCursorSettings v;
+  for (const auto& r : rows) {
+    SetSystem(r.system);
+    WriteSnapshot(kCplKey, r.snapshot);
+    memset(&v, 0x11, sizeof v);
+    ASSERT_TRUE(WndGetCursorSettingsVariation(&v));
+    EXPECT_EQ(Fields(v), r.variation) << &r - rows;
+  }
+  EXPECT_FALSE(WndGetCursorSettingsVariation(nullptr));
   TestRegDelete(HKEY_CURRENT_USER, kCplKey, "MouseHorizontalScroll");
   EXPECT_FALSE(WndGetCursorSettingsVariation(&v));
 
@@ -191,7 +212,7 @@ TEST_F(WndCursorTest, ControlPanelSnapshotRestoreAndVariation)
 
 // Values of another type or length: never more than four bytes are taken; a
 // field that cannot be read stays zero and applies nothing.
-TEST_F(WndCursorTest, CorruptValuesApplyNoStrayNumbers)
+TEST_F(WndStateTest, CorruptValuesApplyNoStrayNumbers)
 {
   WriteSnapshot(kDravKey, { -1, 1, 3, 3, 6, 4, 9, 2 });
   SetRaw("MouseThreshold2", std::string("\x09\0\0\0\0\0\0\0", 8));   // too long
@@ -216,8 +237,7 @@ TEST_F(WndCursorTest, CorruptValuesApplyNoStrayNumbers)
   memset(&s, 0x5A, sizeof s);
   m_capture.Clear();
   EXPECT_FALSE(WndRetrieveCursorSettings(&hKey, &s));
-  EXPECT_EQ(Values({ s.lSensitivity, s.lSpeed, s.lThreshold1, s.lThreshold2, s.lVerticalScroll, s.lHorizontalScroll,
-                     s.lButtonSwap }), Values({ 6, 0, 4, 9, 0, 3, 1 }));
+  EXPECT_EQ(Fields(s), Values({ 1, 0, 3, 6, 4, 9, 0 }));
   EXPECT_EQ(m_capture.Count("assert FALSE"), 2u);
   EXPECT_FALSE(WndRetrieveCursorSettings(&hKey, nullptr));
 
@@ -242,42 +262,6 @@ TEST_F(WndCursorTest, CorruptValuesApplyNoStrayNumbers)
   EXPECT_FALSE(WndRestoreVerticalScrolling(&hKey) || WndRestoreHorizontalScrolling(&hKey) ||
                WndRestoreMouseButtonsSwitch(&hKey));
   RegCloseKey(hKey);
-}
-
-TEST_F(WndCursorTest, ComputedVariationCountsOnlyWhetherButtonsAreSwapped)
-{
-  struct { LONG lCurSwap, lSnapSwap, lCurSens, lSnapSens, lCurSpeed, lSnapSpeed, lSwap, lSens, lSpeed; } rows[] = {
-      { 1, 1, 3, 3, 6, 6, 0, 0, 0 }, { 1, 0, 3, 3, 6, 6, 1, 0, 0 }, { 0, 0, 3, 3, 6, 6, 0, 0, 0 },
-      { 2, 1, 4, 9, INT_MIN, 1, 0, -5, INT_MAX } };   // both count as swapped; the difference saturates
-  for (const auto& r : rows) {
-    tCursorSettings current = { r.lCurSwap, 3, 3, r.lCurSens, 6, 10, r.lCurSpeed }, snapshot = current, v;
-    snapshot.lButtonSwap = r.lSnapSwap, snapshot.lSensitivity = r.lSnapSens, snapshot.lSpeed = r.lSnapSpeed;
-    memset(&v, 0x11, sizeof v);
-    ASSERT_TRUE(WndComputeCursorSettingsVariation(&current, &snapshot, &v));
-    EXPECT_EQ(Values({ v.lButtonSwap, v.lSensitivity, v.lSpeed, v.lVerticalScroll, v.lHorizontalScroll, v.lThreshold1 }),
-              Values({ r.lSwap, r.lSens, r.lSpeed, 0, 0, 0x11111111 })) << &r - rows;   // thresholds are not part of it
-    EXPECT_FALSE(WndComputeCursorSettingsVariation(nullptr, &snapshot, &v) ||
-                 WndComputeCursorSettingsVariation(&current, nullptr, &v) ||
-                 WndComputeCursorSettingsVariation(&current, &snapshot, nullptr));
-  }
-}
-
-class WndStateTest : public testing::Test {
-protected:
-  RegBackup m_user{HKEY_CURRENT_USER, kDravKey, {"DriverType", "FMode"}};
-  RegBackup m_machine{HKEY_LOCAL_MACHINE, kDravKey, {"DriverType", "FMode"}};
-  TraceCapture m_capture;
-  const std::string m_sDrav = [] {
-    char s[MAX_PATH] = "";
-    SHGetSpecialFolderPathA(nullptr, s, CSIDL_COMMON_APPDATA, TRUE);
-    return std::string(s) + "\\Vantorix\\DRAV";
-  }();
-};
-
-bool IsFolder(const std::string& sPath)
-{
-  DWORD dw = GetFileAttributesA(sPath.c_str());
-  return dw != INVALID_FILE_ATTRIBUTES && (dw & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 // The user's value, else the machine's (which seeds the user's), else 1; a
