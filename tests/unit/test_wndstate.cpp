@@ -264,9 +264,11 @@ TEST_F(WndStateTest, CorruptValuesApplyNoStrayNumbers)
   RegCloseKey(hKey);
 }
 
-// The user's value, else the machine's (which seeds the user's), else 1; a
-// value of another type is asserted and stands, one longer than a number is not read.
-TEST_F(WndStateTest, DriverTypeFromTheUserTheMachineOrTheDefault)
+// The driver type: the user's value, else the machine's (which seeds the
+// user's), else 1; a value of another type is asserted and stands, one longer
+// than a number is not read. F-Lock: the user's value ends the search (a text
+// one is on, after the assertion), else the machine's, else on.
+TEST_F(WndStateTest, DriverTypeAndFLockFromTheUserThenTheMachineThenTheDefault)
 {
   LONG lType = -1;
   BOOL bFirst = FALSE;
@@ -293,12 +295,7 @@ TEST_F(WndStateTest, DriverTypeFromTheUserTheMachineOrTheDefault)
   EXPECT_EQ(m_capture.Count("WndSetDriverType - WndSetDriverType - WndState.cpp line"), 2u);
   EXPECT_TRUE(WndSetDriverType(0));
   EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kDravKey, "DriverType"), 0);
-}
 
-// The user's value ends the search (a text one is on, after the assertion);
-// without it the machine's counts, without both the mode is on.
-TEST_F(WndStateTest, FLockFromTheUserThenTheMachineThenOn)
-{
   TestRegSetDword(HKEY_CURRENT_USER, kDravKey, "FMode", 0);
   TestRegSetDword(HKEY_LOCAL_MACHINE, kDravKey, "FMode", 1);
   EXPECT_FALSE(WndLoadFLockState());
@@ -317,10 +314,12 @@ TEST_F(WndStateTest, FLockFromTheUserThenTheMachineThenOn)
   EXPECT_TRUE(WndLoadFLockState());
 }
 
-// Reserved characters become '#'; what cannot be named whole gives an empty path and nothing written past
-// the buffer. The log opens on a second try after its folder was made; a reader shares it and creates nothing.
-TEST_F(WndStateTest, BatteryLogNamesAndFiles)
+// Battery logs: reserved characters become '#'; what cannot be named whole gives an empty path and nothing
+// written past the buffer. The log opens on a second try after its folder was made; a reader shares it and
+// creates nothing.
+TEST_F(WndStateTest, BatteryLogsAppDataFoldersAndFolderTrees)
 {
+  SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, FALSE};
   const std::string sBattery = m_sDrav + "\\Battery", sLong(300, 'n'), sLog = sBattery + "\\00001234-Test#Mouse.log",
                     sSaved = m_sDrav + "\\Battery.aside." + std::to_string(GetCurrentProcessId());
   struct { ULONG ulModel; const char* sName; int iRoom; const char* sFile; } rows[] = {   // room: from the name's end
@@ -348,7 +347,6 @@ TEST_F(WndStateTest, BatteryLogNamesAndFiles)
   bool bMoved = IsFolder(sBattery) && MoveFileA(sBattery.c_str(), sSaved.c_str());
   ASSERT_FALSE(IsFolder(sBattery));
   if (!bMoved) RemoveDirectoryA(m_sDrav.c_str()), RemoveDirectoryA(m_sDrav.substr(0, m_sDrav.rfind('\\')).c_str());
-  SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, FALSE};
   HANDLE h = WndOpenBatteryLogFile(&device, &sa, &bNew);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   EXPECT_TRUE(bNew && (GetFileAttributesA(sLog.c_str()) & FILE_ATTRIBUTE_DIRECTORY) == 0);
@@ -366,16 +364,12 @@ TEST_F(WndStateTest, BatteryLogNamesAndFiles)
   EXPECT_EQ(WndOpenBatteryLogFile(&absent, nullptr, nullptr), INVALID_HANDLE_VALUE);
   DeleteFileA(sLog.c_str()), RemoveDirectoryA(sBattery.c_str());
   if (bMoved) MoveFileA(sSaved.c_str(), sBattery.c_str());
-}
 
-TEST_F(WndStateTest, AppDataFoldersAndFolderTrees)
-{
-  char sPath[MAX_PATH], sSmall[16];
-  SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, FALSE};
+  char sFolder[MAX_PATH], sSmall[16];
   const std::string sCache = m_sDrav + "\\Cache";
   const bool bExisted = IsFolder(sCache);
-  EXPECT_TRUE(WndGetDevicesFolder(sPath, sizeof sPath, FALSE, nullptr) && m_sDrav + "\\Devices" == sPath);
-  EXPECT_TRUE(WndGetCacheFolder(sPath, sizeof sPath, TRUE, &sa) && sCache == sPath && IsFolder(sCache));
+  EXPECT_TRUE(WndGetDevicesFolder(sFolder, sizeof sFolder, FALSE, nullptr) && m_sDrav + "\\Devices" == sFolder);
+  EXPECT_TRUE(WndGetCacheFolder(sFolder, sizeof sFolder, TRUE, &sa) && sCache == sFolder && IsFolder(sCache));
   if (!bExisted) RemoveDirectoryA(sCache.c_str());
   // The shell's folder alone is longer than this buffer: refused, no overrun.
   memset(sSmall, 'Z', sizeof sSmall);
