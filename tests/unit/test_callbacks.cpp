@@ -119,9 +119,8 @@ TEST_F(CallbackTest, MainInitBindsControlCommandsAnswerAndMainExitReleasesTheIns
   EXPECT_EQ(MouMainExit(0, 0), 1u);
   EXPECT_TRUE(!pInstance->bInUse && g_pUmdGlobal == nullptr && RefHostDeviceCount(pHost) == 0);
   ASSERT_NE(RefHostAddSimDevice(pHost, "\\\\?\\HID#VID_1A2B&PID_0001#cb#mouse2"), nullptr);
-  EXPECT_EQ(MouMainExit(0, 0), 1u);
-  EXPECT_EQ(MouControl(LD_API_REMOVE_ALL_DEVICES, nullptr, 0, 0), 1u);
-  EXPECT_EQ(RefHostDeviceCount(pHost), 1u);
+  EXPECT_TRUE(MouMainExit(0, 0) == 1 && MouControl(LD_API_REMOVE_ALL_DEVICES, nullptr, 0, 0) == 1 &&
+              RefHostDeviceCount(pHost) == 1);
 }
 
 // The settings codes and the plug-in-wide driver type are driven through the
@@ -130,8 +129,7 @@ TEST_F(CallbackTest, MainInitBindsControlCommandsAnswerAndMainExitReleasesTheIns
 TEST_F(CallbackTest, DispatchServesTheTimeStampRefusesOtherCodesAndTheDriverTypeForADevice)
 {
   TraceCapture capture;
-  ULONG record[40] = { 24 };
-  ULONG size = 0xDEAD;
+  ULONG record[40] = { 24 }, size = 0xDEAD;
   MouDeviceControl(pMouse, LD_GET_TIME_STAMP, record, &size, 0);
   EXPECT_EQ(Requests(IOCTL_RAWPDO_GET), (Sent{ { 4000, 0, 4 } }));
 
@@ -172,12 +170,10 @@ TEST_F(CallbackTest, StartPushesProcessingAndByDriverTypeTheInUseEventThenAnnoun
     if (c.bInUse) sets.emplace_back(3117, (ULONG_PTR)pHost->Main.hInUseEvent, 12);
     EXPECT_EQ(Requests(IOCTL_RAWPDO_SET), sets);
 
-    RefHostReport announce = {};
-    ASSERT_EQ(RefHostReportCount(REFHOST_REPORT_ANNOUNCE), 1u);
-    ASSERT_TRUE(RefHostGetReport(REFHOST_REPORT_ANNOUNCE, 0, &announce));
-    EXPECT_EQ(std::make_tuple(announce.pDevice, announce.ulUmdIndex, announce.ulFunctionCount, announce.ulEventCount,
-                              announce.Events[0]),
-              std::make_tuple(pMouse, 9ul, 20ul, 1ul, 0x1000007ul));
+    RefHostReport a = {};
+    RefHostGetReport(REFHOST_REPORT_ANNOUNCE, 0, &a);
+    EXPECT_EQ(std::make_tuple(RefHostReportCount(REFHOST_REPORT_ANNOUNCE), a.pDevice, a.ulUmdIndex, a.ulFunctionCount,
+                              a.ulEventCount, a.Events[0]), std::make_tuple(1ul, pMouse, 9ul, 20ul, 1ul, 0x1000007ul));
   }
   RefHostSetAnnounceResult(FALSE);
   EXPECT_FALSE(Start());
@@ -244,18 +240,17 @@ TEST_F(CallbackTest, TheChordingEventIsRegisteredUnregisteredAndMovedOutOfTheDri
   EXPECT_EQ(MouRegisterEvent(pMouse, pEvent, 0), (LD_STATUS)LD_SUCCESS);
   EXPECT_EQ(Block()->pChordingEvent, pEvent);
   EXPECT_EQ(Requests(0x00220404), (Sent{ { 3112, 0, 4 } }));
-  SimDrvRequest r;
-  ASSERT_TRUE(SimDrvGetRequest(0, &r));
-  EXPECT_EQ(r.ulOutSize, 0u);
+  SimDrvRequest r = {};
+  EXPECT_TRUE(SimDrvGetRequest(0, &r) && r.ulOutSize == 0);
 
   // A compatible record: same device, this plug-in's bit, same type.
   tHWEvent newEvent = *pEvent;
-  EXPECT_TRUE(MouEvaluateEventCompatibility(pMouse, &newEvent, pEvent, 0));
-  pEvent->EventUMDFlag = 0x100;
-  EXPECT_FALSE(MouEvaluateEventCompatibility(pMouse, &newEvent, pEvent, 0));
-  pEvent->EventUMDFlag = 0x200;
-  newEvent.ulEventType = 0x1000000;
-  EXPECT_FALSE(MouEvaluateEventCompatibility(pMouse, &newEvent, pEvent, 0));
+  const struct { ULONG ulFlag, ulType; BOOL bCompatible; } compat[] = {
+      { 0x100, HW_EVENT_CHORDING_BUTTON, FALSE }, { 0x200, 0x1000000, FALSE }, { 0x200, HW_EVENT_CHORDING_BUTTON, TRUE } };
+  for (const auto& c : compat) {
+    pEvent->EventUMDFlag = c.ulFlag, newEvent.ulEventType = c.ulType;
+    EXPECT_EQ(MouEvaluateEventCompatibility(pMouse, &newEvent, pEvent, 0), c.bCompatible) << c.ulFlag << " " << c.ulType;
+  }
   ReleaseRemoveLock(UMD_MOUFILT, kTestLock, pMouse);
 
   // Disconnect takes it out of the driver, connect puts it back.

@@ -288,8 +288,7 @@ TEST_F(WndStateTest, DriverTypeAndFLockFromTheUserThenTheMachineThenTheDefault)
   for (LONG l : {4, -1}) EXPECT_FALSE(WndSetDriverType(l)) << l;
   EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kDravKey, "DriverType"), 3);
   EXPECT_EQ(m_capture.Count("WndSetDriverType - WndSetDriverType - WndState.cpp line"), 2u);
-  EXPECT_TRUE(WndSetDriverType(0));
-  EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kDravKey, "DriverType"), 0);
+  EXPECT_TRUE(WndSetDriverType(0) && ReadDword(HKEY_CURRENT_USER, kDravKey, "DriverType") == 0);
 
   TestRegSetDword(HKEY_CURRENT_USER, kDravKey, "FMode", 0);
   TestRegSetDword(HKEY_LOCAL_MACHINE, kDravKey, "FMode", 1);
@@ -332,8 +331,8 @@ TEST_F(WndStateTest, BatteryLogsAppDataFoldersAndFolderTrees)
   }
   BOOL bNew = TRUE;
   tBatteryLogDevice device = {0x1234, "Test:Mouse"}, noName = {1, nullptr}, absent = {0x9999, "absent"};
-  char sPath[8];
-  EXPECT_FALSE(WndGetBatteryLogFileName(nullptr, sPath, sizeof sPath));
+  char sFolder[MAX_PATH], sSmall[16];
+  EXPECT_FALSE(WndGetBatteryLogFileName(nullptr, sSmall, sizeof sSmall));
   EXPECT_TRUE(WndOpenBatteryLogFile(nullptr, nullptr, nullptr) == INVALID_HANDLE_VALUE &&
               WndOpenBatteryLogFile(&noName, nullptr, &bNew) == INVALID_HANDLE_VALUE && !bNew);
 
@@ -360,7 +359,6 @@ TEST_F(WndStateTest, BatteryLogsAppDataFoldersAndFolderTrees)
   DeleteFileA(sLog.c_str()), RemoveDirectoryA(sBattery.c_str());
   if (bMoved) MoveFileA(sSaved.c_str(), sBattery.c_str());
 
-  char sFolder[MAX_PATH], sSmall[16];
   const std::string sCache = m_sDrav + "\\Cache";
   const bool bExisted = IsFolder(sCache);
   EXPECT_TRUE(WndGetDevicesFolder(sFolder, sizeof sFolder, FALSE, nullptr) && m_sDrav + "\\Devices" == sFolder);
