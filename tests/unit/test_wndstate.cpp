@@ -137,7 +137,7 @@ protected:
   RegBackup m_user{HKEY_CURRENT_USER, kDravKey, kSnapshotNames};
   RegBackup m_userState{HKEY_CURRENT_USER, kDravKey, {"DriverType", "FMode"}};
   RegBackup m_machine{HKEY_LOCAL_MACHINE, kDravKey, {"DriverType", "FMode"}};
-  RegBackup m_cpl{HKEY_CURRENT_USER, kCplKey, kSnapshotNames};   // put back first: a subkey of the other
+  RegBackup m_cpl{HKEY_CURRENT_USER, kCplKey, kSnapshotNames};   // put back first: a subkey of the user's key
   TraceCapture m_capture;
   const std::string m_sDrav = [] {
     char s[MAX_PATH] = "";
@@ -171,7 +171,7 @@ TEST_F(WndStateTest, ClearSnapshotsOnceAndRestoreBringsItBack)
 
 // The control panel's snapshot has a flag of its own. The variation is current
 // minus snapshot, but only whether the buttons are swapped counts and the
-// thresholds are not part of it. Without the key a restore and a variation
+// thresholds are left out. Without the key a restore and a variation
 // fail and set nothing.
 TEST_F(WndStateTest, ControlPanelSnapshotRestoreAndVariation)
 {
