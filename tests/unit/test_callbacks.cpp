@@ -1,13 +1,12 @@
-// The linked plug-in code: binding, control commands and dispatch against a
-// host record of the test's own (the DLLs bind by ordinal in the instance
-// tests), and the device callbacks on a bound host: initialisation, start (what
+// The linked plug-in code bound to the reference host with one simulated
+// mouse (the DLLs bind by ordinal in the instance tests): binding, control
+// commands, dispatch, and the device callbacks: initialisation, start (what
 // reaches the driver and what is announced), event packets and hardware-event
 // registration.
 #include <gtest/gtest.h>
 
 #include "tests/unit/BoundHost.h"
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <tuple>
@@ -25,55 +24,14 @@
 
 namespace {
 
-
-// A host record whose operations record how the plug-in called them.
-struct FakeHost {
-  ULONG_PTR Api[HOST_WORD_COUNT] = {};
-  tMainShare Share = {};
-  tGbl Gbl = {};
-  tMain Main = {};
-  FakeHost()
-  {
-    Api[HOST_MAIN_SHARE] = reinterpret_cast<ULONG_PTR>(&Share);
-    Api[HOST_GBL] = reinterpret_cast<ULONG_PTR>(&Gbl);
-    Api[HOST_MAIN] = reinterpret_cast<ULONG_PTR>(&Main);
-    Api[HOST_REMOVE_DEVICES] = reinterpret_cast<ULONG_PTR>(&RemoveDevices);
-    Main.hInstance = GetModuleHandleA(nullptr);
-    // This host has no devices: enumerations the commands queue skip at once
-    // instead of sweeping through its remove operation on another thread.
-    Main.ulSessionFlags = HOST_SESSION_NOT_RUNNING;
-  }
-  // The remove-devices calls so far, "filter? context? plug-in flag;" each;
-  // kRemoveAll removes every device of the plug-in.
-  static inline std::string s_sRemoves;
-  static BOOL RemoveDevices(PFN_HOST_DEVICE_FILTER pfnFilter, ULONG_PTR, void* pContext, ULONG ulUmdIndex, ULONG ulFlag)
-  {
-    char s[64];
-    snprintf(s, sizeof s, "%d %d %lu %lu;", pfnFilter != nullptr, pContext != nullptr, ulUmdIndex, ulFlag);
-    s_sRemoves += s;
-    return TRUE;
-  }
-};
-const std::string kRemoveAll = "0 0 9 1;";
-
-class PluginTest : public testing::Test {
-protected:
-  void TearDown() override
-  {
-    if (g_pUmdGlobal != nullptr && g_pUmdGlobal->bInUse) {
-      MouMainExit(0, 0);
-    }
-    g_pUmdGlobal = nullptr;
-  }
-};
-
 constexpr ULONG kTestLock = LOCK_MainDeviceIoControlThread;
 
 // Requests at the driver with this control code, in order, as (first payload
 // word, following 32 or 64 bits, input size).
-std::vector<std::tuple<ULONG, ULONG64, ULONG>> Requests(DWORD dwIoctl)
+using Sent = std::vector<std::tuple<ULONG, ULONG64, ULONG>>;
+Sent Requests(DWORD dwIoctl)
 {
-  std::vector<std::tuple<ULONG, ULONG64, ULONG>> out;
+  Sent out;
   SimDrvRequest r;
   for (ULONG i = 0; SimDrvGetRequest(i, &r); ++i) {
     ULONG ulWord = 0;
@@ -120,75 +78,60 @@ protected:
 
 // Without the record or one of its words: refused, asserted once by the
 // unit's own line, and the framework is not started.
-TEST_F(PluginTest, MainInitRefusesANullRecordAndEachNullWord)
+TEST_F(CallbackTest, MainInitRefusesANullRecordAndEachNullWord)
 {
+  MouMainExit(0, 0);
   for (int word : { -1, 0, 1, 2 }) {   // -1: no record at all
-    FakeHost host;
-    if (word >= 0) host.Api[word] = 0;
+    std::vector<ULONG_PTR> api(pHost->Api, pHost->Api + HOST_WORD_COUNT);
+    if (word >= 0) api[word] = 0;
     TraceCapture capture;
-    EXPECT_EQ(MouMainInit(word >= 0 ? host.Api : nullptr, 0, 0), 0u) << word;
+    EXPECT_EQ(MouMainInit(word >= 0 ? api.data() : nullptr, 0, 0), 0u) << word;
     EXPECT_EQ(std::make_tuple(capture.Count("<error> MouMainInit - MouMainInit - DravMou.cpp line"),
                               capture.Count("assert FALSE"), capture.Contains("UmdMainInit - entry")),
               std::make_tuple(1u, 1u, false)) << word;
   }
 }
 
-TEST_F(PluginTest, MainInitBindsControlCommandsAnswerAndMainExitReleasesTheInstance)
+TEST_F(CallbackTest, MainInitBindsControlCommandsAnswerAndMainExitReleasesTheInstance)
 {
-  FakeHost host;
-  FakeHost::s_sRemoves.clear();
-  ASSERT_EQ(MouMainInit(host.Api, 0, 0), 1u);
-  ASSERT_NE(g_pUmdGlobal, nullptr);
   UmdGlobal* pInstance = g_pUmdGlobal;
+  ASSERT_NE(pInstance, nullptr);
   EXPECT_EQ(std::make_tuple(pInstance->bInUse, pInstance->ulUmdIndex, pInstance->ulDevInfoSize,
                             std::string(pInstance->sName), pInstance->ulDefaultDeviceType, g_pDevMgrApi, g_pMain),
             std::make_tuple(TRUE, (ULONG)UMD_MOUFILT, 352ul, std::string("MOU"), (ULONG)LD_DEVICETYPE_MOUSE,
-                            (PDEVMGRAPI)host.Api, &host.Main));
+                            (PDEVMGRAPI)pHost->Api, &pHost->Main));
   EXPECT_EQ(memcmp(&pInstance->InterfaceGuid, &GUID_INTERFACE_RAWPDO_VMOUFILT, 16), 0);
-  char sClass[64] = {};
-  GetClassNameA(pInstance->hWnd, sClass, sizeof sClass);
-  EXPECT_STREQ(sClass, "DRAVMOU_MainWindow");
 
-  // The version takes two words; other commands touch none, unknown ones answer 0.
+  // The version takes two words, the other commands none (a null record);
+  // unknown ones answer 0; command 5 alone removes the plug-in's devices.
   ULONG words[3] = { 7, 7, 0xABCDEF };
   EXPECT_EQ(MouControl(LD_API_GET_VERSION, words, 0, 0), 1u);
   EXPECT_EQ(std::vector<ULONG>(words, words + 3), (std::vector<ULONG>{ 0, 1, 0xABCDEF }));
-  words[0] = 5;
-  EXPECT_EQ(MouControl(LD_API_SUSPEND, words, 0, 0), 1u);
-  EXPECT_EQ(MouControl(7, words, 0, 0), 0u);
-  EXPECT_EQ(MouControl(0xFFFFFFFF, words, 0, 0), 0u);
-  EXPECT_EQ(std::vector<ULONG>(words, words + 2), (std::vector<ULONG>{ 5, 1 }));
-  for (ULONG cmd = 1; cmd <= 6; ++cmd) {
-    EXPECT_EQ(MouControl(cmd, nullptr, 0, 0), 1u) << cmd;
-    EXPECT_EQ(FakeHost::s_sRemoves, cmd >= 5 ? kRemoveAll : "") << cmd;   // command 5 alone
+  pHost->Main.ulSessionFlags = HOST_SESSION_NOT_RUNNING;   // the enumerations queued skip at once
+  for (ULONG cmd : { 1ul, 2ul, 3ul, 4ul, 5ul, 6ul, 7ul, 0xFFFFFFFFul }) {
+    EXPECT_EQ(MouControl(cmd, nullptr, 0, 0), cmd <= 6 ? 1u : 0u) << cmd;
+    EXPECT_EQ(RefHostDeviceCount(pHost), cmd >= 5 ? 0u : 1u) << cmd;
   }
 
-  // Unbinding asks the host to remove every device of the plug-in.
+  // Unbinding asks the host to remove every device of the plug-in. Unbound, a
+  // second unbind and a remove-all reach neither the released record nor the host.
+  ASSERT_NE(RefHostAddSimDevice(pHost, "\\\\?\\HID#VID_1A2B&PID_0001#cb#mouse1"), nullptr);
   EXPECT_EQ(MouMainExit(0, 0), 1u);
-  EXPECT_FALSE(pInstance->bInUse);
-  EXPECT_EQ(g_pUmdGlobal, nullptr);
-  EXPECT_EQ(FakeHost::s_sRemoves, kRemoveAll + kRemoveAll);
-  // Unbound: a second unbind and a remove-all command reach neither the
-  // released record nor the host.
-  EXPECT_EQ(MouMainExit(0, 0), 1u);
-  EXPECT_EQ(MouControl(LD_API_REMOVE_ALL_DEVICES, nullptr, 0, 0), 1u);
-  EXPECT_EQ(FakeHost::s_sRemoves, kRemoveAll + kRemoveAll);
+  EXPECT_TRUE(!pInstance->bInUse && g_pUmdGlobal == nullptr && RefHostDeviceCount(pHost) == 0);
+  ASSERT_NE(RefHostAddSimDevice(pHost, "\\\\?\\HID#VID_1A2B&PID_0001#cb#mouse2"), nullptr);
+  EXPECT_TRUE(MouMainExit(0, 0) == 1 && MouControl(LD_API_REMOVE_ALL_DEVICES, nullptr, 0, 0) == 1 &&
+              RefHostDeviceCount(pHost) == 1);
 }
 
 // The settings codes and the plug-in-wide driver type are driven through the
 // dispatch by the settings tests; here the time stamp, codes not served, and
 // the driver type refused for a device.
-TEST_F(PluginTest, DispatchServesTheTimeStampRefusesOtherCodesAndTheDriverTypeForADevice)
+TEST_F(CallbackTest, DispatchServesTheTimeStampRefusesOtherCodesAndTheDriverTypeForADevice)
 {
-  FakeHost host;
-  ASSERT_EQ(MouMainInit(host.Api, 0, 0), 1u);
-  tDevice device = {};
-  device.ulDeviceType = LD_DEVICETYPE_MOUSE;
   TraceCapture capture;
-  ULONG record[40] = { 24 };
-  ULONG size = 0xDEAD;
-  MouDeviceControl(&device, LD_GET_TIME_STAMP, record, &size, 0);
-  EXPECT_TRUE(capture.Contains("UmdMgrGetTimeStamp - querying 0x0"));
+  ULONG record[40] = { 24 }, size = 0xDEAD;
+  MouDeviceControl(pMouse, LD_GET_TIME_STAMP, record, &size, 0);
+  EXPECT_EQ(Requests(IOCTL_RAWPDO_GET), (Sent{ { 4000, 0, 4 } }));
 
   // Codes of other groups, the get beside a served set, and the last possible
   // one: refused, nothing written.
@@ -196,7 +139,7 @@ TEST_F(PluginTest, DispatchServesTheTimeStampRefusesOtherCodesAndTheDriverTypeFo
                       0x6000000ul, 0xFFFFFFFFul }) {
     ULONG words[4] = { 8, 0x55 };
     size = 0xDEAD;
-    EXPECT_EQ(MouDeviceControl(&device, code, words, &size, 2), (LD_STATUS)LD_INVALID_FUNCTION) << std::hex << code;
+    EXPECT_EQ(MouDeviceControl(pMouse, code, words, &size, 2), (LD_STATUS)LD_INVALID_FUNCTION) << std::hex << code;
     EXPECT_EQ(std::make_tuple(size, words[1]), std::make_tuple(0ul, 0x55ul)) << std::hex << code;
   }
 
@@ -204,12 +147,11 @@ TEST_F(PluginTest, DispatchServesTheTimeStampRefusesOtherCodesAndTheDriverTypeFo
   // pointer is asserted, not written.
   ULONG type[2] = { 8, 1 };
   size = 0xDEAD;
-  EXPECT_EQ(MouDeviceControl(&device, LD_SET_MOUSE_DRIVER_TYPE, type, &size, 0), (LD_STATUS)LD_INVALID_PARAMETER);
+  EXPECT_EQ(MouDeviceControl(pMouse, LD_SET_MOUSE_DRIVER_TYPE, type, &size, 0), (LD_STATUS)LD_INVALID_PARAMETER);
   EXPECT_EQ(size, 0u);
   EXPECT_EQ(MouDeviceControl(nullptr, LD_GET_MOUSE_BUTTON_MAPPING, nullptr, nullptr, 0),
             (LD_STATUS)LD_INVALID_FUNCTION);
   EXPECT_TRUE(capture.Contains("assert NULL != pReturnedSize"));
-  MouMainExit(0, 0);
 }
 
 TEST_F(CallbackTest, StartPushesProcessingAndByDriverTypeTheInUseEventThenAnnounces)
@@ -224,16 +166,14 @@ TEST_F(CallbackTest, StartPushesProcessingAndByDriverTypeTheInUseEventThenAnnoun
     SimDrvClearRequests();
     RefHostReportsReset();
     EXPECT_TRUE(Start());
-    std::vector<std::tuple<ULONG, ULONG64, ULONG>> sets = { { 3105, c.ulProcessing, 8 } };
+    Sent sets = { { 3105, c.ulProcessing, 8 } };
     if (c.bInUse) sets.emplace_back(3117, (ULONG_PTR)pHost->Main.hInUseEvent, 12);
     EXPECT_EQ(Requests(IOCTL_RAWPDO_SET), sets);
 
-    RefHostReport announce = {};
-    ASSERT_EQ(RefHostReportCount(REFHOST_REPORT_ANNOUNCE), 1u);
-    ASSERT_TRUE(RefHostGetReport(REFHOST_REPORT_ANNOUNCE, 0, &announce));
-    EXPECT_EQ(std::make_tuple(announce.pDevice, announce.ulUmdIndex, announce.ulFunctionCount, announce.ulEventCount,
-                              announce.Events[0]),
-              std::make_tuple(pMouse, 9ul, 20ul, 1ul, 0x1000007ul));
+    RefHostReport a = {};
+    RefHostGetReport(REFHOST_REPORT_ANNOUNCE, 0, &a);
+    EXPECT_EQ(std::make_tuple(RefHostReportCount(REFHOST_REPORT_ANNOUNCE), a.pDevice, a.ulUmdIndex, a.ulFunctionCount,
+                              a.ulEventCount, a.Events[0]), std::make_tuple(1ul, pMouse, 9ul, 20ul, 1ul, 0x1000007ul));
   }
   RefHostSetAnnounceResult(FALSE);
   EXPECT_FALSE(Start());
@@ -253,17 +193,15 @@ TEST_F(CallbackTest, InitCallsModelDeviceOnlyForAMintermNamingThePlugInWithoutCa
     model.sMinTerm = c.sMinTerm;
     model.sCache = c.sCache;
     EXPECT_TRUE(UmdCallbackDeviceInit(pMouse, 0, &model));
-    ASSERT_EQ(RefHostReportCount(REFHOST_REPORT_MODEL_DEVICE), c.ulCalls) << (c.sMinTerm ? c.sMinTerm : "(null)");
     RefHostReport r = {};
-    if (c.ulCalls) {
-      ASSERT_TRUE(RefHostGetReport(REFHOST_REPORT_MODEL_DEVICE, 0, &r));
-      EXPECT_EQ(std::make_tuple(r.pDevice, r.pRecord, r.ulUmdIndex), std::make_tuple(pMouse, (const void*)&model, 9ul));
-    }
+    RefHostGetReport(REFHOST_REPORT_MODEL_DEVICE, 0, &r);
+    EXPECT_EQ(std::make_tuple(RefHostReportCount(REFHOST_REPORT_MODEL_DEVICE), r.pDevice, r.pRecord, r.ulUmdIndex),
+              std::make_tuple(c.ulCalls, c.ulCalls ? pMouse : nullptr, c.ulCalls ? (const void*)&model : nullptr,
+                              c.ulCalls ? 9ul : 0ul)) << (c.sMinTerm ? c.sMinTerm : "(null)");
   }
   ReleaseRemoveLock(UMD_MOUFILT, kTestLock, pMouse);
   TraceCapture capture;
-  tModelInfo model = {};
-  EXPECT_FALSE(UmdCallbackDeviceInit(nullptr, 0, &model));
+  EXPECT_FALSE(UmdCallbackDeviceInit(nullptr, 0, nullptr));
   EXPECT_TRUE(capture.Contains(": assert pDevice\n"));
 }
 
@@ -285,13 +223,11 @@ TEST_F(CallbackTest, ChordingPacketsBecomeReportsOnlyWhileRegisteredWholeAndTheD
     ULONG packet[25] = { c.ulId, c.ulState };
     UmdCallbackProcessEvent(pMouse, packet, c.ulBytes);
     pMouse->RemoveLock[UMD_MOUFILT].lRemove = 0;
-    bool bReported = c.ulBytes >= 4 && c.lRemove == 0 && c.ulId == 3112 && c.bRegistered;
-    ASSERT_EQ(RefHostReportCount(REFHOST_REPORT_HW_EVENT), bReported ? 1u : 0u);
+    const ULONG n = c.ulBytes >= 4 && c.lRemove == 0 && c.ulId == 3112 && c.bRegistered;   // reports expected
     RefHostReport r = {};
-    if (bReported) {
-      ASSERT_TRUE(RefHostGetReport(REFHOST_REPORT_HW_EVENT, 0, &r));
-      EXPECT_EQ(std::make_tuple(r.pDevice, r.pRecord, r.value), std::make_tuple(pMouse, (const void*)&hwEvent, c.value));
-    }
+    RefHostGetReport(REFHOST_REPORT_HW_EVENT, 0, &r);
+    EXPECT_EQ(std::make_tuple(RefHostReportCount(REFHOST_REPORT_HW_EVENT), r.pDevice, r.pRecord, r.value),
+              std::make_tuple(n, n ? pMouse : nullptr, n ? (const void*)&hwEvent : nullptr, c.value));
     EXPECT_EQ(pMouse->RemoveLock[UMD_MOUFILT].lLock, 0);
   }
 }
@@ -300,23 +236,21 @@ TEST_F(CallbackTest, TheChordingEventIsRegisteredUnregisteredAndMovedOutOfTheDri
 {
   tHWEvent* pEvent = RefHostAddHWEvent(pHost, pMouse->DUID, pMouse->DeviceKey, HW_EVENT_CHORDING_BUTTON, 0x200);
   ASSERT_NE(pEvent, nullptr);
-  using Sent = std::vector<std::tuple<ULONG, ULONG64, ULONG>>;
   ASSERT_TRUE(AcquireRemoveLock(UMD_MOUFILT, kTestLock, pMouse));
   EXPECT_EQ(MouRegisterEvent(pMouse, pEvent, 0), (LD_STATUS)LD_SUCCESS);
   EXPECT_EQ(Block()->pChordingEvent, pEvent);
   EXPECT_EQ(Requests(0x00220404), (Sent{ { 3112, 0, 4 } }));
-  SimDrvRequest r;
-  ASSERT_TRUE(SimDrvGetRequest(0, &r));
-  EXPECT_EQ(r.ulOutSize, 0u);
+  SimDrvRequest r = {};
+  EXPECT_TRUE(SimDrvGetRequest(0, &r) && r.ulOutSize == 0);
 
   // A compatible record: same device, this plug-in's bit, same type.
   tHWEvent newEvent = *pEvent;
-  EXPECT_TRUE(MouEvaluateEventCompatibility(pMouse, &newEvent, pEvent, 0));
-  pEvent->EventUMDFlag = 0x100;
-  EXPECT_FALSE(MouEvaluateEventCompatibility(pMouse, &newEvent, pEvent, 0));
-  pEvent->EventUMDFlag = 0x200;
-  newEvent.ulEventType = 0x1000000;
-  EXPECT_FALSE(MouEvaluateEventCompatibility(pMouse, &newEvent, pEvent, 0));
+  const struct { ULONG ulFlag, ulType; BOOL bCompatible; } compat[] = {
+      { 0x100, HW_EVENT_CHORDING_BUTTON, FALSE }, { 0x200, 0x1000000, FALSE }, { 0x200, HW_EVENT_CHORDING_BUTTON, TRUE } };
+  for (const auto& c : compat) {
+    pEvent->EventUMDFlag = c.ulFlag, newEvent.ulEventType = c.ulType;
+    EXPECT_EQ(MouEvaluateEventCompatibility(pMouse, &newEvent, pEvent, 0), c.bCompatible) << c.ulFlag << " " << c.ulType;
+  }
   ReleaseRemoveLock(UMD_MOUFILT, kTestLock, pMouse);
 
   // Disconnect takes it out of the driver, connect puts it back.

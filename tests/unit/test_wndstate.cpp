@@ -52,8 +52,7 @@ bool KeyExists(HKEY hRoot, const char* sKey)
 
 // Saves named values of one key and whether the key existed, deletes the
 // values so that a case starts without them, and puts them back.
-class RegBackup {
-public:
+struct RegBackup {
   RegBackup(HKEY hRoot, const char* sKey, const std::vector<std::string>& names)
       : m_hRoot(hRoot), m_sKey(sKey), m_bKeyExisted(KeyExists(hRoot, sKey))
   {
@@ -65,20 +64,17 @@ public:
   ~RegBackup()
   {
     HKEY hKey;
-    if (RegCreateKeyExA(m_hRoot, m_sKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey, nullptr) == ERROR_SUCCESS) {
+    if (RegCreateKeyExA(m_hRoot, m_sKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey, nullptr) == ERROR_SUCCESS) {
       for (const auto& [name, v] : m_saved) {
         v.bPresent ? RegSetValueExA(hKey, name.c_str(), 0, v.dwType, v.data.data(), (DWORD)v.data.size())
                    : RegDeleteValueA(hKey, name.c_str());
       }
       RegCloseKey(hKey);
     }
-    if (!m_bKeyExisted) RegDeleteKeyA(m_hRoot, m_sKey.c_str());   // only succeeds when it has no subkeys
+    if (!m_bKeyExisted) RegDeleteKeyA(m_hRoot, m_sKey);   // only succeeds when it has no subkeys
   }
-  RegBackup(const RegBackup&) = delete;
-
-private:
   HKEY m_hRoot;
-  std::string m_sKey;
+  const char* m_sKey;
   bool m_bKeyExisted;
   std::vector<std::pair<std::string, RawValue>> m_saved;
 };
@@ -122,24 +118,39 @@ Values Snapshot(const char* sKey)
   for (const auto& name : kSnapshotNames) v.push_back(ReadDword(HKEY_CURRENT_USER, sKey, name.c_str()));
   return v;
 }
+// A settings record's fields in the order of the snapshot's names after the flag.
+Values Fields(const tCursorSettings& s) { return Values(&s.lButtonSwap, &s.lSpeed + 1); }
 void SetRaw(const char* sName, const std::string& s) { TestRegSetBinary(HKEY_CURRENT_USER, kDravKey, sName, s.data(), (DWORD)s.size()); }
 
-// Every case starts with no flag and no snapshot, and leaves the user's
-// system settings and registry values as it found them.
-class WndCursorTest : public testing::Test {
+bool IsFolder(const std::string& sPath)
+{
+  DWORD dw = GetFileAttributesA(sPath.c_str());
+  return dw != INVALID_FILE_ATTRIBUTES && (dw & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Every case starts without the values it uses (no flag, no snapshot), and
+// leaves the user's system settings and registry values as it found them.
+class WndStateTest : public testing::Test {
 protected:
-  ~WndCursorTest() override { SetSystem(m_saved); }
+  ~WndStateTest() override { SetSystem(m_saved); }
   Values m_saved = System();
-  RegBackup m_dravBackup{HKEY_CURRENT_USER, kDravKey, kSnapshotNames};
-  RegBackup m_cplBackup{HKEY_CURRENT_USER, kCplKey, kSnapshotNames};   // put back first: a subkey of the other
+  RegBackup m_user{HKEY_CURRENT_USER, kDravKey, kSnapshotNames};
+  RegBackup m_userState{HKEY_CURRENT_USER, kDravKey, {"DriverType", "FMode"}};
+  RegBackup m_machine{HKEY_LOCAL_MACHINE, kDravKey, {"DriverType", "FMode"}};
+  RegBackup m_cpl{HKEY_CURRENT_USER, kCplKey, kSnapshotNames};   // put back first: a subkey of the user's key
   TraceCapture m_capture;
+  const std::string m_sDrav = [] {
+    char s[MAX_PATH] = "";
+    SHGetSpecialFolderPathA(nullptr, s, CSIDL_COMMON_APPDATA, TRUE);
+    return std::string(s) + "\\Vantorix\\DRAV";
+  }();
 };
 
 // The first clear snapshots and neutralises all but the wheel; a second one
 // keeps the snapshot and touches nothing; the restore brings back speed,
 // acceleration in order and buttons; once restored, one without force sets
-// nothing. A forced clear leaves the previous snapshot, or writes none.
-TEST_F(WndCursorTest, ClearSnapshotsOnceAndRestoreBringsItBack)
+// nothing. A forced clear leaves the previous snapshot.
+TEST_F(WndStateTest, ClearSnapshotsOnceAndRestoreBringsItBack)
 {
   enum { CLEAR, FORCED_CLEAR, RESTORE };
   // The system before and after, the snapshot after (the horizontal wheel is recorded as 3, whatever it is).
@@ -156,14 +167,13 @@ TEST_F(WndCursorTest, ClearSnapshotsOnceAndRestoreBringsItBack)
     EXPECT_EQ(Snapshot(kDravKey), step.snapshot) << &step - steps;
     EXPECT_EQ(WndAreMouseSettingsCleared(), step.snapshot[0] == 1) << &step - steps;
   }
-  WriteSnapshot(kDravKey, Values(8, -1));
-  EXPECT_TRUE(WndClearCursorSettings(TRUE));
-  EXPECT_EQ(Snapshot(kDravKey), Values({ 1, -1, -1, -1, -1, -1, -1, -1 }));
 }
 
-// The control panel's snapshot has a flag of its own; without its key a
-// restore and a variation fail and set nothing.
-TEST_F(WndCursorTest, ControlPanelSnapshotRestoreAndVariation)
+// The control panel's snapshot has a flag of its own. The variation is current
+// minus snapshot, but only whether the buttons are swapped counts and the
+// thresholds are left out. Without the key a restore and a variation
+// fail and set nothing.
+TEST_F(WndStateTest, ControlPanelSnapshotRestoreAndVariation)
 {
   TestRegSetDword(HKEY_CURRENT_USER, kDravKey, "MouseSettingsCleared", 1);
   WriteSnapshot(kCplKey, { 1, 0, 3, 3, 8, 2, 5, 1 });
@@ -172,12 +182,20 @@ TEST_F(WndCursorTest, ControlPanelSnapshotRestoreAndVariation)
   EXPECT_EQ(System(), Values({ 8, 2, 5, 1, 0, 3, 3 }));
   EXPECT_TRUE(Snapshot(kCplKey)[0] == 0 && Snapshot(kDravKey)[0] == 1);
 
-  SetSystem({ 12, 6, 10, 2, 1, 5, 9 });
-  WriteSnapshot(kCplKey, { 0, 0, 3, 3, 10, 6, 10, 1 });
-  tCursorSettings v{};
-  ASSERT_TRUE(WndGetCursorSettingsVariation(&v));
-  EXPECT_EQ(Values({ v.lSensitivity, v.lSpeed, v.lButtonSwap, v.lVerticalScroll, v.lHorizontalScroll }),
-            Values({ 2, 1, 1, 2, 0 }));   // horizontal recorded as 3 on both sides
+  const LONG t = 0x11111111;   // as the variation record was given
+  struct { Values system, snapshot, variation; } const rows[] = {   // horizontal recorded as 3 on both sides
+      { { 12, 6, 10, 2, 1, 5, 9 }, { 0, 0, 3, 3, 10, 6, 10, 1 }, { 1, 2, 0, 2, t, t, 1 } },
+      { { 12, 6, 10, 2, 1, 5, 9 }, { 0, 2, 1, 3, 13, 0, 0, 5 }, { 0, 4, 0, -1, t, t, -3 } },
+      { { 12, 6, 10, 2, 0, 5, 9 }, { 0, 1, 5, 3, 12, 0, 0, 2 }, { 1, 0, 0, 0, t, t, 0 } } };
+  tCursorSettings v;
+  for (const auto& r : rows) {
+    SetSystem(r.system);
+    WriteSnapshot(kCplKey, r.snapshot);
+    memset(&v, 0x11, sizeof v);
+    ASSERT_TRUE(WndGetCursorSettingsVariation(&v));
+    EXPECT_EQ(Fields(v), r.variation) << &r - rows;
+  }
+  EXPECT_FALSE(WndGetCursorSettingsVariation(nullptr));
   TestRegDelete(HKEY_CURRENT_USER, kCplKey, "MouseHorizontalScroll");
   EXPECT_FALSE(WndGetCursorSettingsVariation(&v));
 
@@ -191,7 +209,7 @@ TEST_F(WndCursorTest, ControlPanelSnapshotRestoreAndVariation)
 
 // Values of another type or length: never more than four bytes are taken; a
 // field that cannot be read stays zero and applies nothing.
-TEST_F(WndCursorTest, CorruptValuesApplyNoStrayNumbers)
+TEST_F(WndStateTest, CorruptValuesApplyNoStrayNumbers)
 {
   WriteSnapshot(kDravKey, { -1, 1, 3, 3, 6, 4, 9, 2 });
   SetRaw("MouseThreshold2", std::string("\x09\0\0\0\0\0\0\0", 8));   // too long
@@ -216,8 +234,7 @@ TEST_F(WndCursorTest, CorruptValuesApplyNoStrayNumbers)
   memset(&s, 0x5A, sizeof s);
   m_capture.Clear();
   EXPECT_FALSE(WndRetrieveCursorSettings(&hKey, &s));
-  EXPECT_EQ(Values({ s.lSensitivity, s.lSpeed, s.lThreshold1, s.lThreshold2, s.lVerticalScroll, s.lHorizontalScroll,
-                     s.lButtonSwap }), Values({ 6, 0, 4, 9, 0, 3, 1 }));
+  EXPECT_EQ(Fields(s), Values({ 1, 0, 3, 6, 4, 9, 0 }));
   EXPECT_EQ(m_capture.Count("assert FALSE"), 2u);
   EXPECT_FALSE(WndRetrieveCursorSettings(&hKey, nullptr));
 
@@ -244,45 +261,11 @@ TEST_F(WndCursorTest, CorruptValuesApplyNoStrayNumbers)
   RegCloseKey(hKey);
 }
 
-TEST_F(WndCursorTest, ComputedVariationCountsOnlyWhetherButtonsAreSwapped)
-{
-  struct { LONG lCurSwap, lSnapSwap, lCurSens, lSnapSens, lCurSpeed, lSnapSpeed, lSwap, lSens, lSpeed; } rows[] = {
-      { 1, 1, 3, 3, 6, 6, 0, 0, 0 }, { 1, 0, 3, 3, 6, 6, 1, 0, 0 }, { 0, 0, 3, 3, 6, 6, 0, 0, 0 },
-      { 2, 1, 4, 9, INT_MIN, 1, 0, -5, INT_MAX } };   // both count as swapped; the difference saturates
-  for (const auto& r : rows) {
-    tCursorSettings current = { r.lCurSwap, 3, 3, r.lCurSens, 6, 10, r.lCurSpeed }, snapshot = current, v;
-    snapshot.lButtonSwap = r.lSnapSwap, snapshot.lSensitivity = r.lSnapSens, snapshot.lSpeed = r.lSnapSpeed;
-    memset(&v, 0x11, sizeof v);
-    ASSERT_TRUE(WndComputeCursorSettingsVariation(&current, &snapshot, &v));
-    EXPECT_EQ(Values({ v.lButtonSwap, v.lSensitivity, v.lSpeed, v.lVerticalScroll, v.lHorizontalScroll, v.lThreshold1 }),
-              Values({ r.lSwap, r.lSens, r.lSpeed, 0, 0, 0x11111111 })) << &r - rows;   // thresholds are not part of it
-    EXPECT_FALSE(WndComputeCursorSettingsVariation(nullptr, &snapshot, &v) ||
-                 WndComputeCursorSettingsVariation(&current, nullptr, &v) ||
-                 WndComputeCursorSettingsVariation(&current, &snapshot, nullptr));
-  }
-}
-
-class WndStateTest : public testing::Test {
-protected:
-  RegBackup m_user{HKEY_CURRENT_USER, kDravKey, {"DriverType", "FMode"}};
-  RegBackup m_machine{HKEY_LOCAL_MACHINE, kDravKey, {"DriverType", "FMode"}};
-  TraceCapture m_capture;
-  const std::string m_sDrav = [] {
-    char s[MAX_PATH] = "";
-    SHGetSpecialFolderPathA(nullptr, s, CSIDL_COMMON_APPDATA, TRUE);
-    return std::string(s) + "\\Vantorix\\DRAV";
-  }();
-};
-
-bool IsFolder(const std::string& sPath)
-{
-  DWORD dw = GetFileAttributesA(sPath.c_str());
-  return dw != INVALID_FILE_ATTRIBUTES && (dw & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-// The user's value, else the machine's (which seeds the user's), else 1; a
-// value of another type is asserted and stands, one longer than a number is not read.
-TEST_F(WndStateTest, DriverTypeFromTheUserTheMachineOrTheDefault)
+// The driver type: the user's value, else the machine's (which seeds the
+// user's), else 1; a value of another type is asserted and stands. F-Lock: the
+// user's value ends the search (a text one is on, after the assertion), else
+// the machine's, else on.
+TEST_F(WndStateTest, DriverTypeAndFLockFromTheUserThenTheMachineThenTheDefault)
 {
   LONG lType = -1;
   BOOL bFirst = FALSE;
@@ -300,21 +283,13 @@ TEST_F(WndStateTest, DriverTypeFromTheUserTheMachineOrTheDefault)
   TestRegSetString(HKEY_CURRENT_USER, kDravKey, "DriverType", "2");   // bytes '2', 0: the number 0x32
   EXPECT_TRUE(get(&bFirst) == 0x32 && !bFirst && user().dwType == REG_SZ);   // left as it was
   EXPECT_TRUE(m_capture.Contains("assert dwDataType == REG_DWORD"));
-  TestRegSetBinary(HKEY_CURRENT_USER, kDravKey, "DriverType", "\x02\0\0\0\0\0\0\0", 8);
-  EXPECT_EQ(get(nullptr), 1);
 
   EXPECT_TRUE(WndSetDriverType(3));
   for (LONG l : {4, -1}) EXPECT_FALSE(WndSetDriverType(l)) << l;
   EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kDravKey, "DriverType"), 3);
   EXPECT_EQ(m_capture.Count("WndSetDriverType - WndSetDriverType - WndState.cpp line"), 2u);
-  EXPECT_TRUE(WndSetDriverType(0));
-  EXPECT_EQ(ReadDword(HKEY_CURRENT_USER, kDravKey, "DriverType"), 0);
-}
+  EXPECT_TRUE(WndSetDriverType(0) && ReadDword(HKEY_CURRENT_USER, kDravKey, "DriverType") == 0);
 
-// The user's value ends the search (a text one is on, after the assertion);
-// without it the machine's counts, without both the mode is on.
-TEST_F(WndStateTest, FLockFromTheUserThenTheMachineThenOn)
-{
   TestRegSetDword(HKEY_CURRENT_USER, kDravKey, "FMode", 0);
   TestRegSetDword(HKEY_LOCAL_MACHINE, kDravKey, "FMode", 1);
   EXPECT_FALSE(WndLoadFLockState());
@@ -333,10 +308,12 @@ TEST_F(WndStateTest, FLockFromTheUserThenTheMachineThenOn)
   EXPECT_TRUE(WndLoadFLockState());
 }
 
-// Reserved characters become '#'; what cannot be named whole gives an empty path and nothing written past
-// the buffer. The log opens on a second try after its folder was made; a reader shares it and creates nothing.
-TEST_F(WndStateTest, BatteryLogNamesAndFiles)
+// Battery logs: reserved characters become '#'; what cannot be named whole gives an empty path and nothing
+// written past the buffer. The log opens on a second try after its folder was made; a reader shares it and
+// creates nothing.
+TEST_F(WndStateTest, BatteryLogsAppDataFoldersAndFolderTrees)
 {
+  SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, FALSE};
   const std::string sBattery = m_sDrav + "\\Battery", sLong(300, 'n'), sLog = sBattery + "\\00001234-Test#Mouse.log",
                     sSaved = m_sDrav + "\\Battery.aside." + std::to_string(GetCurrentProcessId());
   struct { ULONG ulModel; const char* sName; int iRoom; const char* sFile; } rows[] = {   // room: from the name's end
@@ -354,8 +331,8 @@ TEST_F(WndStateTest, BatteryLogNamesAndFiles)
   }
   BOOL bNew = TRUE;
   tBatteryLogDevice device = {0x1234, "Test:Mouse"}, noName = {1, nullptr}, absent = {0x9999, "absent"};
-  char sPath[8];
-  EXPECT_FALSE(WndGetBatteryLogFileName(nullptr, sPath, sizeof sPath));
+  char sFolder[MAX_PATH], sSmall[16];
+  EXPECT_FALSE(WndGetBatteryLogFileName(nullptr, sSmall, sizeof sSmall));
   EXPECT_TRUE(WndOpenBatteryLogFile(nullptr, nullptr, nullptr) == INVALID_HANDLE_VALUE &&
               WndOpenBatteryLogFile(&noName, nullptr, &bNew) == INVALID_HANDLE_VALUE && !bNew);
 
@@ -364,7 +341,6 @@ TEST_F(WndStateTest, BatteryLogNamesAndFiles)
   bool bMoved = IsFolder(sBattery) && MoveFileA(sBattery.c_str(), sSaved.c_str());
   ASSERT_FALSE(IsFolder(sBattery));
   if (!bMoved) RemoveDirectoryA(m_sDrav.c_str()), RemoveDirectoryA(m_sDrav.substr(0, m_sDrav.rfind('\\')).c_str());
-  SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, FALSE};
   HANDLE h = WndOpenBatteryLogFile(&device, &sa, &bNew);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   EXPECT_TRUE(bNew && (GetFileAttributesA(sLog.c_str()) & FILE_ATTRIBUTE_DIRECTORY) == 0);
@@ -382,16 +358,11 @@ TEST_F(WndStateTest, BatteryLogNamesAndFiles)
   EXPECT_EQ(WndOpenBatteryLogFile(&absent, nullptr, nullptr), INVALID_HANDLE_VALUE);
   DeleteFileA(sLog.c_str()), RemoveDirectoryA(sBattery.c_str());
   if (bMoved) MoveFileA(sSaved.c_str(), sBattery.c_str());
-}
 
-TEST_F(WndStateTest, AppDataFoldersAndFolderTrees)
-{
-  char sPath[MAX_PATH], sSmall[16];
-  SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, FALSE};
   const std::string sCache = m_sDrav + "\\Cache";
   const bool bExisted = IsFolder(sCache);
-  EXPECT_TRUE(WndGetDevicesFolder(sPath, sizeof sPath, FALSE, nullptr) && m_sDrav + "\\Devices" == sPath);
-  EXPECT_TRUE(WndGetCacheFolder(sPath, sizeof sPath, TRUE, &sa) && sCache == sPath && IsFolder(sCache));
+  EXPECT_TRUE(WndGetDevicesFolder(sFolder, sizeof sFolder, FALSE, nullptr) && m_sDrav + "\\Devices" == sFolder);
+  EXPECT_TRUE(WndGetCacheFolder(sFolder, sizeof sFolder, TRUE, &sa) && sCache == sFolder && IsFolder(sCache));
   if (!bExisted) RemoveDirectoryA(sCache.c_str());
   // The shell's folder alone is longer than this buffer: refused, no overrun.
   memset(sSmall, 'Z', sizeof sSmall);
