@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <dbt.h>
 
 #include <cstring>
 #include <string>
@@ -24,7 +23,7 @@ const GUID kOtherClass = { 0x11111111, 0x2222, 0x3333, { 0x44, 0x44, 0x55, 0x55,
 constexpr ULONG kNoStop = ~0u;
 
 // A clean simulated world and every line of the unit switched on.
-class WndNotifyBase : public testing::Test {
+class WndNotify : public testing::Test {
 protected:
   void SetUp() override { SimDrvReset(); g_bTraceInfo = TRUE; g_bTraceWarnings = TRUE; }
   void TearDown() override { g_bTraceInfo = m_bInfo; g_bTraceWarnings = m_bWarn; SimDrvReset(); }
@@ -60,11 +59,11 @@ BOOL RecordInterface(HDEVINFO h, SP_DEVINFO_DATA* pData, SP_DEVICE_INTERFACE_DET
 }
 BOOL RecordDevice(HDEVINFO h, SP_DEVINFO_DATA* pData, void* pv) { return static_cast<EnumLog*>(pv)->Record(h, pData, "-"); }
 
-class WndEnum : public WndNotifyBase {
+class WndEnum : public WndNotify {
 protected:
   void SetUp() override
   {
-    WndNotifyBase::SetUp();
+    WndNotify::SetUp();
     Add("\\\\?\\hid#a", "HID\\VID_045E&PID_00CB&REV_0100&MI_01&COL01\\7&1&0&0000", &kRawClass, 0x501);
     Add("\\\\?\\hid#other", nullptr, &kOtherClass, 0x502);
     Add("\\\\?\\hid#b", "HID\\VID_3F1D&PID_1234\\1", &kRawClass, 0x503);
@@ -121,15 +120,15 @@ TEST_F(WndEnum, PresentDevicesOfASetupClassAndWalksWithoutCallbackOrList)
 
 // ---- Device tree and installation wait through the host's words ----------------------------
 
-class WndHost : public WndNotifyBase {
+class WndHost : public WndNotify {
 protected:
   void SetUp() override
   {
-    WndNotifyBase::SetUp();
+    WndNotify::SetUp();
     ASSERT_TRUE(RefHostInit(RefHostGet()));
     RefHostPnpSetInstallWait(0, 0);
   }
-  void TearDown() override { RefHostPnpSetInstallWait(0, 0), RefHostShutdown(RefHostGet()), WndNotifyBase::TearDown(); }
+  void TearDown() override { RefHostPnpSetInstallWait(0, 0), RefHostShutdown(RefHostGet()), WndNotify::TearDown(); }
   ULONG_PTR* Api() { return RefHostGet()->Api; }
 };
 
@@ -214,32 +213,7 @@ TEST(WndPath, ModulePathKeepsTheFolderPartNormalizeAppendsOneBackslash)
   WndNormalizePathString(nullptr);
 }
 
-// ---- Notifications at a hidden window ---------------------------------------------------
-
-// A broadcast as the window received it: event, record type and size, the path.
-struct Broadcast { WPARAM wEvent; DWORD dwType, dwSize; std::string sPath; };
-std::vector<Broadcast> g_Broadcasts;
-
-LRESULT CALLBACK RecordingProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
-{
-  if (uMsg != WM_DEVICECHANGE || lParam == 0) return DefWindowProcA(hWnd, uMsg, wParam, lParam);
-  auto* pHead = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);
-  bool bInterface = pHead->dbch_devicetype == DBT_DEVTYP_DEVICEINTERFACE;
-  g_Broadcasts.push_back({ wParam, pHead->dbch_devicetype, pHead->dbch_size,
-                           bInterface ? reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_A*>(lParam)->dbcc_name : "" });
-  return TRUE;
-}
-
-HWND CreateHiddenWindow()
-{
-  static ATOM s_atom = [] {
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = RecordingProc, wc.hInstance = GetModuleHandleA(nullptr), wc.lpszClassName = "DravWndNotifyTest";
-    return RegisterClassA(&wc);
-  }();
-  return CreateWindowExA(WS_EX_TOOLWINDOW, MAKEINTATOM(s_atom), "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                         GetModuleHandleA(nullptr), nullptr);
-}
+// ---- Notification registrations at a window -----------------------------------------------
 
 // Bytes of a filter as the system's structures lay them out.
 std::vector<BYTE> Filter(DWORD dwSize, DWORD dwType, const void* pTail, size_t tailOffset, size_t tailSize)
@@ -255,49 +229,47 @@ std::vector<BYTE> FilterOf(HDEVNOTIFY hNotify)
   return v;
 }
 
-class WndNotify : public WndNotifyBase {
-protected:
-  void SetUp() override { WndNotifyBase::SetUp(); g_Broadcasts.clear(); }
-  void TearDown() override { DestroyWindow(m_hWnd), WndNotifyBase::TearDown(); }
-  HWND m_hWnd = CreateHiddenWindow();
-};
-
-// The registration's filter is the class's (a handle's, the handle's); arrivals
-// of the class only are sent, until it is withdrawn. Failed registrations give
-// null and their errors.
-TEST_F(WndNotify, ClassRegistrationGetsArrivalsOfItsClassUntilWithdrawn)
+LONG g_lDeviceChanges;
+HWND CreateCountingWindow()
 {
-  HDEVNOTIFY hNotify = WndRegisterClassChangeNotifications(m_hWnd, &kRawClass);
-  ASSERT_TRUE(m_hWnd != nullptr && hNotify != nullptr);
+  HWND hWnd = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+  SetWindowLongPtrA(hWnd, GWLP_WNDPROC, (LONG_PTR) + [](HWND h, UINT u, WPARAM w, LPARAM l) -> LRESULT {
+    return u == WM_DEVICECHANGE ? ++g_lDeviceChanges : DefWindowProcA(h, u, w, l);
+  });
+  return hWnd;
+}
+
+// The registration's filter is the class's (a handle's, the handle's) until it
+// is withdrawn, and no broader: another class's arrival is not sent. Failed
+// registrations give null and their errors.
+TEST_F(WndNotify, RegistrationsCarryTheirFilterUntilWithdrawn)
+{
+  HWND hWnd = CreateCountingWindow();
+  HDEVNOTIFY hNotify = WndRegisterClassChangeNotifications(hWnd, &kRawClass);
+  ASSERT_TRUE(hWnd != nullptr && hNotify != nullptr);
   EXPECT_EQ(Filter(32, 5, &kRawClass, 12, 16), FilterOf(hNotify));
   SimDrvDeviceDesc mine = { "\\\\?\\hid#arrives", nullptr, 0, 0, {}, &kRawClass, nullptr };
   SimDrvDeviceDesc other = { "\\\\?\\hid#elsewhere", nullptr, 0, 0, {}, &kOtherClass, nullptr };
-  ULONG ulMine = SimDrvPlugDevice(&mine);
-  ASSERT_TRUE(ulMine != 0 && SimDrvPlugDevice(&other) != 0);
-  ASSERT_EQ(1u, g_Broadcasts.size());
-  const Broadcast& b = g_Broadcasts[0];
-  EXPECT_TRUE(b.wEvent == DBT_DEVICEARRIVAL && b.dwType == DBT_DEVTYP_DEVICEINTERFACE && b.sPath == mine.sPath);
-  EXPECT_EQ(28u + strlen(mine.sPath) + 1, b.dwSize);
+  g_lDeviceChanges = 0;
+  ASSERT_TRUE(SimDrvPlugDevice(&mine) != 0 && SimDrvPlugDevice(&other) != 0);
+  EXPECT_EQ(1, g_lDeviceChanges);
   HANDLE hDevice = DevIoOpen(mine.sPath);
-  HDEVNOTIFY hHandle = WndRegisterHandleChangeNotifications(m_hWnd, hDevice);
+  HDEVNOTIFY hHandle = WndRegisterHandleChangeNotifications(hWnd, hDevice);
   ASSERT_NE(nullptr, hHandle);
   EXPECT_EQ(Filter(56, 6, &hDevice, 16, sizeof hDevice), FilterOf(hHandle));
   WndUnregisterDeviceChangeNotifications(hHandle);
   CloseHandle(hDevice);
   WndUnregisterDeviceChangeNotifications(hNotify);
-  EXPECT_EQ(0u, SimDrvNotificationCount(m_hWnd));
-  SimDrvUnplugDevice(ulMine, FALSE);
-  EXPECT_EQ(1u, g_Broadcasts.size());
   WndUnregisterDeviceChangeNotifications(nullptr);
+  EXPECT_EQ(0u, SimDrvNotificationCount(hWnd));
 
   HANDLE hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);   // not a device handle
-  EXPECT_EQ(nullptr, WndRegisterHandleChangeNotifications(m_hWnd, hEvent));
+  EXPECT_EQ(nullptr, WndRegisterHandleChangeNotifications(hWnd, hEvent));
   EXPECT_TRUE(m_capture.Contains("WndRegisterHandleChangeNotifications - 00000000 - Error=6.\n"));
-  HWND hGone = CreateHiddenWindow();
-  DestroyWindow(hGone);
-  EXPECT_EQ(nullptr, WndRegisterClassChangeNotifications(hGone, &kRawClass));
+  DestroyWindow(hWnd);
+  EXPECT_EQ(nullptr, WndRegisterClassChangeNotifications(hWnd, &kRawClass));
   EXPECT_TRUE(m_capture.Contains("WndRegisterClassChangeNotifications - 00000000 - Error=1400.\n"));
-  EXPECT_EQ(nullptr, WndRegisterClassChangeNotifications(m_hWnd, nullptr));
+  EXPECT_EQ(nullptr, WndRegisterClassChangeNotifications(hWnd, nullptr));
   EXPECT_EQ(3u, m_capture.Count("assert NULL != hNotifyDevNode"));
   EXPECT_EQ(0u, SimDrvNotificationCount(nullptr));
   CloseHandle(hEvent);
