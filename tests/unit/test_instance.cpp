@@ -66,7 +66,10 @@ class InstanceTest : public testing::Test {
 protected:
   static RefHostThread s_Thread;
   static void SetUpTestSuite() { ASSERT_TRUE(RefHostThreadStart(&s_Thread)); }
-  static void TearDownTestSuite() { EXPECT_TRUE(RefHostThreadStop(&s_Thread)); }
+  static void TearDownTestSuite()   // a stopped thread runs no call
+  {
+    EXPECT_TRUE(RefHostThreadStop(&s_Thread) && !RefHostThreadCall(&s_Thread, [](void*) {}, nullptr, 0));
+  }
   RefHost* pHost = RefHostGet();
   void SetUp() override { ASSERT_TRUE(RefHostInit(pHost)); }
   void TearDown() override
@@ -74,24 +77,12 @@ protected:
     if (g_pUmdGlobal != nullptr) RefHostThreadUnbind(&s_Thread, &kStatic);
     RefHostShutdown(pHost);
   }
-  // Runs fn on the binding thread.
+  // Runs fn on the binding thread; FALSE when it did not run in time.
   template <typename Fn>
-  void OnHostThread(Fn fn)
+  static BOOL OnHostThread(const Fn& fn, DWORD dwTimeoutMs = REFHOST_CALL_TIMEOUT_MS)
   {
-    Fn* pFn = &fn;
-    ASSERT_TRUE(RefHostThreadCall(&s_Thread, [](void* p) { (**static_cast<Fn**>(p))(); }, &pFn, sizeof pFn));
-  }
-  // Windows of the plug-in's class on the binding thread.
-  static std::vector<HWND> BindingWindows()
-  {
-    std::vector<HWND> found;
-    EnumThreadWindows(s_Thread.dwThreadId, [](HWND h, LPARAM l) -> BOOL {
-      char s[64] = {};
-      GetClassNameA(h, s, sizeof s);
-      if (strcmp(s, MOU_WINDOW_CLASS) == 0) reinterpret_cast<std::vector<HWND>*>(l)->push_back(h);
-      return TRUE;
-    }, reinterpret_cast<LPARAM>(&found));
-    return found;
+    const Fn* pFn = &fn;
+    return RefHostThreadCall(&s_Thread, [](void* p) { (**static_cast<const Fn**>(p))(); }, &pFn, sizeof pFn, dwTimeoutMs);
   }
   static BOOL StartInstance(UmdGlobal** pp, const char* sClass = "DravInstanceTest")
   {
@@ -106,7 +97,7 @@ RefHostThread InstanceTest::s_Thread;
 // tenth start is refused, and a stopped instance's record is the next one used.
 TEST_F(InstanceTest, NineSlotsFailedStartGivesItsSlotBackTenthIsRefused)
 {
-  OnHostThread([] {
+  ASSERT_TRUE(OnHostThread([] {
     UmdGlobal* instances[UMD_MAX_INSTANCES] = {};
     for (ULONG i = 0; i + 1 < UMD_MAX_INSTANCES; ++i) {
       ASSERT_TRUE(StartInstance(&instances[i]) && instances[i] == &g_UmdInstances[i]) << i;
@@ -125,7 +116,7 @@ TEST_F(InstanceTest, NineSlotsFailedStartGivesItsSlotBackTenthIsRefused)
     TraceCapture capture;
     UmdMainExit(instances[0]);   // a second stop of a released record touches nothing
     EXPECT_TRUE(capture.Contains("UmdMainExit - instance is not running"));
-  });
+  }));
 }
 
 // Real WM_DEVICECHANGE messages carrying real broadcasts, sent from this thread
@@ -185,7 +176,7 @@ TEST_F(InstanceTest, WindowProcedureAnswersEveryDeviceChange)
   }
   // After its stop the instance's window still exists until the posted close is
   // dispatched; meanwhile it answers as any window does and nothing is queued.
-  OnHostThread([&] {
+  ASSERT_TRUE(OnHostThread([&] {
     UmdGlobal* p = nullptr;
     ASSERT_TRUE(StartInstance(&p));
     hWnd = p->hWnd;
@@ -203,7 +194,7 @@ TEST_F(InstanceTest, WindowProcedureAnswersEveryDeviceChange)
     EXPECT_TRUE(CloseHandle(hEvent) && IsWindow(hWnd));   // still open
     RefHostPumpMessages();
     EXPECT_FALSE(IsWindow(hWnd));
-  });
+  }));
 }
 
 // Both DLLs (the production one on the real platform libraries), loaded with
@@ -220,9 +211,9 @@ TEST_F(InstanceTest, TwentyBindCyclesOfEachDllLeaveHandleThreadAndWindowCounts)
       RefHostPlugin plugin;
       ASSERT_TRUE(LoadPluginWithLog(&plugin, TestBinDir() + sDll, sLogPath));
       ASSERT_EQ(RefHostThreadBind(&s_Thread, pHost, &plugin), 1u);
-      std::vector<HWND> windows = BindingWindows();
-      ASSERT_EQ(windows.size(), 1u);
-      HWND hWnd = windows[0];
+      HWND hWnd = FindWindowExA(nullptr, nullptr, MOU_WINDOW_CLASS, nullptr);
+      ASSERT_TRUE(hWnd != nullptr && FindWindowExA(nullptr, hWnd, MOU_WINDOW_CLASS, nullptr) == nullptr);
+      EXPECT_EQ(GetWindowThreadProcessId(hWnd, nullptr), s_Thread.dwThreadId);
       EXPECT_EQ(GetWindowLongA(hWnd, GWL_STYLE) & (WS_POPUP | WS_VISIBLE), WS_POPUP);
       EXPECT_EQ(GetWindowLongA(hWnd, GWL_EXSTYLE) & WS_EX_TOOLWINDOW, WS_EX_TOOLWINDOW);
       ULONG version[2] = { 9, 9 };
@@ -230,7 +221,7 @@ TEST_F(InstanceTest, TwentyBindCyclesOfEachDllLeaveHandleThreadAndWindowCounts)
       EXPECT_EQ(RefHostThreadControl(&s_Thread, &plugin, LD_API_ENUMERATE, nullptr), 1u);
       EXPECT_EQ(RefHostThreadControl(&s_Thread, &plugin, LD_API_REMOVE_ALL_DEVICES, nullptr), 1u);
       EXPECT_EQ(RefHostThreadUnbind(&s_Thread, &plugin), 1u);
-      EXPECT_TRUE(BindingWindows().empty() && SimDrvNotificationCount(nullptr) == 0);   // registrations withdrawn
+      EXPECT_TRUE(FindWindowA(MOU_WINDOW_CLASS, nullptr) == nullptr && SimDrvNotificationCount(nullptr) == 0);
       RefHostUnloadPlugin(&plugin);
     };
     cycle();   // first-use allocations of the system libraries, Wine's notification listener
@@ -242,40 +233,25 @@ TEST_F(InstanceTest, TwentyBindCyclesOfEachDllLeaveHandleThreadAndWindowCounts)
   EXPECT_NE(TestReadFile(sLogPath).find("MouMainInit"), std::string::npos);   // the log was written
 }
 
-// The binding-thread test's shared state, and a call of fn (a lambda without
-// captures) with it on the thread.
-struct BindingState { RefHostThread thread; HANDLE hInside, hRelease; LONG lRuns; DWORD dwNested; };
-template <typename Fn>
-BOOL Call(BindingState* p, Fn, DWORD dwTimeoutMs = REFHOST_CALL_TIMEOUT_MS)
-{
-  return RefHostThreadCall(&p->thread, [](void* q) { Fn{}(*static_cast<BindingState**>(q)); }, &p, sizeof p, dwTimeoutMs);
-}
-
 // A call waits its turn behind a running one; one whose caller gave up before
 // it started is withdrawn and never runs; a call made on the thread itself runs
-// at once; a stopped thread runs none.
-TEST(BindingThread, CallsRunInTurnAndAGivenUpCallNeverRuns)
+// at once.
+TEST_F(InstanceTest, HostThreadCallsRunInTurnAndAGivenUpCallNeverRuns)
 {
-  BindingState s = { {}, CreateEventA(nullptr, TRUE, FALSE, nullptr), CreateEventA(nullptr, TRUE, FALSE, nullptr), 0, 0 };
-  ASSERT_TRUE(RefHostThreadStart(&s.thread));
-  auto count = [](BindingState* p) { InterlockedIncrement(&p->lRuns); };
-  BOOL bRan = FALSE;
-  std::thread caller([&] {
-    bRan = Call(&s, [](BindingState* p) { SetEvent(p->hInside), WaitForSingleObject(p->hRelease, 10000); });
-  });
-  ASSERT_EQ(WaitForSingleObject(s.hInside, 10000), WAIT_OBJECT_0);
-  EXPECT_FALSE(Call(&s, count, 50));
-  SetEvent(s.hRelease);
+  HANDLE hInside = CreateEventA(nullptr, TRUE, FALSE, nullptr), hRelease = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  LONG lRuns = 0;
+  DWORD dwNested = 0;
+  auto count = [&] { InterlockedIncrement(&lRuns); };
+  std::thread caller([&] { EXPECT_TRUE(OnHostThread([&] { SetEvent(hInside), WaitForSingleObject(hRelease, 10000); })); });
+  ASSERT_EQ(WaitForSingleObject(hInside, 10000), WAIT_OBJECT_0);
+  EXPECT_FALSE(OnHostThread(count, 50));
+  SetEvent(hRelease);
   caller.join();
-  EXPECT_TRUE(bRan && Call(&s, count));
-  EXPECT_EQ(s.lRuns, 1);   // only the call that was waited for
-  EXPECT_TRUE(Call(&s, [](BindingState* p) {
-    EXPECT_TRUE(Call(p, [](BindingState* q) { q->dwNested = GetCurrentThreadId(); }, 0));
-  }));
-  EXPECT_EQ(s.dwNested, s.thread.dwThreadId);
-  EXPECT_TRUE(RefHostThreadStop(&s.thread));
-  EXPECT_FALSE(Call(&s, count));
-  CloseHandle(s.hInside), CloseHandle(s.hRelease);
+  EXPECT_TRUE(OnHostThread(count));
+  EXPECT_EQ(lRuns, 1);   // only the call that was waited for
+  EXPECT_TRUE(OnHostThread([&] { EXPECT_TRUE(OnHostThread([&] { dwNested = GetCurrentThreadId(); }, 0)); }));
+  EXPECT_EQ(dwNested, s_Thread.dwThreadId);
+  CloseHandle(hInside), CloseHandle(hRelease);
 }
 
 }  // namespace
