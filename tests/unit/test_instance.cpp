@@ -84,6 +84,15 @@ protected:
     const Fn* pFn = &fn;
     return RefHostThreadCall(&s_Thread, [](void* p) { (**static_cast<const Fn**>(p))(); }, &pFn, sizeof pFn, dwTimeoutMs);
   }
+  // The plug-in's windows on the binding thread (earlier tests' may linger elsewhere).
+  static std::vector<HWND> BindingWindows()
+  {
+    std::vector<HWND> found;
+    for (HWND h = nullptr; (h = FindWindowExA(nullptr, h, MOU_WINDOW_CLASS, nullptr)) != nullptr;) {
+      if (GetWindowThreadProcessId(h, nullptr) == s_Thread.dwThreadId) found.push_back(h);
+    }
+    return found;
+  }
   static BOOL StartInstance(UmdGlobal** pp, const char* sClass = "DravInstanceTest")
   {
     return UmdMainInit(pp, RefHostGet()->Api, UMD_MOUFILT, MOU_DEVINFO_SIZE, "MOU", GetModuleHandleA(nullptr), sClass,
@@ -211,9 +220,9 @@ TEST_F(InstanceTest, TwentyBindCyclesOfEachDllLeaveHandleThreadAndWindowCounts)
       RefHostPlugin plugin;
       ASSERT_TRUE(LoadPluginWithLog(&plugin, TestBinDir() + sDll, sLogPath));
       ASSERT_EQ(RefHostThreadBind(&s_Thread, pHost, &plugin), 1u);
-      HWND hWnd = FindWindowExA(nullptr, nullptr, MOU_WINDOW_CLASS, nullptr);
-      ASSERT_TRUE(hWnd != nullptr && FindWindowExA(nullptr, hWnd, MOU_WINDOW_CLASS, nullptr) == nullptr);
-      EXPECT_EQ(GetWindowThreadProcessId(hWnd, nullptr), s_Thread.dwThreadId);
+      std::vector<HWND> windows = BindingWindows();
+      ASSERT_EQ(windows.size(), 1u);
+      HWND hWnd = windows[0];
       EXPECT_EQ(GetWindowLongA(hWnd, GWL_STYLE) & (WS_POPUP | WS_VISIBLE), WS_POPUP);
       EXPECT_EQ(GetWindowLongA(hWnd, GWL_EXSTYLE) & WS_EX_TOOLWINDOW, WS_EX_TOOLWINDOW);
       ULONG version[2] = { 9, 9 };
@@ -221,7 +230,7 @@ TEST_F(InstanceTest, TwentyBindCyclesOfEachDllLeaveHandleThreadAndWindowCounts)
       EXPECT_EQ(RefHostThreadControl(&s_Thread, &plugin, LD_API_ENUMERATE, nullptr), 1u);
       EXPECT_EQ(RefHostThreadControl(&s_Thread, &plugin, LD_API_REMOVE_ALL_DEVICES, nullptr), 1u);
       EXPECT_EQ(RefHostThreadUnbind(&s_Thread, &plugin), 1u);
-      EXPECT_TRUE(FindWindowA(MOU_WINDOW_CLASS, nullptr) == nullptr && SimDrvNotificationCount(nullptr) == 0);
+      EXPECT_TRUE(BindingWindows().empty() && SimDrvNotificationCount(nullptr) == 0);   // registrations withdrawn
       RefHostUnloadPlugin(&plugin);
     };
     cycle();   // first-use allocations of the system libraries, Wine's notification listener
