@@ -27,33 +27,31 @@ const RefHostPlugin kStatic = { nullptr, MouControl, MouDeviceCleanup, MouDevice
                                 MouMainExit, MouMainInit, MouRegisterEvent, MouUnregisterEvent };
 
 // A broadcast placed to end where an inaccessible page begins: reading past
-// its size faults. An interface record is its head, then the path (terminated
-// or not); its size field counts exactly these bytes unless dwSize says
+// its size faults. Its size field counts its bytes unless dwSize says
 // otherwise, and then the record is cut to it when that is shorter.
 class GuardedBroadcast {
 public:
   GuardedBroadcast() { VirtualProtect(m_p + PAGE, PAGE, PAGE_NOACCESS, &m_dwOld); }
   ~GuardedBroadcast() { VirtualFree(m_p, 0, MEM_RELEASE); }
-  LPARAM Place(std::vector<BYTE> v, DWORD dwSize, DWORD dwType)
+  LPARAM Place(std::string s, DWORD dwSize, DWORD dwType)
   {
-    dwSize = dwSize != 0 ? dwSize : (DWORD)v.size();
-    v.resize(std::min<size_t>(dwSize, v.size()));
-    memcpy(v.data(), &dwSize, 4);
-    if (v.size() >= 8) memcpy(v.data() + 4, &dwType, 4);
-    return reinterpret_cast<LPARAM>(memcpy(m_p + PAGE - v.size(), v.data(), v.size()));
+    dwSize = dwSize != 0 ? dwSize : (DWORD)s.size();
+    s.resize(std::min<size_t>(dwSize, s.size()));
+    memcpy(s.data(), &dwSize, 4);
+    if (s.size() >= 8) memcpy(s.data() + 4, &dwType, 4);
+    return reinterpret_cast<LPARAM>(memcpy(m_p + PAGE - s.size(), s.data(), s.size()));
   }
+  // Its head (class unused), then the path, terminated or not.
   LPARAM Interface(const std::string& sPath, bool bTerminated = true, DWORD dwSize = 0, DWORD dwType = DBT_DEVTYP_DEVICEINTERFACE)
   {
-    std::vector<BYTE> v(offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name), 0);   // zero head: class unused
-    v.insert(v.end(), sPath.begin(), sPath.end());
-    if (bTerminated) v.push_back(0);
-    return Place(v, dwSize, dwType);
+    return Place(std::string(offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name), '\0') + sPath + std::string(bTerminated, '\0'),
+                 dwSize, dwType);
   }
   LPARAM Handle(HANDLE h, DWORD dwSize = 0)
   {
     DEV_BROADCAST_HANDLE b = {};
-    b.dbch_handle = h, b.dbch_hdevnotify = reinterpret_cast<HDEVNOTIFY>(0x5150);
-    return Place({ (BYTE*)&b, (BYTE*)(&b + 1) }, dwSize, DBT_DEVTYP_HANDLE);
+    b.dbch_handle = h;
+    return Place(std::string(reinterpret_cast<const char*>(&b), sizeof b), dwSize, DBT_DEVTYP_HANDLE);
   }
 
 private:
@@ -219,8 +217,6 @@ TEST_F(InstanceTest, TwentyBindCyclesOfEachDllLeaveHandleThreadAndWindowCounts)
       HWND hWnd = windows[0];
       EXPECT_EQ(GetWindowLongA(hWnd, GWL_STYLE) & (WS_POPUP | WS_VISIBLE), WS_POPUP);
       EXPECT_EQ(GetWindowLongA(hWnd, GWL_EXSTYLE) & WS_EX_TOOLWINDOW, WS_EX_TOOLWINDOW);
-      ULONG version[2] = { 9, 9 };
-      EXPECT_TRUE(RefHostThreadControl(&s_Thread, &plugin, LD_API_GET_VERSION, version) == 1 && version[1] == 1);
       EXPECT_EQ(RefHostThreadControl(&s_Thread, &plugin, LD_API_ENUMERATE, nullptr), 1u);
       EXPECT_EQ(RefHostThreadControl(&s_Thread, &plugin, LD_API_REMOVE_ALL_DEVICES, nullptr), 1u);
       EXPECT_EQ(RefHostThreadUnbind(&s_Thread, &plugin), 1u);
@@ -241,20 +237,13 @@ TEST_F(InstanceTest, TwentyBindCyclesOfEachDllLeaveHandleThreadAndWindowCounts)
 // at once.
 TEST_F(InstanceTest, HostThreadCallsRunInTurnAndAGivenUpCallNeverRuns)
 {
-  HANDLE hInside = CreateEventA(nullptr, TRUE, FALSE, nullptr), hRelease = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  LONG lRuns = 0;
-  DWORD dwNested = 0;
-  auto count = [&] { InterlockedIncrement(&lRuns); };
-  std::thread caller([&] { EXPECT_TRUE(OnHostThread([&] { SetEvent(hInside), WaitForSingleObject(hRelease, 10000); })); });
-  ASSERT_EQ(WaitForSingleObject(hInside, 10000), WAIT_OBJECT_0);
-  EXPECT_FALSE(OnHostThread(count, 50));
-  SetEvent(hRelease);
-  caller.join();
-  EXPECT_TRUE(OnHostThread(count));
-  EXPECT_EQ(lRuns, 1);   // only the call that was waited for
-  EXPECT_TRUE(OnHostThread([&] { EXPECT_TRUE(OnHostThread([&] { dwNested = GetCurrentThreadId(); }, 0)); }));
-  EXPECT_EQ(dwNested, s_Thread.dwThreadId);
-  CloseHandle(hInside), CloseHandle(hRelease);
+  LONG lLate = 0;
+  auto late = [&] { InterlockedIncrement(&lLate); };
+  EXPECT_TRUE(OnHostThread([&] {
+    std::thread([&] { EXPECT_FALSE(OnHostThread(late, 50)); }).join();
+    EXPECT_TRUE(OnHostThread([] {}, 0));
+  }));
+  EXPECT_TRUE(OnHostThread([] {}) && lLate == 0);
 }
 
 }  // namespace
