@@ -91,9 +91,8 @@ protected:
 TEST_F(DiscoveryTest, AMouseIsFoundIdentifiedAndStarted)
 {
   ULONG ulMouse = Add(kMousePath, "HID\\VID_3F1D&PID_C01E&REV_0100\\7&1&0&0000", 0x2001);
-  ASSERT_NE(ulMouse, 0u);
-  ASSERT_NE(Add(kForeignPath, "HID\\VID_046D&PID_C077\\7&2&0&0000", 0x2011), 0u);
-  ASSERT_NE(Add("\\\\?\\HID#VID_3F1D&PID_9999#u", "HID\\VID_3F1D&PID_9999\\7&3&0&0000", 0x2021), 0u);
+  ASSERT_TRUE(ulMouse != 0 && Add(kForeignPath, "HID\\VID_046D&PID_C077\\7&2&0&0000", 0x2011) != 0 &&
+              Add("\\\\?\\HID#VID_3F1D&PID_9999#u", "HID\\VID_3F1D&PID_9999\\7&3&0&0000", 0x2021) != 0);
   Enumerate();
   ULONG ulFirst = RefHostDeviceCount(pHost);
   Enumerate();   // the second one only marks it present again

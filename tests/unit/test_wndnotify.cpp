@@ -22,11 +22,20 @@ const GUID kRawClass = { 0x5A486531, 0x0201, 0x43E0, { 0xBD, 0x81, 0xD5, 0x44, 0
 const GUID kOtherClass = { 0x11111111, 0x2222, 0x3333, { 0x44, 0x44, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55 } };
 constexpr ULONG kNoStop = ~0u;
 
-// A clean simulated world and every line of the unit switched on.
+// A clean simulated world and reference host, every line of the unit switched on.
 class WndNotify : public testing::Test {
 protected:
-  void SetUp() override { SimDrvReset(); g_bTraceInfo = TRUE; g_bTraceWarnings = TRUE; }
-  void TearDown() override { g_bTraceInfo = m_bInfo; g_bTraceWarnings = m_bWarn; SimDrvReset(); }
+  void SetUp() override
+  {
+    SimDrvReset(), g_bTraceInfo = TRUE, g_bTraceWarnings = TRUE;
+    ASSERT_TRUE(RefHostInit(RefHostGet()));
+  }
+  void TearDown() override
+  {
+    RefHostPnpSetInstallWait(0, 0), RefHostShutdown(RefHostGet());
+    g_bTraceInfo = m_bInfo, g_bTraceWarnings = m_bWarn, SimDrvReset();
+  }
+  ULONG_PTR* Api() { return RefHostGet()->Api; }
   static ULONG Add(const char* sPath, const char* sInstanceId = nullptr, const GUID* pClass = &kRawClass, DWORD diNode = 0,
                    std::vector<DWORD> parents = {})
   {
@@ -47,8 +56,7 @@ struct EnumLog {
   BOOL Record(HDEVINFO hDevInfo, SP_DEVINFO_DATA* pData, const char* sPath)
   {
     char sId[200] = {}, sItem[300];
-    DWORD dwSize = 0;
-    DevIoSetupDiGetDeviceInstanceIdA(hDevInfo, pData, sId, sizeof sId, &dwSize);
+    DevIoSetupDiGetDeviceInstanceIdA(hDevInfo, pData, sId, sizeof sId, nullptr);
     Items.push_back((snprintf(sItem, sizeof sItem, "%s %lX %s", sPath, pData->DevInst, sId), sItem));
     return Items.size() < ulStopAfter;
   }
@@ -117,19 +125,7 @@ TEST_F(WndEnum, PresentDevicesOfASetupClassAndWalksWithoutCallbackOrList)
 
 // ---- Device tree and installation wait through the host's words ----------------------------
 
-class WndHost : public WndNotify {
-protected:
-  void SetUp() override
-  {
-    WndNotify::SetUp();
-    ASSERT_TRUE(RefHostInit(RefHostGet()));
-    RefHostPnpSetInstallWait(0, 0);
-  }
-  void TearDown() override { RefHostPnpSetInstallWait(0, 0), RefHostShutdown(RefHostGet()), WndNotify::TearDown(); }
-  ULONG_PTR* Api() { return RefHostGet()->Api; }
-};
-
-TEST_F(WndHost, DeviceTreeFollowsTheParentsUpToFourAndTheArray)
+TEST_F(WndNotify, DeviceTreeFollowsTheParentsUpToFourAndTheArray)
 {
   struct { std::vector<DWORD> parents; ULONG ulTreeSize; HostWord missing; ULONG ulExpected; } const rows[] = {
       { {}, 4, HOST_MAIN, 1 }, { { 0x20 }, 4, HOST_MAIN, 2 }, { { 0x20, 0x30, 0x40 }, 4, HOST_MAIN, 4 },   // MAIN: none
@@ -149,7 +145,7 @@ TEST_F(WndHost, DeviceTreeFollowsTheParentsUpToFourAndTheArray)
   }
 }
 
-TEST_F(WndHost, InstallWaitPollsUntilNothingIsPendingFailureTimeOutOrCancel)
+TEST_F(WndNotify, InstallWaitPollsUntilNothingIsPendingFailureTimeOutOrCancel)
 {
   HANDLE hCancel = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   constexpr ULONG kAlways = 1000000;
@@ -168,8 +164,7 @@ TEST_F(WndHost, InstallWaitPollsUntilNothingIsPendingFailureTimeOutOrCancel)
   for (const auto& r : rows) {
     RefHostPnpSetInstallWait(r.ulTimeouts, r.ulFinal);
     r.bCancelled ? SetEvent(hCancel) : ResetEvent(hCancel);
-    ULONG_PTR saved = Api()[HOST_WAIT_NO_PENDING_INSTALL];
-    Api()[HOST_WAIT_NO_PENDING_INSTALL] = r.bWord ? saved : 0;
+    ULONG_PTR saved = std::exchange(Api()[HOST_WAIT_NO_PENDING_INSTALL], r.bWord ? Api()[HOST_WAIT_NO_PENDING_INSTALL] : 0);
     m_capture.Clear();
     BOOLEAN bResult = WndWaitForPendingInstall(Api(), hCancel, r.ulTimeout, r.ulPoll);
     Api()[HOST_WAIT_NO_PENDING_INSTALL] = saved;
