@@ -27,33 +27,31 @@ const RefHostPlugin kStatic = { nullptr, MouControl, MouDeviceCleanup, MouDevice
                                 MouMainExit, MouMainInit, MouRegisterEvent, MouUnregisterEvent };
 
 // A broadcast placed to end where an inaccessible page begins: reading past
-// its size faults. An interface record is its head, then the path (terminated
-// or not); its size field counts exactly these bytes unless dwSize says
+// its size faults. Its size field counts its bytes unless dwSize says
 // otherwise, and then the record is cut to it when that is shorter.
 class GuardedBroadcast {
 public:
   GuardedBroadcast() { VirtualProtect(m_p + PAGE, PAGE, PAGE_NOACCESS, &m_dwOld); }
   ~GuardedBroadcast() { VirtualFree(m_p, 0, MEM_RELEASE); }
-  LPARAM Place(std::vector<BYTE> v, DWORD dwSize, DWORD dwType)
+  LPARAM Place(std::string s, DWORD dwSize, DWORD dwType)
   {
-    dwSize = dwSize != 0 ? dwSize : (DWORD)v.size();
-    v.resize(std::min<size_t>(dwSize, v.size()));
-    memcpy(v.data(), &dwSize, 4);
-    if (v.size() >= 8) memcpy(v.data() + 4, &dwType, 4);
-    return reinterpret_cast<LPARAM>(memcpy(m_p + PAGE - v.size(), v.data(), v.size()));
+    dwSize = dwSize != 0 ? dwSize : (DWORD)s.size();
+    s.resize(std::min<size_t>(dwSize, s.size()));
+    memcpy(s.data(), &dwSize, 4);
+    if (s.size() >= 8) memcpy(s.data() + 4, &dwType, 4);
+    return reinterpret_cast<LPARAM>(memcpy(m_p + PAGE - s.size(), s.data(), s.size()));
   }
+  // Its head (class unused), then the path, terminated or not.
   LPARAM Interface(const std::string& sPath, bool bTerminated = true, DWORD dwSize = 0, DWORD dwType = DBT_DEVTYP_DEVICEINTERFACE)
   {
-    std::vector<BYTE> v(offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name), 0);   // zero head: class unused
-    v.insert(v.end(), sPath.begin(), sPath.end());
-    if (bTerminated) v.push_back(0);
-    return Place(v, dwSize, dwType);
+    return Place(std::string(offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name), '\0') + sPath + std::string(bTerminated, '\0'),
+                 dwSize, dwType);
   }
   LPARAM Handle(HANDLE h, DWORD dwSize = 0)
   {
     DEV_BROADCAST_HANDLE b = {};
-    b.dbch_handle = h, b.dbch_hdevnotify = reinterpret_cast<HDEVNOTIFY>(0x5150);
-    return Place({ (BYTE*)&b, (BYTE*)(&b + 1) }, dwSize, DBT_DEVTYP_HANDLE);
+    b.dbch_handle = h;
+    return Place(std::string(reinterpret_cast<const char*>(&b), sizeof b), dwSize, DBT_DEVTYP_HANDLE);
   }
 
 private:
@@ -66,7 +64,10 @@ class InstanceTest : public testing::Test {
 protected:
   static RefHostThread s_Thread;
   static void SetUpTestSuite() { ASSERT_TRUE(RefHostThreadStart(&s_Thread)); }
-  static void TearDownTestSuite() { EXPECT_TRUE(RefHostThreadStop(&s_Thread)); }
+  static void TearDownTestSuite()   // a stopped thread runs no call
+  {
+    EXPECT_TRUE(RefHostThreadStop(&s_Thread) && !RefHostThreadCall(&s_Thread, [](void*) {}, nullptr, 0));
+  }
   RefHost* pHost = RefHostGet();
   void SetUp() override { ASSERT_TRUE(RefHostInit(pHost)); }
   void TearDown() override
@@ -74,23 +75,20 @@ protected:
     if (g_pUmdGlobal != nullptr) RefHostThreadUnbind(&s_Thread, &kStatic);
     RefHostShutdown(pHost);
   }
-  // Runs fn on the binding thread.
+  // Runs fn on the binding thread; FALSE when it did not run in time.
   template <typename Fn>
-  void OnHostThread(Fn fn)
+  static BOOL OnHostThread(const Fn& fn, DWORD dwTimeoutMs = REFHOST_CALL_TIMEOUT_MS)
   {
-    Fn* pFn = &fn;
-    ASSERT_TRUE(RefHostThreadCall(&s_Thread, [](void* p) { (**static_cast<Fn**>(p))(); }, &pFn, sizeof pFn));
+    const Fn* pFn = &fn;
+    return RefHostThreadCall(&s_Thread, [](void* p) { (**static_cast<const Fn**>(p))(); }, &pFn, sizeof pFn, dwTimeoutMs);
   }
-  // Windows of the plug-in's class on the binding thread.
+  // The plug-in's windows on the binding thread (earlier tests' may linger elsewhere).
   static std::vector<HWND> BindingWindows()
   {
     std::vector<HWND> found;
-    EnumThreadWindows(s_Thread.dwThreadId, [](HWND h, LPARAM l) -> BOOL {
-      char s[64] = {};
-      GetClassNameA(h, s, sizeof s);
-      if (strcmp(s, MOU_WINDOW_CLASS) == 0) reinterpret_cast<std::vector<HWND>*>(l)->push_back(h);
-      return TRUE;
-    }, reinterpret_cast<LPARAM>(&found));
+    for (HWND h = nullptr; (h = FindWindowExA(nullptr, h, MOU_WINDOW_CLASS, nullptr)) != nullptr;) {
+      if (GetWindowThreadProcessId(h, nullptr) == s_Thread.dwThreadId) found.push_back(h);
+    }
     return found;
   }
   static BOOL StartInstance(UmdGlobal** pp, const char* sClass = "DravInstanceTest")
@@ -104,9 +102,12 @@ RefHostThread InstanceTest::s_Thread;
 
 // Nine slots: a failed start gives its slot and its work-item thread back, a
 // tenth start is refused, and a stopped instance's record is the next one used.
-TEST_F(InstanceTest, NineSlotsFailedStartGivesItsSlotBackTenthIsRefused)
+// Its window lives until the posted close is dispatched; meanwhile it answers
+// device changes as any window does and queues nothing.
+TEST_F(InstanceTest, NineSlotsTenthIsRefusedAStoppedInstancesWindowQueuesNothing)
 {
-  OnHostThread([] {
+  GuardedBroadcast guard;
+  ASSERT_TRUE(OnHostThread([&] {
     UmdGlobal* instances[UMD_MAX_INSTANCES] = {};
     for (ULONG i = 0; i + 1 < UMD_MAX_INSTANCES; ++i) {
       ASSERT_TRUE(StartInstance(&instances[i]) && instances[i] == &g_UmdInstances[i]) << i;
@@ -118,33 +119,44 @@ TEST_F(InstanceTest, NineSlotsFailedStartGivesItsSlotBackTenthIsRefused)
     ASSERT_TRUE(StartInstance(&instances[UMD_MAX_INSTANCES - 1]));
     EXPECT_EQ(instances[UMD_MAX_INSTANCES - 1], &g_UmdInstances[UMD_MAX_INSTANCES - 1]);
     EXPECT_FALSE(StartInstance(&pTenth) || pTenth != nullptr);
-    UmdMainExit(instances[4]);
-    EXPECT_FALSE(instances[4]->bInUse);
+    HWND hWnd = instances[4]->hWnd;
+    HANDLE hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    LPARAM lArrival = guard.Interface("\\\\?\\HID#stopped");
+    SendMessageA(hWnd, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, lArrival);
+    UmdMainExit(instances[4]);   // frees an entry still queued
+    EXPECT_TRUE(!instances[4]->bInUse && instances[4]->DeviceChangeQueue.pNext == &instances[4]->DeviceChangeQueue);
+    TraceCapture capture;
+    for (auto [wParam, lParam] : { std::pair{ (WPARAM)DBT_DEVICEARRIVAL, lArrival },
+                                   { (WPARAM)DBT_DEVICEQUERYREMOVE, guard.Handle(hEvent) } }) {
+      EXPECT_EQ(SendMessageA(hWnd, WM_DEVICECHANGE, wParam, lParam), DefWindowProcA(hWnd, WM_DEVICECHANGE, wParam, lParam));
+    }
+    EXPECT_FALSE(capture.Contains("queuing") || IsDeadHandle(hEvent));
+    EXPECT_TRUE(CloseHandle(hEvent) && IsWindow(hWnd));   // still open
+    RefHostPumpMessages();
+    EXPECT_FALSE(IsWindow(hWnd));
     EXPECT_TRUE(StartInstance(&pAgain) && pAgain == instances[4]);
     for (UmdGlobal* p : instances) UmdMainExit(p);
-    TraceCapture capture;
+    capture.Clear();
     UmdMainExit(instances[0]);   // a second stop of a released record touches nothing
     EXPECT_TRUE(capture.Contains("UmdMainExit - instance is not running"));
-  });
+  }));
 }
 
 // Real WM_DEVICECHANGE messages carrying real broadcasts, sent from this thread
-// to the hidden window of an instance bound on the binding thread.
+// to the hidden window of an instance bound on the binding thread. (A plain
+// arrival and removal: the discovery tests' plugs.)
 TEST_F(InstanceTest, WindowProcedureAnswersEveryDeviceChange)
 {
-  ASSERT_EQ(RefHostThreadBind(&s_Thread, pHost, &kStatic), 1u);
+  ASSERT_TRUE(RefHostThreadBind(&s_Thread, pHost, &kStatic) == 1 && g_pUmdGlobal->hWnd != nullptr);
   HWND hWnd = g_pUmdGlobal->hWnd;
-  ASSERT_NE(hWnd, nullptr);
   const std::string sPath = "\\\\?\\HID#VID_3F1D&PID_C02A#7&1d0&0&0000#{5a486531-0201-43e0-bd81-d544bb08d0dc}";
   // The broadcast (its size field, 0: its own size), the answer, the action queued (0: none), a line that
   // must be written. None of the handles is a device's: none is given up.
   enum What { NOTHING, IFACE, IFACE_OPEN_END, OTHER_TYPE, HANDLE_BC };
   struct { const char* sCase; WPARAM wParam; What what; DWORD dwSizeField; LRESULT result; ULONG ulQueued;
            const char* sTrace; } const rows[] = {
-      { "arrival", DBT_DEVICEARRIVAL, IFACE, 0, TRUE, DBT_DEVICEARRIVAL, nullptr },
       { "query-remove failed", DBT_DEVICEQUERYREMOVEFAILED, IFACE, 0, TRUE, DBT_DEVICEARRIVAL, nullptr },
       { "interface query-remove", DBT_DEVICEQUERYREMOVE, IFACE, 0, TRUE, DBT_DEVICEREMOVECOMPLETE, nullptr },
-      { "interface removal", DBT_DEVICEREMOVECOMPLETE, IFACE, 0, TRUE, DBT_DEVICEREMOVECOMPLETE, nullptr },
       { "path without terminator", DBT_DEVICEARRIVAL, IFACE_OPEN_END, 0, TRUE, DBT_DEVICEARRIVAL,
         "<warning> UmdEnqueueDeviceChange - Device path was not null terminated" },
       // A late broadcast must not close a value that is no device's (any more).
@@ -175,35 +187,13 @@ TEST_F(InstanceTest, WindowProcedureAnswersEveryDeviceChange)
                     : r.what == HANDLE_BC   ? guard.Handle(hEvent, r.dwSizeField)
                                             : 0;
     EXPECT_EQ(SendMessageA(hWnd, WM_DEVICECHANGE, r.wParam, lParam), r.result);
-    // The work-item thread drains the queue at once: what was queued shows in its line.
     const std::string sQueued = "UmdEnqueueDeviceChange - queuing action=" + std::to_string(r.ulQueued) + " path=" + sPath;
-    EXPECT_EQ(capture.Count("UmdEnqueueDeviceChange - queuing action="), r.ulQueued != 0 ? 1u : 0u);
-    EXPECT_TRUE(r.ulQueued == 0 || capture.Contains(sQueued));
+    size_t n = r.ulQueued != 0;   // what was queued shows in its line
+    EXPECT_EQ(std::make_pair(capture.Count("UmdEnqueueDeviceChange - queuing action="), capture.Count(sQueued)), std::make_pair(n, n));
     EXPECT_TRUE(!IsDeadHandle(hEvent) && CloseHandle(hEvent));
     EXPECT_TRUE(r.sTrace == nullptr || capture.Contains(r.sTrace)) << r.sTrace;
     EXPECT_FALSE(r.what == NOTHING && r.wParam != DBT_DEVICEARRIVAL && capture.Contains("assert"));
   }
-  // After its stop the instance's window still exists until the posted close is
-  // dispatched; meanwhile it answers as any window does and nothing is queued.
-  OnHostThread([&] {
-    UmdGlobal* p = nullptr;
-    ASSERT_TRUE(StartInstance(&p));
-    hWnd = p->hWnd;
-    HANDLE hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    LPARAM lArrival = guard.Interface("\\\\?\\HID#stopped");
-    SendMessageA(hWnd, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, lArrival);
-    UmdMainExit(p);   // frees an entry still queued
-    EXPECT_EQ(p->DeviceChangeQueue.pNext, &p->DeviceChangeQueue);
-    capture.Clear();
-    for (auto [wParam, lParam] : { std::pair{ (WPARAM)DBT_DEVICEARRIVAL, lArrival },
-                                   { (WPARAM)DBT_DEVICEQUERYREMOVE, guard.Handle(hEvent) } }) {
-      EXPECT_EQ(SendMessageA(hWnd, WM_DEVICECHANGE, wParam, lParam), DefWindowProcA(hWnd, WM_DEVICECHANGE, wParam, lParam));
-    }
-    EXPECT_FALSE(capture.Contains("queuing") || IsDeadHandle(hEvent));
-    EXPECT_TRUE(CloseHandle(hEvent) && IsWindow(hWnd));   // still open
-    RefHostPumpMessages();
-    EXPECT_FALSE(IsWindow(hWnd));
-  });
 }
 
 // Both DLLs (the production one on the real platform libraries), loaded with
@@ -222,11 +212,8 @@ TEST_F(InstanceTest, TwentyBindCyclesOfEachDllLeaveHandleThreadAndWindowCounts)
       ASSERT_EQ(RefHostThreadBind(&s_Thread, pHost, &plugin), 1u);
       std::vector<HWND> windows = BindingWindows();
       ASSERT_EQ(windows.size(), 1u);
-      HWND hWnd = windows[0];
-      EXPECT_EQ(GetWindowLongA(hWnd, GWL_STYLE) & (WS_POPUP | WS_VISIBLE), WS_POPUP);
-      EXPECT_EQ(GetWindowLongA(hWnd, GWL_EXSTYLE) & WS_EX_TOOLWINDOW, WS_EX_TOOLWINDOW);
-      ULONG version[2] = { 9, 9 };
-      EXPECT_TRUE(RefHostThreadControl(&s_Thread, &plugin, LD_API_GET_VERSION, version) == 1 && version[1] == 1);
+      EXPECT_EQ(GetWindowLongA(windows[0], GWL_STYLE) & (WS_POPUP | WS_VISIBLE), WS_POPUP);
+      EXPECT_EQ(GetWindowLongA(windows[0], GWL_EXSTYLE) & WS_EX_TOOLWINDOW, WS_EX_TOOLWINDOW);
       EXPECT_EQ(RefHostThreadControl(&s_Thread, &plugin, LD_API_ENUMERATE, nullptr), 1u);
       EXPECT_EQ(RefHostThreadControl(&s_Thread, &plugin, LD_API_REMOVE_ALL_DEVICES, nullptr), 1u);
       EXPECT_EQ(RefHostThreadUnbind(&s_Thread, &plugin), 1u);
@@ -242,40 +229,18 @@ TEST_F(InstanceTest, TwentyBindCyclesOfEachDllLeaveHandleThreadAndWindowCounts)
   EXPECT_NE(TestReadFile(sLogPath).find("MouMainInit"), std::string::npos);   // the log was written
 }
 
-// The binding-thread test's shared state, and a call of fn (a lambda without
-// captures) with it on the thread.
-struct BindingState { RefHostThread thread; HANDLE hInside, hRelease; LONG lRuns; DWORD dwNested; };
-template <typename Fn>
-BOOL Call(BindingState* p, Fn, DWORD dwTimeoutMs = REFHOST_CALL_TIMEOUT_MS)
-{
-  return RefHostThreadCall(&p->thread, [](void* q) { Fn{}(*static_cast<BindingState**>(q)); }, &p, sizeof p, dwTimeoutMs);
-}
-
 // A call waits its turn behind a running one; one whose caller gave up before
 // it started is withdrawn and never runs; a call made on the thread itself runs
-// at once; a stopped thread runs none.
-TEST(BindingThread, CallsRunInTurnAndAGivenUpCallNeverRuns)
+// at once.
+TEST_F(InstanceTest, HostThreadCallsRunInTurnAndAGivenUpCallNeverRuns)
 {
-  BindingState s = { {}, CreateEventA(nullptr, TRUE, FALSE, nullptr), CreateEventA(nullptr, TRUE, FALSE, nullptr), 0, 0 };
-  ASSERT_TRUE(RefHostThreadStart(&s.thread));
-  auto count = [](BindingState* p) { InterlockedIncrement(&p->lRuns); };
-  BOOL bRan = FALSE;
-  std::thread caller([&] {
-    bRan = Call(&s, [](BindingState* p) { SetEvent(p->hInside), WaitForSingleObject(p->hRelease, 10000); });
-  });
-  ASSERT_EQ(WaitForSingleObject(s.hInside, 10000), WAIT_OBJECT_0);
-  EXPECT_FALSE(Call(&s, count, 50));
-  SetEvent(s.hRelease);
-  caller.join();
-  EXPECT_TRUE(bRan && Call(&s, count));
-  EXPECT_EQ(s.lRuns, 1);   // only the call that was waited for
-  EXPECT_TRUE(Call(&s, [](BindingState* p) {
-    EXPECT_TRUE(Call(p, [](BindingState* q) { q->dwNested = GetCurrentThreadId(); }, 0));
+  LONG lLate = 0;
+  auto late = [&] { InterlockedIncrement(&lLate); };
+  EXPECT_TRUE(OnHostThread([&] {
+    std::thread([&] { EXPECT_FALSE(OnHostThread(late, 50)); }).join();
+    EXPECT_TRUE(OnHostThread([] {}, 0));
   }));
-  EXPECT_EQ(s.dwNested, s.thread.dwThreadId);
-  EXPECT_TRUE(RefHostThreadStop(&s.thread));
-  EXPECT_FALSE(Call(&s, count));
-  CloseHandle(s.hInside), CloseHandle(s.hRelease);
+  EXPECT_TRUE(OnHostThread([] {}) && lLate == 0);
 }
 
 }  // namespace
