@@ -86,7 +86,7 @@ protected:
   static std::vector<HWND> BindingWindows()
   {
     std::vector<HWND> found;
-    for (HWND h = nullptr; (h = FindWindowExA(nullptr, h, MOU_WINDOW_CLASS, nullptr)) != nullptr;) {
+    for (HWND h = nullptr; (h = FindWindowExA(nullptr, h, "DRAVMOU_MainWindow", nullptr)) != nullptr;) {
       if (GetWindowThreadProcessId(h, nullptr) == s_Thread.dwThreadId) found.push_back(h);
     }
     return found;
