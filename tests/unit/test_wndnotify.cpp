@@ -27,13 +27,18 @@ class WndNotify : public testing::Test {
 protected:
   void SetUp() override
   {
-    SimDrvReset(), g_bTraceInfo = TRUE, g_bTraceWarnings = TRUE;
+    SimDrvReset();
+    g_bTraceInfo = TRUE;
+    g_bTraceWarnings = TRUE;
     ASSERT_TRUE(RefHostInit(RefHostGet()));
   }
   void TearDown() override
   {
-    RefHostPnpSetInstallWait(0, 0), RefHostShutdown(RefHostGet());
-    g_bTraceInfo = m_bInfo, g_bTraceWarnings = m_bWarn, SimDrvReset();
+    RefHostPnpSetInstallWait(0, 0);
+    RefHostShutdown(RefHostGet());
+    g_bTraceInfo = m_bInfo;
+    g_bTraceWarnings = m_bWarn;
+    SimDrvReset();
   }
   ULONG_PTR* Api() { return RefHostGet()->Api; }
   static ULONG Add(const char* sPath, const char* sInstanceId = nullptr, const GUID* pClass = &kRawClass, DWORD diNode = 0,
