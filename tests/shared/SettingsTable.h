@@ -15,8 +15,6 @@ using Words = std::vector<ULONG>;
 
 // The built-in points of curve 1..6.
 Words DefaultPoints(ULONG ulCurve);
-// A curve record: size, curve number, point count, points.
-Words CurveWords(ULONG ulCurve, const Words& points);
 
 // A request as the driver logged it; a get's input is its identifier alone.
 struct LaneRequest {
@@ -34,10 +32,9 @@ struct LaneDriver {
   std::vector<LaneRequest> (*pfnRequests)();   // of the mouse, oldest first
 };
 
-// Runs every case in order on pMouse (a get reads what the set before it left),
-// pKeyboard (needs no driver device) or no device, through the host's device
-// control. The expected trace lines are checked per case in pCapture, or, for
-// a DLL that writes its own log, added to *pLogLines for ExpectLinesInLog.
+// Runs every case in order through the host's device control on pMouse,
+// pKeyboard (needs no driver device) or no device. Trace lines are checked per
+// case in pCapture or, for a DLL with its own log, added to *pLogLines.
 void RunSettingsTable(RefHost* pHost, tDevice* pMouse, tDevice* pKeyboard, const LaneDriver& driver,
                       TraceCapture* pCapture, std::vector<std::string>* pLogLines);
 

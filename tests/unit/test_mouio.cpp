@@ -57,14 +57,6 @@ LaneDriver SimLane()
   return lane;
 }
 
-MouCurveRecord Curve(ULONG ulCurve, const Words& points = {})
-{
-  MouCurveRecord c = {};
-  Words w = CurveWords(ulCurve, points);
-  memcpy(&c, w.data(), w.size() * 4);
-  return c;
-}
-
 // The linked plug-in code bound to the host, with one simulated mouse.
 class MouIoTest : public BoundHostTest {
 protected:
@@ -158,7 +150,7 @@ TEST_F(MouIoTest, CurveSlotSizeIsReadOnceAndWrittenAfterThePoints)
   ASSERT_EQ(ulPoints, (ULONG_PTR)s_pPages + 4096);
   PVOID pHandler = AddVectoredExceptionHandler(1, PageTracer);
 
-  MouCurveRecord curve = Curve(k + 1, { 7, 8, 9 });
+  MouCurveRecord curve = { 140, k + 1, 3, { 7, 8, 9 } };
   ULONG ulSize = 0;
   Traced([&] { MouIoSetAccelerationTable(pDevice, &curve, &ulSize); });
   LONG lFirstSizeWrite = -1, lLastPointWrite = -1;
@@ -178,7 +170,7 @@ TEST_F(MouIoTest, CurveSlotSizeIsReadOnceAndWrittenAfterThePoints)
   TraceCapture capture;
   for (ULONG ulSlotSize : { 0u, 0x1000u }) {
     slot.ulCurveSize = ulSlotSize;
-    back[0] = Curve(k + 1);
+    back[0] = { 140, k + 1, 0, {} };
     s_ulScribbleAt = ulSlotSize == 0 ? ulSizeWord : 0;
     s_ulScribble = CURVE_MAX_BYTES + 8;
     Traced([&] { EXPECT_EQ(MouIoGetAccelerationTable(pDevice, &back[0], &ulSize), (LD_STATUS)LD_SUCCESS); });
