@@ -341,9 +341,9 @@ TEST_F(IniTest, FailedRewriteLeavesTheOriginal)
   }
 }
 
-// Empty, short, cut, overlong, undecipherable or missing files add nothing and
-// leave what earlier files brought whole.
-TEST_F(IniTest, BadFilesAddNothing)
+// Empty, short, cut, overlong, undecipherable or missing files and bad
+// arguments add nothing and leave what earlier files brought whole.
+TEST_F(IniTest, BadFilesAndArgumentsAddNothing)
 {
   Db db;
   ASSERT_EQ(db.Load(Write("good.ini", kPlain)), 2u);
@@ -356,21 +356,16 @@ TEST_F(IniTest, BadFilesAddNothing)
       {"short.ini", sImage.substr(0, sImage.size() - 1)}, {"long.ini", sImage + "X"}};
   for (const auto& file : files) EXPECT_EQ(db.Load(Write(file.first, file.second)), 0u) << file.first;
   EXPECT_EQ(db.Load(sDir + "\\missing.ini"), 0u);
-  EXPECT_EQ(db.All(), kPlainModels);
-}
-
-TEST_F(IniTest, BadArguments)
-{
-  Db db;
   EXPECT_EQ(IniLoadFile(&db.pTable, &db.ulCount, nullptr, nullptr, nullptr, 0, FALSE), 0u);
   EXPECT_EQ(IniLoadFile(nullptr, &db.ulCount, nullptr, nullptr, "x.ini", 0, FALSE), 0u);
-  EXPECT_EQ(IniLoadFile(&db.pTable, &db.ulCount, nullptr, nullptr, "", 0, FALSE), 0u);
+  EXPECT_EQ(db.Load(""), 0u);
   EXPECT_TRUE(Said("NULL Pointer.") && Said("EMPTY String."));
   EXPECT_EQ(IniLoadFilesFromPath(&db.pTable, &db.ulCount, nullptr, nullptr, nullptr, 0, FALSE), 0u);
   EXPECT_EQ(IniLoadFilesFromPath(&db.pTable, &db.ulCount, nullptr, nullptr, std::string(300, 'a').c_str(), 0, FALSE), 0u);
-  EXPECT_EQ(db.pTable, nullptr);
+  EXPECT_EQ(db.All(), kPlainModels);
   // Without list pointers the unsupported section is passed over.
-  EXPECT_EQ(IniLoadFile(&db.pTable, &db.ulCount, nullptr, nullptr, Write("models.ini", kPlain).c_str(), 0, FALSE), 2u);
+  Db plain;
+  EXPECT_EQ(IniLoadFile(&plain.pTable, &plain.ulCount, nullptr, nullptr, Write("models.ini", kPlain).c_str(), 0, FALSE), 2u);
 }
 
 // A later file adds its new models only, warned of the others when asked; a
