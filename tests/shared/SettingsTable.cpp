@@ -45,6 +45,7 @@ std::vector<SettingsCase> SettingsTable()
 {
   const ULONG f1 = FloatWord(1.0f), f2 = FloatWord(2.0f), fHalf = FloatWord(0.5f);
   const ULONG rLo = 0x56789ABC, rHi = 0x1234;   // an in-use event handle
+  const ULONG kSnap = 0x80000 | HOST_CAP_SNAP_STOP_SIGNAL;   // a device that takes the snap-stop signal
   Words p32;
   for (ULONG i = 0; i < 32; ++i) p32.push_back(0x00010000u * (i + 1) + i);
   const Words p33 = Cat({ 140, 2, 33, 0x77 }, Words(p32.begin() + 1, p32.end()));
@@ -74,10 +75,8 @@ std::vector<SettingsCase> SettingsTable()
     // Curves 0 and 7 are refused unsent; the get tells why.
     { LD_SET_MOUSE_ACCELERATION_CURVE, 0, { 140, 0, 5 }, LD_INVALID_PARAMETER, {} },
     { LD_SET_MOUSE_ACCELERATION_CURVE, 0, { 140, 7, 5 }, LD_INVALID_PARAMETER, {} },
-    { LD_GET_MOUSE_ACCELERATION_CURVE, 0, { 140, 0, 5 }, LD_INVALID_PARAMETER, {}, {},
-      { "Curve Index (0) is out of range." } },
-    { LD_GET_MOUSE_ACCELERATION_CURVE, 0, { 140, 7, 5 }, LD_INVALID_PARAMETER, {}, {},
-      { "Curve Index (7) is out of range." } },
+    { LD_GET_MOUSE_ACCELERATION_CURVE, 0, { 140, 0 }, LD_INVALID_PARAMETER, {}, {}, { "Curve Index (0) is out of range." } },
+    { LD_GET_MOUSE_ACCELERATION_CURVE, 0, { 140, 7 }, LD_INVALID_PARAMETER, {}, {}, { "Curve Index (7) is out of range." } },
     // Up to 32 points; an empty curve means the default again.
     { LD_SET_MOUSE_ACCELERATION_CURVE, 0, CurveWords(2, p32), LD_SUCCESS, { { 3111 } } },
     { LD_SET_MOUSE_ACCELERATION_CURVE, 0, p33, LD_INVALID_PARAMETER, {} },
@@ -119,10 +118,8 @@ std::vector<SettingsCase> SettingsTable()
       {}, { "- Enable:0 (Status:00000000)." } },
     { LD_GET_MOUSE_WHEEL_ACCELERATION, 0, { 24, 7, 7, 7, 7, 7 }, LD_SUCCESS, { { 3106 } } },
     // Snap stop: the signal where the host takes it, else in force or nothing.
-    { LD_SET_MOUSE_WHEEL_FILTER, 0, { 20, 0, 40, 5, 6 }, LD_SUCCESS, { { 3108, 2, 100, 250, 5, 6 } }, {}, {}, 0, {},
-      0x80000 | HOST_CAP_SNAP_STOP_SIGNAL },
-    { LD_SET_MOUSE_WHEEL_FILTER, 0, { 20, 30, 40, 5, 6 }, LD_SUCCESS, { { 3108, 3, 30, 40, 5, 6 } }, {}, {}, 0, {},
-      0x80000 | HOST_CAP_SNAP_STOP_SIGNAL },
+    { LD_SET_MOUSE_WHEEL_FILTER, 0, { 20, 0, 40, 5, 6 }, LD_SUCCESS, { { 3108, 2, 100, 250, 5, 6 } }, {}, {}, 0, {}, kSnap },
+    { LD_SET_MOUSE_WHEEL_FILTER, 0, { 20, 30, 40, 5, 6 }, LD_SUCCESS, { { 3108, 3, 30, 40, 5, 6 } }, {}, {}, 0, {}, kSnap },
     { LD_SET_MOUSE_WHEEL_FILTER, 0, { 20, 30, 0, 5, 6 }, LD_SUCCESS, { { 3108, 0, 0, 0, 5, 6 } } },
     { LD_GET_MOUSE_WHEEL_FILTER, 0, { 20, 9, 9, 9, 9 }, LD_SUCCESS, { { 3108 } }, { 20, 30, 40, 5, 6 }, {}, 0,
       { 3108, 3, 30, 40, 5, 6 } },
@@ -130,7 +127,7 @@ std::vector<SettingsCase> SettingsTable()
     { LD_GET_MOUSE_WHEEL_FILTER, 0, { 20, 9, 9, 9, 9 }, LD_SUCCESS, { { 3108 } }, { 20, 0, 0, 7, 8 },
       { "assert WheelFilterData.Data.SnapStopOp & SNAP_STOP_SIGNAL_EVENT",
         "Flags:0x0, SnapStopThreshold:0x1E, SnapStopDelay:0x28, ulDropThreshold:0x7, ulDropRate:0x8, (Status:0x0)." },
-      0, { 3108, 0, 30, 40, 7, 8 }, 0x80000 | HOST_CAP_SNAP_STOP_SIGNAL },
+      0, { 3108, 0, 30, 40, 7, 8 }, kSnap },
     // Wheel resolution, mode 2: an unknown state is an error line, a failed
     // set clears word 1; modes other than 2 and 3 assert and do nothing.
     { LD_SET_MOUSE_WHEEL_RESOLUTION, 2, { 12, 3, 0 }, LD_INVALID_PARAMETER, {}, {},
