@@ -1,6 +1,5 @@
-// Model files: their text (keys, sections, register maps, key sequences, the
-// unsupported section, capability values, the merge) and files on disk (plain
-// and enciphered, the enciphered rewrite, several files and folders).
+// Model files: their text (sections, key sequences, the unsupported section,
+// capability values, the merge) and files on disk, plain and enciphered.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -156,20 +155,12 @@ TEST_F(IniTest, SectionsMakeRecords)
     EXPECT_TRUE(Said(c.sSaid)) << c.sSaid;
     IniFreeModelInfo(&model);
   }
-  // Each sequence sized to its content; freeing clears every field.
+  // Each sequence sized to its content; freeing clears every field it frees.
   tModelInfo model = {};
   IniLoadSection(&model, std::string("[0x1]\nNAME=a\nCAP=b\nREG=1\nKEY=0x3A,0x04\nKEY=0x3B\n\n").data());
   EXPECT_EQ(HeapSize(GetProcessHeap(), 0, model.pKeyList), KEY_SEQUENCE_HEADER_SIZE + 8);
   IniFreeModelInfo(&model);
   EXPECT_EQ(TestDescribeModel(&model), "[00000001-0]");
-  // No model, no key list, no key name; no room for a map.
-  IniFreeModelInfo(nullptr);
-  EXPECT_FALSE(IniLoadKeyList("KEY", nullptr, std::string("KEY = 0x3A\n").data()));
-  char sSmall[16] = "1,2";
-  EXPECT_EQ(IniGetKeyValue("", sSmall, sizeof sSmall, std::string("KEY = 01\n").data()), nullptr);
-  RegStringToMap(sSmall, sizeof sSmall);
-  EXPECT_STREQ(sSmall, "1,2");
-  EXPECT_TRUE(Said("pModel is NULL") && Said("assert psDest"));
 }
 
 TEST_F(IniTest, KeySequences)
@@ -252,15 +243,6 @@ TEST_F(IniTest, UnsupportedSection)
   EXPECT_FALSE(db.LoadUnsupported("[Unsupp"));
   EXPECT_TRUE(IniLoadUnsupportedSection(nullptr, &db.ulUnsupported, std::string("[Unsupported]\nPID=0x1\n").data()));
   EXPECT_TRUE(db.pUnsupported == nullptr && db.ulUnsupported == 0);
-
-  // The filling pass stays within the counted room, and needs a list.
-  ULONG aulList[2] = {}, ulIndex = 0, ulRoom = 1;
-  ULONG* pRoom = aulList;
-  BOOL bEnd = FALSE;
-  ParseUnsupportedListKey(&bEnd, std::string("PID=0x1,0x2\n").data(), &ulRoom, &ulIndex, &pRoom);
-  EXPECT_EQ(std::vector<ULONG>({aulList[0], aulList[1], ulIndex}), (std::vector<ULONG>{0x03000001, 0, 1}));
-  pRoom = nullptr;
-  ParseUnsupportedListKey(&bEnd, std::string("PID=0x1\n").data(), &ulRoom, &ulIndex, &pRoom);
 }
 
 TEST_F(IniTest, ParseIntValue)

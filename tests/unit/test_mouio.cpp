@@ -181,7 +181,6 @@ TEST_F(MouIoTest, DriverTypeAndDirectCallsGoOnlyToServedDevices)
   tDevice* pKeyboard = RefHostAddSimDevice(pHost, kKeyboard, LD_DEVICETYPE_KEYBOARD);
   tDevice* pForeign = RefHostAddSimDevice(pHost, kForeign, LD_DEVICETYPE_MOUSE, UMD_HIDFILT_POWER);
   ASSERT_TRUE(pMouse1 != nullptr && pKeyboard != nullptr && pForeign != nullptr);
-  const ULONG served[2] = { ulSim, RefHostSimDeviceOf(pHost, pMouse1) };
   ULONG64 ulInUse = reinterpret_cast<ULONG_PTR>(pHost->Main.hInUseEvent);
   ASSERT_NE(ulInUse, 0u);
   // Type, then processing and the in-use event sent to each served mouse.
@@ -194,7 +193,7 @@ TEST_F(MouIoTest, DriverTypeAndDirectCallsGoOnlyToServedDevices)
     ULONG ulSize = 0xDEAD;
     EXPECT_EQ(RefHostDeviceControl(pHost, nullptr, LD_SET_MOUSE_DRIVER_TYPE, &type, &ulSize), (LD_STATUS)LD_SUCCESS);
     EXPECT_EQ(ulSize, 0u);
-    for (ULONG ulDevice : served) {
+    for (ULONG ulDevice : { ulSim, RefHostSimDeviceOf(pHost, pMouse1) }) {
       EXPECT_EQ(SimIo(ulDevice),
                 (std::vector<Words>{ { ID_PARAM_PROCESSING, c.ulProcessing },
                                      { ID_PARAM_IN_USE_EVENT, (ULONG)c.ulHandle, (ULONG)(c.ulHandle >> 32) } }));
