@@ -1,6 +1,5 @@
-// One table of settings requests, each with everything it must leave behind,
-// run against either driver: the simulated one and the kernel driver that Wine
-// hosts. Both must see the same requests byte for byte.
+// One table of settings requests and what each must leave behind, run alike
+// against the simulated driver and the kernel driver that Wine hosts.
 #pragma once
 #include <windows.h>
 
@@ -38,8 +37,7 @@ struct LaneDriver {
 void RunSettingsTable(RefHost* pHost, tDevice* pMouse, tDevice* pKeyboard, const LaneDriver& driver,
                       TraceCapture* pCapture, std::vector<std::string>* pLogLines);
 
-// Loads a plug-in DLL that writes its trace lines to sLogPath (the registry
-// switches are set only while it loads).
+// Loads a plug-in DLL that logs to sLogPath (its registry switches set only while it loads).
 BOOL LoadPluginWithLog(RefHostPlugin* pPlugin, const std::string& sDll, const std::string& sLogPath);
 // Each line (a trailing newline aside) is somewhere in the log file.
 void ExpectLinesInLog(const std::string& sLogPath, const std::vector<std::string>& lines);
