@@ -1,6 +1,5 @@
-// One table of settings requests, each with everything it must leave behind,
-// run against either driver: the simulated one and the kernel driver that Wine
-// hosts. Both must see the same requests byte for byte.
+// One table of settings requests and what each must leave behind, run alike
+// against the simulated driver and the kernel driver that Wine hosts.
 #pragma once
 #include <windows.h>
 
@@ -15,8 +14,6 @@ using Words = std::vector<ULONG>;
 
 // The built-in points of curve 1..6.
 Words DefaultPoints(ULONG ulCurve);
-// A curve record: size, curve number, point count, points.
-Words CurveWords(ULONG ulCurve, const Words& points);
 
 // A request as the driver logged it; a get's input is its identifier alone.
 struct LaneRequest {
@@ -34,15 +31,13 @@ struct LaneDriver {
   std::vector<LaneRequest> (*pfnRequests)();   // of the mouse, oldest first
 };
 
-// Runs every case in order on pMouse (a get reads what the set before it left),
-// pKeyboard (needs no driver device) or no device, through the host's device
-// control. The expected trace lines are checked per case in pCapture, or, for
-// a DLL that writes its own log, added to *pLogLines for ExpectLinesInLog.
+// Runs every case in order through the host's device control on pMouse,
+// pKeyboard (needs no driver device) or no device. Trace lines are checked per
+// case in pCapture or, for a DLL with its own log, added to *pLogLines.
 void RunSettingsTable(RefHost* pHost, tDevice* pMouse, tDevice* pKeyboard, const LaneDriver& driver,
                       TraceCapture* pCapture, std::vector<std::string>* pLogLines);
 
-// Loads a plug-in DLL that writes its trace lines to sLogPath (the registry
-// switches are set only while it loads).
+// Loads a plug-in DLL that logs to sLogPath (its registry switches set only while it loads).
 BOOL LoadPluginWithLog(RefHostPlugin* pPlugin, const std::string& sDll, const std::string& sLogPath);
 // Each line (a trailing newline aside) is somewhere in the log file.
 void ExpectLinesInLog(const std::string& sLogPath, const std::vector<std::string>& lines);
