@@ -187,21 +187,23 @@ std::vector<SettingsCase> SettingsTable()
   }
   add({ LD_SET_MOUSE_DRIVER_TYPE, 0, {}, LD_INVALID_PARAMETER, {} }, 2);
   add({ LD_SET_CHORDING_PARMS, 0, {}, LD_SUCCESS, {} }, 0);
-  // A short reply leaves the host's record untouched (mode 2 as above); a failed get is not taken for one.
+  // A failed get or a reply shorter than the value leaves the host's record untouched (mode 2 as
+  // above); a failure is not taken for a short reply.
   const struct { ULONG ulParam, ulShort, ulFunction; } shortReplies[] = {
     { 3102, 2, LD_GET_MOUSE_SPEED }, { 3111, 0, LD_GET_MOUSE_ACCELERATION }, { 3103, 3, LD_GET_MOUSE_ORIENTATION },
     { 3116, 4, LD_GET_MOUSE_WHEEL_RESOLUTION }, { 3106, 12, LD_GET_MOUSE_WHEEL_ACCELERATION },
     { 3108, 19, LD_GET_MOUSE_WHEEL_FILTER }, { 3107, 2, LD_GET_MOUSE_WHEEL_SPEED },
   };
   const Words record = { 24, 0xAAAA, 0xBBBB, 0xCCCC, 0xDDDD, 0xEEEE };
-  for (const auto& r : shortReplies) {
-    Words driver = { r.ulParam, 1, 0x00050014, 0x000A0028, 0x04000100, 9 };   // values the driver would give in full
-    if (r.ulParam == 3111) driver.resize(2);
-    add({ r.ulFunction, 2, record, LD_DEVICE_RETURNED_INVALID_DATA, { { r.ulParam } }, {},
-          { "expected - reply ignored." }, 0, driver }, 0, r.ulShort);
+  for (DWORD dwFail : { 0ul, (DWORD)ERROR_INVALID_PARAMETER }) {
+    for (const auto& r : shortReplies) {
+      Words driver = { r.ulParam, 1, 0x00050014, 0x000A0028, 0x04000100, 9 };   // values the driver would give in full
+      if (r.ulParam == 3111) driver.resize(2);
+      add({ r.ulFunction, 2, record, dwFail ? LD_IOCONTROL_ERROR : LD_DEVICE_RETURNED_INVALID_DATA, { { r.ulParam } }, {},
+            { dwFail ? "!expected - reply ignored." : "expected - reply ignored." }, dwFail, driver },
+          0, dwFail ? ~0u : r.ulShort);
+    }
   }
-  t.push_back({ LD_GET_MOUSE_WHEEL_FILTER, 0, record, LD_IOCONTROL_ERROR, { { 3108 } }, {}, { "!expected - reply ignored." },
-                ERROR_INVALID_PARAMETER });
   // Wheel resolution states of modes 2 and 3, each read back.
   const struct { ULONG ulMode, ulWord1, ulEnable, ulResolution; } res[] = {
     { 2, 1, 1, 8 }, { 2, 0, 0, 1 }, { 2, 2, 0, 8 }, { 3, 0, 1, 1 }, { 3, 5, 0, 1 },
